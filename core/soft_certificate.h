@@ -1,0 +1,15 @@
+#pragma once
+// The tool's own logic: recognising a soft certificate and changing its PIN.
+
+#include "buffer/byte_buffer.h"
+#include "core/outcome.h"
+
+// Loads the whole file into `certificate`; Accepted when it holds PKCS#12, otherwise
+// NotSoftCertificate with the buffer freed.
+Outcome OpenSoftCertificate(const char* path, CByteBuffer& certificate) noexcept;
+
+// Checks the entries, opens the certificate with the old PIN and replaces the file at `path`
+// with the same contents under the new PIN. `certificate` is only read. Every outcome but
+// PinChanged leaves the file as it was.
+Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* oldPin,
+                  const char* newPin, const char* newPinRepeat) noexcept;

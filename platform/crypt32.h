@@ -1,0 +1,31 @@
+#pragma once
+// PKCS#12 functions of the Windows crypto API on OpenSSL 3. A store keeps the file's structure
+// bag by bag (order, attributes, how each part was protected), so that an export under a new
+// password gives the same file as before apart from salts, IVs and the password.
+
+#include "platform/win32_types.h"
+
+struct CRYPT_DATA_BLOB {
+    DWORD cbData;
+    BYTE* pbData;
+};
+
+struct CertStore;
+using HCERTSTORE = CertStore*;
+
+inline constexpr DWORD CRYPT_EXPORTABLE = 0x00000001;
+inline constexpr DWORD EXPORT_PRIVATE_KEYS = 0x00000004;
+
+// Iteration counts beyond these are refused before any key derivation runs.
+inline constexpr long kMaxIterationsPerDerivation = 5'000'000;
+inline constexpr long kMaxIterationsPerFile = 20'000'000;
+
+BOOL PFXIsPFXBlob(CRYPT_DATA_BLOB* pfx) noexcept;
+HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags) noexcept;
+BOOL PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* pfx, LPCWSTR password,
+                          void* reserved, DWORD flags) noexcept;
+BOOL CertCloseStore(HCERTSTORE store, DWORD flags) noexcept;
+
+// True when both stores hold the same bags in the same order with the same contents (keys
+// compared decrypted) and attributes, in parts of the same kind, with or without a MAC alike.
+bool CertStoresHoldSameBags(HCERTSTORE first, HCERTSTORE second) noexcept;

@@ -1,0 +1,73 @@
+#pragma once
+// The tool's own OpenSSL library context and RAII holders for OpenSSL objects.
+
+#include <openssl/pkcs12.h>
+#include <openssl/x509.h>
+
+#include <memory>
+#include <string>
+
+namespace ossl {
+
+template <auto FreeFunction>
+struct Deleter {
+    template <typename T>
+    void operator()(T* object) const noexcept {
+        FreeFunction(object);
+    }
+};
+
+inline void FreeSafeBags(STACK_OF(PKCS12_SAFEBAG) * bags) noexcept {
+    sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+}
+inline void FreeSafes(STACK_OF(PKCS7) * safes) noexcept { sk_PKCS7_pop_free(safes, PKCS7_free); }
+
+using Pkcs12Ptr = std::unique_ptr<PKCS12, Deleter<PKCS12_free>>;
+using Pkcs7Ptr = std::unique_ptr<PKCS7, Deleter<PKCS7_free>>;
+using SafesPtr = std::unique_ptr<STACK_OF(PKCS7), Deleter<FreeSafes>>;
+using SafeBagPtr = std::unique_ptr<PKCS12_SAFEBAG, Deleter<PKCS12_SAFEBAG_free>>;
+using SafeBagsPtr = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), Deleter<FreeSafeBags>>;
+using KeyInfoPtr = std::unique_ptr<PKCS8_PRIV_KEY_INFO, Deleter<PKCS8_PRIV_KEY_INFO_free>>;
+using AlgorPtr = std::unique_ptr<X509_ALGOR, Deleter<X509_ALGOR_free>>;
+using OctetStringPtr = std::unique_ptr<ASN1_OCTET_STRING, Deleter<ASN1_OCTET_STRING_free>>;
+using CipherPtr = std::unique_ptr<EVP_CIPHER, Deleter<EVP_CIPHER_free>>;
+using DigestPtr = std::unique_ptr<EVP_MD, Deleter<EVP_MD_free>>;
+
+// A password or other secret: its bytes are wiped before the memory is released.
+class Secret {
+public:
+    Secret() = default;
+    explicit Secret(std::string text) noexcept : m_text(std::move(text)) {}
+    Secret(const Secret&) = delete;
+    Secret& operator=(const Secret&) = delete;
+    Secret(Secret&& other) noexcept : m_text(std::move(other.m_text)) { other.Wipe(); }
+    Secret& operator=(Secret&& other) noexcept;
+    ~Secret() { Wipe(); }
+
+    const char* data() const noexcept { return m_text.c_str(); }
+    int size() const noexcept { return static_cast<int>(m_text.size()); }
+    const std::string& text() const noexcept { return m_text; }
+    void Wipe() noexcept;
+
+private:
+    std::string m_text;
+};
+
+// Makes the tool's library context (default and legacy providers, no system configuration)
+// the calling thread's default for as long as it lives, so that every OpenSSL call made in
+// between reads every algorithm OpenSSL has, whatever openssl.cnf says.
+class ScopedContext {
+public:
+    ScopedContext() noexcept;
+    ScopedContext(const ScopedContext&) = delete;
+    ScopedContext& operator=(const ScopedContext&) = delete;
+    ~ScopedContext();
+
+    // False when the providers could not be loaded; nothing should be attempted then.
+    bool ok() const noexcept { return m_previous != nullptr; }
+
+private:
+    OSSL_LIB_CTX* m_previous = nullptr;
+};
+
+}  // namespace ossl

@@ -1,0 +1,194 @@
+#include "platform/pbe_params.h"
+
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "platform/crypt32.h"
+
+namespace pbe {
+namespace {
+
+template <typename T>
+struct ParamDeleter;
+template <>
+struct ParamDeleter<PBEPARAM> {
+    void operator()(PBEPARAM* p) const noexcept { PBEPARAM_free(p); }
+};
+template <>
+struct ParamDeleter<PBE2PARAM> {
+    void operator()(PBE2PARAM* p) const noexcept { PBE2PARAM_free(p); }
+};
+template <>
+struct ParamDeleter<PBKDF2PARAM> {
+    void operator()(PBKDF2PARAM* p) const noexcept { PBKDF2PARAM_free(p); }
+};
+template <>
+struct ParamDeleter<SCRYPT_PARAMS> {
+    void operator()(SCRYPT_PARAMS* p) const noexcept { SCRYPT_PARAMS_free(p); }
+};
+
+template <typename T>
+std::unique_ptr<T, ParamDeleter<T>> Unpack(const ASN1_ITEM* item, const ASN1_TYPE* parameter) {
+    return std::unique_ptr<T, ParamDeleter<T>>(
+        static_cast<T*>(ASN1_TYPE_unpack_sequence(item, parameter)));
+}
+
+// A positive count that fits a long, or 0 for anything else (absent, negative, too large).
+long PositiveCount(const ASN1_INTEGER* value) {
+    std::int64_t number = 0;
+    if (value == nullptr || ASN1_INTEGER_get_int64(&number, value) != 1 || number < 1 ||
+        number > std::numeric_limits<int>::max()) {
+        return 0;
+    }
+    return static_cast<long>(number);
+}
+
+std::optional<Params> ReadPbkdf2(const X509_ALGOR* keyFunction, Params params) {
+    const auto kdf =
+        Unpack<PBKDF2PARAM>(ASN1_ITEM_rptr(PBKDF2PARAM), keyFunction->parameter);
+    if (!kdf || kdf->salt == nullptr || kdf->salt->type != V_ASN1_OCTET_STRING) {
+        return std::nullopt;
+    }
+    params.scheme = Scheme::Pbkdf2;
+    params.iterations = PositiveCount(kdf->iter);
+    params.saltLength = ASN1_STRING_length(kdf->salt->value.octet_string);
+    params.prfNid =
+        kdf->prf == nullptr ? NID_hmacWithSHA1 : OBJ_obj2nid(kdf->prf->algorithm);
+    return params;
+}
+
+std::optional<Params> ReadScrypt(const X509_ALGOR* keyFunction, Params params) {
+    const auto kdf =
+        Unpack<SCRYPT_PARAMS>(ASN1_ITEM_rptr(SCRYPT_PARAMS), keyFunction->parameter);
+    if (!kdf || kdf->salt == nullptr) {
+        return std::nullopt;
+    }
+    params.scheme = Scheme::Scrypt;
+    params.saltLength = ASN1_STRING_length(kdf->salt);
+    std::uint64_t n = 0, r = 0, p = 0;
+    if (ASN1_INTEGER_get_uint64(&n, kdf->costParameter) != 1 ||
+        ASN1_INTEGER_get_uint64(&r, kdf->blockSize) != 1 ||
+        ASN1_INTEGER_get_uint64(&p, kdf->parallelizationParameter) != 1 || n == 0 || r == 0 ||
+        p == 0 || n > (1u << 24) || r > 1024 || p > 1024) {
+        return std::nullopt;
+    }
+    params.scryptN = n, params.scryptR = r, params.scryptP = p;
+    const std::uint64_t work = n * r * p;
+    params.iterations = work > static_cast<std::uint64_t>(std::numeric_limits<int>::max())
+                            ? 0
+                            : static_cast<long>(work);
+    return params;
+}
+
+std::optional<Params> ReadPbes2(const X509_ALGOR* algorithm, Params params) {
+    const auto pbe2 = Unpack<PBE2PARAM>(ASN1_ITEM_rptr(PBE2PARAM), algorithm->parameter);
+    if (!pbe2 || pbe2->keyfunc == nullptr || pbe2->encryption == nullptr) {
+        return std::nullopt;
+    }
+    params.cipherNid = OBJ_obj2nid(pbe2->encryption->algorithm);
+    switch (OBJ_obj2nid(pbe2->keyfunc->algorithm)) {
+        case NID_id_pbkdf2:
+            return ReadPbkdf2(pbe2->keyfunc, params);
+        case NID_id_scrypt:
+            return ReadScrypt(pbe2->keyfunc, params);
+        default:
+            return std::nullopt;
+    }
+}
+
+ossl::CipherPtr FetchCipher(int nid) {
+    return ossl::CipherPtr(EVP_CIPHER_fetch(nullptr, OBJ_nid2sn(nid), nullptr));
+}
+
+ossl::AlgorPtr CreateLike(const Params& params) {
+    if (params.scheme == Scheme::PbeParam) {
+        return ossl::AlgorPtr(PKCS5_pbe_set_ex(params.algorithmNid, static_cast<int>(params.iterations),
+                                               nullptr, params.saltLength, nullptr));
+    }
+    const auto cipher = FetchCipher(params.cipherNid);
+    if (!cipher) {
+        return nullptr;
+    }
+    if (params.scheme == Scheme::Scrypt) {
+        return ossl::AlgorPtr(PKCS5_pbe2_set_scrypt(cipher.get(), nullptr, params.saltLength,
+                                                    nullptr, params.scryptN, params.scryptR,
+                                                    params.scryptP));
+    }
+    return ossl::AlgorPtr(PKCS5_pbe2_set_iv_ex(cipher.get(), static_cast<int>(params.iterations),
+                                               nullptr, params.saltLength, nullptr,
+                                               params.prfNid, nullptr));
+}
+
+ossl::AlgorPtr CreateFallback(const Params& params) {
+    const auto cipher = FetchCipher(NID_aes_256_cbc);
+    const long iterations = params.scheme == Scheme::Scrypt ? 2048 : params.iterations;
+    return cipher ? ossl::AlgorPtr(PKCS5_pbe2_set_iv_ex(
+                        cipher.get(), static_cast<int>(iterations), nullptr, params.saltLength,
+                        nullptr, NID_hmacWithSHA256, nullptr))
+                  : nullptr;
+}
+
+Encrypted EncryptWith(ossl::AlgorPtr algorithm, const ASN1_ITEM* item, void* value,
+                      const ossl::Secret& password) {
+    if (!algorithm) {
+        return {};
+    }
+    // zbuf 1: the plaintext encoding is wiped before it is released.
+    ossl::OctetStringPtr data(PKCS12_item_i2d_encrypt_ex(algorithm.get(), item, password.data(),
+                                                         password.size(), value, 1, nullptr,
+                                                         nullptr));
+    if (!data) {
+        return {};
+    }
+    return {std::move(algorithm), std::move(data)};
+}
+
+}  // namespace
+
+std::optional<Params> Read(const X509_ALGOR* algorithm) noexcept {
+    if (algorithm == nullptr) {
+        return std::nullopt;
+    }
+    Params params;
+    params.algorithmNid = OBJ_obj2nid(algorithm->algorithm);
+    std::optional<Params> result;
+    if (params.algorithmNid == NID_pbes2) {
+        result = ReadPbes2(algorithm, params);
+    } else if (EVP_PBE_find(EVP_PBE_TYPE_OUTER, params.algorithmNid, nullptr, nullptr,
+                            nullptr) == 1) {
+        const auto pbe = Unpack<PBEPARAM>(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter);
+        if (pbe && pbe->salt != nullptr) {
+            params.iterations = PositiveCount(pbe->iter);
+            params.saltLength = ASN1_STRING_length(pbe->salt);
+            result = params;
+        }
+    }
+    // A count the file cannot state sensibly is not one this tool could write back.
+    if (result && result->iterations < 1) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, void* value,
+                  const ossl::Secret& password) noexcept {
+    Encrypted encrypted = EncryptWith(CreateLike(params), item, value, password);
+    if (!encrypted.data) {
+        encrypted = EncryptWith(CreateFallback(params), item, value, password);
+    }
+    return encrypted;
+}
+
+bool IterationBudget::Spend(long iterations) noexcept {
+    if (iterations < 1 || iterations > kMaxIterationsPerDerivation ||
+        m_spent + iterations > kMaxIterationsPerFile) {
+        return false;
+    }
+    m_spent += iterations;
+    return true;
+}
+
+}  // namespace pbe

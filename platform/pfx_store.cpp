@@ -1,0 +1,166 @@
+#include "platform/pfx_store.h"
+
+#include <openssl/crypto.h>
+
+#include <algorithm>
+#include <new>
+
+namespace {
+
+void AppendUtf8(std::string& out, char32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// Secret bags hold their value in clear; wipe it before OpenSSL releases it.
+void WipeBagValue(const PKCS12_SAFEBAG* bag) {
+    if (PKCS12_SAFEBAG_get_nid(bag) != NID_secretBag) {
+        return;
+    }
+    const ASN1_TYPE* value = PKCS12_SAFEBAG_get0_bag_obj(bag);
+    if (value != nullptr && value->type != V_ASN1_BOOLEAN && value->type != V_ASN1_NULL &&
+        value->type != V_ASN1_OBJECT && value->value.asn1_string != nullptr) {
+        ASN1_STRING* text = value->value.asn1_string;
+        OPENSSL_cleanse(const_cast<unsigned char*>(ASN1_STRING_get0_data(text)),
+                        static_cast<size_t>(ASN1_STRING_length(text)));
+    }
+}
+
+// DER of an OpenSSL object, wiped when released since it may be a key.
+struct Der {
+    unsigned char* bytes = nullptr;
+    int length = -1;
+    Der() = default;
+    Der(const Der&) = delete;
+    Der& operator=(const Der&) = delete;
+    ~Der() { OPENSSL_clear_free(bytes, length > 0 ? static_cast<size_t>(length) : 0); }
+    bool operator==(const Der& other) const {
+        return length >= 0 && length == other.length &&
+               CRYPTO_memcmp(bytes, other.bytes, static_cast<size_t>(length)) == 0;
+    }
+};
+
+void Encode(Der& der, const void* object, const ASN1_ITEM* item) {
+    der.length = ASN1_item_i2d(static_cast<const ASN1_VALUE*>(object), &der.bytes, item);
+}
+
+bool SameAttributes(const PKCS12_SAFEBAG* first, const PKCS12_SAFEBAG* second) {
+    const STACK_OF(X509_ATTRIBUTE)* a = PKCS12_SAFEBAG_get0_attrs(first);
+    const STACK_OF(X509_ATTRIBUTE)* b = PKCS12_SAFEBAG_get0_attrs(second);
+    const int count = sk_X509_ATTRIBUTE_num(a);
+    if (count != sk_X509_ATTRIBUTE_num(b)) {
+        return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        Der left, right;
+        Encode(left, sk_X509_ATTRIBUTE_value(a, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
+        Encode(right, sk_X509_ATTRIBUTE_value(b, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
+        if (!(left == right)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SameBag(const StoredBag& first, const StoredBag& second) {
+    if (PKCS12_SAFEBAG_get_nid(first.bag.get()) != PKCS12_SAFEBAG_get_nid(second.bag.get()) ||
+        !first.key != !second.key || !SameAttributes(first.bag.get(), second.bag.get())) {
+        return false;
+    }
+    Der left, right;
+    if (first.key) {
+        Encode(left, first.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
+        Encode(right, second.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
+    } else {
+        Encode(left, first.bag.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAG));
+        Encode(right, second.bag.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAG));
+    }
+    return left == right;
+}
+
+bool SameSafe(const StoredSafe& first, const StoredSafe& second) {
+    return first.protection.has_value() == second.protection.has_value() &&
+           std::equal(first.bags.begin(), first.bags.end(), second.bags.begin(),
+                      second.bags.end(), SameBag);
+}
+
+}  // namespace
+
+CertStore::~CertStore() {
+    for (const StoredSafe& safe : safes) {
+        for (const StoredBag& stored : safe.bags) {
+            WipeBagValue(stored.bag.get());
+        }
+    }
+    if (!exportEncoding.empty()) {
+        OPENSSL_cleanse(exportEncoding.data(), exportEncoding.size());
+    }
+    // Keys wipe themselves when freed (PKCS8_PRIV_KEY_INFO), the password in ~Secret.
+}
+
+ossl::Secret Utf8FromWide(LPCWSTR password) {
+    size_t units = 0;
+    while (password != nullptr && password[units] != 0) {
+        ++units;
+    }
+    std::string text;
+    text.reserve(3 * units + 1);  // no reallocation leaves a copy behind
+    for (const WCHAR* unit = password; unit != nullptr && *unit != 0; ++unit) {
+        char32_t code = *unit;
+        if (code >= 0xD800 && code <= 0xDBFF && unit[1] >= 0xDC00 && unit[1] <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (unit[1] - 0xDC00);
+            ++unit;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            code = 0xFFFD;
+        }
+        AppendUtf8(text, code);
+    }
+    ossl::Secret secret(text);
+    std::fill(text.begin(), text.end(), '\0');
+    OPENSSL_cleanse(text.data(), text.size());
+    return secret;
+}
+
+std::vector<ossl::Secret> PasswordCandidates(LPCWSTR password) {
+    std::vector<ossl::Secret> candidates;
+    candidates.push_back(Utf8FromWide(password));
+    const std::string& utf8 = candidates.front().text();
+    if (std::any_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) != 0; })) {
+        std::string widened;
+        widened.reserve(2 * utf8.size() + 1);
+        for (const char c : utf8) {
+            AppendUtf8(widened, static_cast<unsigned char>(c));
+        }
+        candidates.emplace_back(widened);
+        OPENSSL_cleanse(widened.data(), widened.size());
+    }
+    return candidates;
+}
+
+BOOL CertCloseStore(HCERTSTORE store, DWORD /*flags*/) noexcept {
+    const std::unique_ptr<CertStore> owned(store);
+    return TRUE;
+}
+
+bool CertStoresHoldSameBags(HCERTSTORE first, HCERTSTORE second) noexcept {
+    if (first == nullptr || second == nullptr) {
+        return false;
+    }
+    const ossl::ScopedContext context;
+    return first->mac.has_value() == second->mac.has_value() &&
+           std::equal(first->safes.begin(), first->safes.end(), second->safes.begin(),
+                      second->safes.end(), SameSafe);
+}
