@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "platform/crypt32.h"
+#include "platform/file_api.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/pfx_builder.h"
+#include "tests/support/pfx_description.h"
+
+namespace {
+
+using testing_support::DescribePfx;
+using testing_support::Fixtures;
+using testing_support::kPin;
+
+struct StoreCloser {
+    void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
+};
+using Store = std::unique_ptr<std::remove_pointer_t<HCERTSTORE>, StoreCloser>;
+
+CRYPT_DATA_BLOB BlobOf(std::string& bytes) {
+    return {static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())};
+}
+
+Store Import(std::string bytes, const std::u16string& password, DWORD flags = CRYPT_EXPORTABLE) {
+    CRYPT_DATA_BLOB blob = BlobOf(bytes);
+    return Store(PFXImportCertStore(&blob, password.c_str(), flags));
+}
+
+// Both calls of the Windows protocol: the size, then the bytes.
+std::string Export(HCERTSTORE store, const std::u16string& password) {
+    CRYPT_DATA_BLOB blob{0, nullptr};
+    if (!PFXExportCertStoreEx(store, &blob, password.c_str(), nullptr, EXPORT_PRIVATE_KEYS)) {
+        return "";
+    }
+    std::string bytes(blob.cbData, '\0');
+    blob.pbData = reinterpret_cast<BYTE*>(bytes.data());
+    if (!PFXExportCertStoreEx(store, &blob, password.c_str(), nullptr, EXPORT_PRIVATE_KEYS)) {
+        return "";
+    }
+    bytes.resize(blob.cbData);
+    return bytes;
+}
+
+BOOL IsPfx(std::string bytes) {
+    CRYPT_DATA_BLOB blob = BlobOf(bytes);
+    return PFXIsPFXBlob(&blob);
+}
+
+const std::u16string kWidePin = u"Grüße€";
+const std::u16string kNewPin = u"Neue PIN 2026";
+const std::string kNewPinUtf8 = "Neue PIN 2026";
+
+TEST(PFXIsPFXBlob, RecognisesExactlyAWholePfx) {
+    const std::string modern = Fixtures::Get().Bytes("modern.p12");
+    EXPECT_TRUE(IsPfx(modern));
+    EXPECT_FALSE(IsPfx(""));
+    EXPECT_FALSE(IsPfx(modern.substr(0, modern.size() - 1)));
+    EXPECT_FALSE(IsPfx(modern.substr(0, 40)));
+    EXPECT_FALSE(IsPfx(modern + "trailing garbage"));
+    EXPECT_FALSE(IsPfx(Fixtures::Get().Bytes("leaf.pem")));
+    CRYPT_DATA_BLOB none{0, nullptr};
+    EXPECT_FALSE(PFXIsPFXBlob(&none));
+    EXPECT_FALSE(PFXIsPFXBlob(nullptr));
+}
+
+TEST(PFXImportCertStore, OpensOnlyWithTheRightPassword) {
+    for (const std::string& name : Fixtures::Pkcs12Names()) {
+        const std::string bytes = Fixtures::Get().Bytes(name);
+        EXPECT_TRUE(Import(bytes, kWidePin)) << name;
+        EXPECT_FALSE(Import(bytes, u"Grüsse€")) << name;
+        EXPECT_FALSE(Import(bytes, u"grüße€")) << name;
+    }
+}
+
+TEST(PFXImportCertStore, RefusesDamagedFiles) {
+    const std::string modern = Fixtures::Get().Bytes("modern.p12");
+    for (size_t at = 0; at < modern.size(); at += 97) {
+        std::string damaged = modern;
+        damaged[at] = static_cast<char>(damaged[at] ^ 0x10);
+        EXPECT_FALSE(Import(damaged, kWidePin)) << "bit flipped at " << at;
+    }
+    EXPECT_FALSE(Import(modern + std::string(1, '\0'), kWidePin));
+    EXPECT_FALSE(Import("", kWidePin));
+}
+
+TEST(PFXImportCertStore, RefusesFilesThatAskForTooManyIterations) {
+    using testing_support::BuildIterationBomb;
+    const char* const why[] = {"MAC", "part", "key", "total"};
+    const std::string bombs[] = {
+        BuildIterationBomb(2'000'000'000, 2048, 1, 0),
+        BuildIterationBomb(0, 5'000'001, 1, 0),
+        BuildIterationBomb(0, 2048, 1, 2'000'000'000),
+        BuildIterationBomb(4'000'000, 4'000'000, 5, 0),  // 24,000,000 in all
+    };
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(IsPfx(bombs[i])) << why[i];
+        SetLastError(0);
+        EXPECT_FALSE(Import(bombs[i], kWidePin)) << why[i];
+        EXPECT_EQ(GetLastError(), NTE_BAD_DATA) << why[i];
+    }
+    // Within the limits the derivations do run, and fail on the random data.
+    EXPECT_FALSE(Import(BuildIterationBomb(0, 2048, 1, 0), kWidePin));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PASSWORD);
+}
+
+TEST(PFXImportCertStore, OpensFilesWrittenWithTheOlderPasswordEncoding) {
+    const std::string bytes = Fixtures::Get().Bytes("old-encoding.p12");
+    ASSERT_EQ(DescribePfx(bytes, kPin).find("WRONG") != std::string::npos, true)
+        << "the fixture must not open with the modern encoding";
+    EXPECT_TRUE(Import(bytes, kWidePin));
+}
+
+TEST(PFXExportCertStoreEx, KeepsEveryBagAttributeAndProtectionUnderTheNewPassword) {
+    for (const std::string& name : Fixtures::Pkcs12Names()) {
+        const std::string original = Fixtures::Get().Bytes(name);
+        const Store store = Import(original, kWidePin);
+        ASSERT_TRUE(store) << name;
+        const std::string exported = Export(store.get(), kNewPin);
+        ASSERT_FALSE(exported.empty()) << name;
+        const std::string oldPassword =
+            name == "old-encoding.p12" ? testing_support::WidenBytes(kPin) : kPin;
+        const std::string before = DescribePfx(original, oldPassword);
+        EXPECT_EQ(DescribePfx(exported, kNewPinUtf8), before) << name;
+        EXPECT_EQ(before.find("WRONG"), std::string::npos) << name;
+        EXPECT_EQ(before.find("undecryptable"), std::string::npos) << name;
+        EXPECT_FALSE(Import(exported, kWidePin)) << name << " still opens with the old PIN";
+        const Store reopened = Import(exported, kNewPin);
+        EXPECT_TRUE(reopened && CertStoresHoldSameBags(store.get(), reopened.get())) << name;
+    }
+}
+
+TEST(PFXExportCertStoreEx, UsesFreshSaltsForTheNewPassword) {
+    const std::string original = Fixtures::Get().Bytes("legacy.p12");
+    const Store store = Import(original, kWidePin);
+    // The same PIN again still gives new salts and IVs: no byte run of the old encryption
+    // survives.
+    const std::string exported = Export(store.get(), kWidePin);
+    ASSERT_EQ(exported.size(), original.size());
+    EXPECT_NE(exported, original);
+    EXPECT_EQ(DescribePfx(exported, kPin), DescribePfx(original, kPin));
+}
+
+TEST(PFXExportCertStoreEx, FollowsTheTwoCallProtocolAndDerivesOnce) {
+    const Store store = Import(Fixtures::Get().Bytes("modern.p12"), kWidePin);
+    CRYPT_DATA_BLOB blob{0, nullptr};
+    ASSERT_TRUE(PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr,
+                                     EXPORT_PRIVATE_KEYS));
+    const DWORD size = blob.cbData;
+    ASSERT_GT(size, 0u);
+    EXPECT_EQ(blob.pbData, nullptr);
+
+    std::string small(size - 1, '\0');
+    blob = {size - 1, reinterpret_cast<BYTE*>(small.data())};
+    EXPECT_FALSE(PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr,
+                                      EXPORT_PRIVATE_KEYS));
+    EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+
+    std::string first(size + 10, '\0'), second(size, '\0');
+    blob = {size + 10, reinterpret_cast<BYTE*>(first.data())};
+    ASSERT_TRUE(PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr,
+                                     EXPORT_PRIVATE_KEYS));
+    EXPECT_EQ(blob.cbData, size);
+    blob = {size, reinterpret_cast<BYTE*>(second.data())};
+    ASSERT_TRUE(PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr,
+                                     EXPORT_PRIVATE_KEYS));
+    // Fresh salts would differ: equal bytes show the export was derived once, not per call.
+    EXPECT_EQ(first.substr(0, size), second);
+    EXPECT_NE(Export(store.get(), u"andere PIN"), second);
+}
+
+TEST(PFXExportCertStoreEx, RefusesWhatWouldDropKeys) {
+    const std::string bytes = Fixtures::Get().Bytes("modern.p12");
+    CRYPT_DATA_BLOB blob{0, nullptr};
+    const Store locked = Import(bytes, kWidePin, 0);
+    ASSERT_TRUE(locked);
+    EXPECT_FALSE(PFXExportCertStoreEx(locked.get(), &blob, kNewPin.c_str(), nullptr,
+                                      EXPORT_PRIVATE_KEYS));
+    const Store store = Import(bytes, kWidePin);
+    EXPECT_FALSE(PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr, 0));
+    EXPECT_EQ(blob.cbData, 0u);
+}
+
+TEST(CertStoresHoldSameBags, TellsDifferentFilesApart) {
+    const Store modern = Import(Fixtures::Get().Bytes("modern.p12"), kWidePin);
+    const Store legacy = Import(Fixtures::Get().Bytes("legacy.p12"), kWidePin);
+    const Store ec = Import(Fixtures::Get().Bytes("ec.p12"), kWidePin);
+    const Store nomac = Import(Fixtures::Get().Bytes("nomac.p12"), kWidePin);
+    EXPECT_TRUE(CertStoresHoldSameBags(modern.get(), modern.get()));
+    EXPECT_FALSE(CertStoresHoldSameBags(modern.get(), ec.get()));
+    EXPECT_FALSE(CertStoresHoldSameBags(modern.get(), nomac.get()));
+    // Same certificates and key, but modern.p12 carries friendly names legacy.p12 lacks.
+    EXPECT_FALSE(CertStoresHoldSameBags(modern.get(), legacy.get()));
+}
+
+}  // namespace

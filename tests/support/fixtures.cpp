@@ -1,0 +1,43 @@
+#include "tests/support/fixtures.h"
+
+#include <stdexcept>
+
+#include "tests/support/pfx_builder.h"
+
+namespace testing_support {
+
+Fixtures::Fixtures() {
+    const CommandResult made =
+        Run(std::string("sh ") + PINTOOL_FIXTURE_SCRIPT + " " + Quote(m_dir.path()) + " " +
+            Quote(kPin));
+    if (made.status != 0) {
+        throw std::runtime_error("making fixtures failed: " + made.output);
+    }
+    BuildExotic(m_dir.path(), Path("exotic.p12"), kPin);
+    BuildOldEncoding(m_dir.path(), Path("old-encoding.p12"), kPin);
+}
+
+const Fixtures& Fixtures::Get() {
+    static const Fixtures fixtures;
+    return fixtures;
+}
+
+std::string Fixtures::CopyTo(const std::string& name, const TempDir& dir) const {
+    const std::string target = dir / name;
+    WriteAll(target, Bytes(name));
+    return target;
+}
+
+const std::vector<std::string>& Fixtures::Pkcs12Names() {
+    static const std::vector<std::string> names = {
+        "modern.p12", "legacy.p12",  "descert.p12", "nomac.p12",        "sha512.p12",
+        "ec.p12",     "exotic.p12",  "old-encoding.p12", "unencrypted-certs.p12"};
+    return names;
+}
+
+bool Fixtures::IsModern(const std::string& name) {
+    return name == "modern.p12" || name == "nomac.p12" || name == "sha512.p12" ||
+           name == "ec.p12" || name == "unencrypted-certs.p12" || name == "descert.p12";
+}
+
+}  // namespace testing_support

@@ -1,0 +1,235 @@
+#include "tests/support/pfx_builder.h"
+
+#include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+#include <openssl/provider.h>
+#include <openssl/rand.h>
+
+#include <ctime>
+#include <memory>
+#include <stdexcept>
+
+#include "tests/support/test_files.h"
+
+namespace testing_support {
+namespace {
+
+template <auto Free>
+struct Release {
+    template <typename T>
+    void operator()(T* p) const {
+        Free(p);
+    }
+};
+using KeyPtr = std::unique_ptr<EVP_PKEY, Release<EVP_PKEY_free>>;
+using CertPtr = std::unique_ptr<X509, Release<X509_free>>;
+using CrlPtr = std::unique_ptr<X509_CRL, Release<X509_CRL_free>>;
+using P12Ptr = std::unique_ptr<PKCS12, Release<PKCS12_free>>;
+
+void Check(bool ok, const char* what) {
+    if (!ok) {
+        throw std::runtime_error(std::string("building a PKCS#12 file failed: ") + what);
+    }
+}
+
+// The builder needs the legacy algorithms too.
+void LoadProviders() {
+    static const bool loaded = OSSL_PROVIDER_load(nullptr, "legacy") != nullptr &&
+                               OSSL_PROVIDER_load(nullptr, "default") != nullptr;
+    Check(loaded, "providers");
+}
+
+KeyPtr LoadKey(const std::string& path) {
+    const std::string pem = ReadAll(path);
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    KeyPtr key(PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr));
+    BIO_free(bio);
+    Check(key != nullptr, path.c_str());
+    return key;
+}
+
+CertPtr LoadCert(const std::string& path) {
+    const std::string pem = ReadAll(path);
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    CertPtr cert(PEM_read_bio_X509(bio, nullptr, nullptr, nullptr));
+    BIO_free(bio);
+    Check(cert != nullptr, path.c_str());
+    return cert;
+}
+
+CrlPtr MakeCrl(X509* issuer, EVP_PKEY* key) {
+    CrlPtr crl(X509_CRL_new());
+    ASN1_TIME* now = ASN1_TIME_set(nullptr, std::time(nullptr));
+    Check(crl && now && X509_CRL_set_version(crl.get(), 1) == 1 &&
+              X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuer)) == 1 &&
+              X509_CRL_set1_lastUpdate(crl.get(), now) == 1 &&
+              X509_CRL_sign(crl.get(), key, EVP_sha256()) > 0,
+          "CRL");
+    ASN1_TIME_free(now);
+    return crl;
+}
+
+void Name(PKCS12_SAFEBAG* bag, const char* friendlyName, unsigned char keyId) {
+    Check(PKCS12_add_friendlyname_utf8(bag, friendlyName, -1) == 1 &&
+              PKCS12_add_localkeyid(bag, &keyId, 1) == 1,
+          "attributes");
+}
+
+std::string Encode(PKCS12* p12) {
+    unsigned char* der = nullptr;
+    const int length = i2d_PKCS12(p12, &der);
+    Check(length > 0, "encoding");
+    std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(length));
+    OPENSSL_free(der);
+    return bytes;
+}
+
+P12Ptr Assemble(STACK_OF(PKCS7) * safes) {
+    P12Ptr p12(PKCS12_add_safes(safes, 0));
+    sk_PKCS7_pop_free(safes, PKCS7_free);
+    Check(p12 != nullptr, "assembling");
+    return p12;
+}
+
+void AddShroudedPbes2(STACK_OF(PKCS12_SAFEBAG) * *bags, EVP_PKEY* key, const std::string& pin) {
+    PKCS8_PRIV_KEY_INFO* info = EVP_PKEY2PKCS8(key);
+    X509_ALGOR* algorithm =
+        PKCS5_pbe2_set_iv_ex(EVP_aes_128_cbc(), 1000, nullptr, 16, nullptr, NID_hmacWithSHA512,
+                             nullptr);
+    X509_SIG* sealed = PKCS8_set0_pbe_ex(pin.data(), static_cast<int>(pin.size()), info,
+                                         algorithm, nullptr, nullptr);
+    PKCS8_PRIV_KEY_INFO_free(info);
+    PKCS12_SAFEBAG* bag = PKCS12_SAFEBAG_create0_pkcs8(sealed);
+    Check(bag != nullptr, "PBES2 key");
+    Name(bag, "Zweiter Schlüssel", 2);
+    sk_PKCS12_SAFEBAG_push(*bags, bag);
+}
+
+X509_ALGOR* Pbe(int iterations) {
+    return PKCS5_pbe_set_ex(NID_pbe_WithSHA1And3_Key_TripleDES_CBC, iterations, nullptr, 8,
+                            nullptr);
+}
+
+ASN1_OCTET_STRING* RandomOctets() {
+    unsigned char bytes[64];
+    RAND_bytes(bytes, sizeof bytes);
+    ASN1_OCTET_STRING* octets = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(octets, bytes, sizeof bytes);
+    return octets;
+}
+
+}  // namespace
+
+std::string WidenBytes(const std::string& password) {
+    std::string widened;
+    for (const unsigned char c : password) {
+        if (c < 0x80) {
+            widened += static_cast<char>(c);
+        } else {
+            widened += static_cast<char>(0xC0 | (c >> 6));
+            widened += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return widened;
+}
+
+void BuildExotic(const std::string& dir, const std::string& out, const std::string& pin) {
+    LoadProviders();
+    const KeyPtr leafKey = LoadKey(dir + "/leaf.key"), ecKey = LoadKey(dir + "/ec.key"),
+                 loneKey = LoadKey(dir + "/inter.key"), rootKey = LoadKey(dir + "/root.key");
+    const CertPtr leaf = LoadCert(dir + "/leaf.pem"), ec = LoadCert(dir + "/ec.pem"),
+                  root = LoadCert(dir + "/root.pem");
+    const char* password = pin.c_str();
+
+    STACK_OF(PKCS12_SAFEBAG)* certs = nullptr;
+    Name(PKCS12_add_cert(&certs, leaf.get()), "Erster Schlüssel", 1);
+    Name(PKCS12_add_cert(&certs, ec.get()), "Zweiter Schlüssel", 2);
+    Check(PKCS12_add_cert(&certs, root.get()) != nullptr, "root");
+    const CrlPtr crl = MakeCrl(root.get(), rootKey.get());
+    sk_PKCS12_SAFEBAG_push(certs, PKCS12_SAFEBAG_create_crl(crl.get()));
+
+    STACK_OF(PKCS12_SAFEBAG)* keys = nullptr;
+    Name(PKCS12_add_key_ex(&keys, leafKey.get(), KEY_SIG, 2048,
+                           NID_pbe_WithSHA1And3_Key_TripleDES_CBC, password, nullptr, nullptr),
+         "Erster Schlüssel", 1);
+    AddShroudedPbes2(&keys, ecKey.get(), pin);
+    PKCS12_SAFEBAG* lone = PKCS12_add_key_ex(&keys, loneKey.get(), 0, 1,
+                                             NID_pbe_WithSHA1And40BitRC4, password, nullptr,
+                                             nullptr);
+    Check(lone != nullptr && PKCS12_add_friendlyname_utf8(lone, "Ohne Zertifikat", -1) == 1,
+          "lone key");
+    PKCS12_SAFEBAG* plain = PKCS12_SAFEBAG_create0_p8inf(EVP_PKEY2PKCS8(ecKey.get()));
+    Check(plain != nullptr && PKCS12_add_CSPName_asc(plain, "Test-CSP", -1) == 1 &&
+              PKCS12_add1_attr_by_txt(plain, "1.3.6.1.4.1.99999.1", V_ASN1_UTF8STRING,
+                                      reinterpret_cast<const unsigned char*>("Wert"), 4) == 1,
+          "plain key");
+    sk_PKCS12_SAFEBAG_push(keys, plain);
+    static const unsigned char secret[] = "geheimer Wert";
+    sk_PKCS12_SAFEBAG_push(keys, PKCS12_SAFEBAG_create_secret(NID_pkcs7_data,
+                                                              V_ASN1_OCTET_STRING, secret,
+                                                              sizeof secret - 1));
+
+    STACK_OF(PKCS7)* safes = sk_PKCS7_new_null();
+    sk_PKCS7_push(safes, PKCS12_pack_p7encdata(NID_pbe_WithSHA1And128BitRC2_CBC, password, -1,
+                                               nullptr, 0, 1500, certs));
+    sk_PKCS7_push(safes, PKCS12_pack_p7data(keys));
+    sk_PKCS12_SAFEBAG_pop_free(certs, PKCS12_SAFEBAG_free);
+    sk_PKCS12_SAFEBAG_pop_free(keys, PKCS12_SAFEBAG_free);
+    const P12Ptr p12 = Assemble(safes);
+    Check(PKCS12_set_mac(p12.get(), password, -1, nullptr, 16, 4096, EVP_sha384()) == 1, "MAC");
+    WriteAll(out, Encode(p12.get()));
+}
+
+void BuildOldEncoding(const std::string& dir, const std::string& out, const std::string& pin) {
+    LoadProviders();
+    const KeyPtr key = LoadKey(dir + "/leaf.key");
+    const CertPtr cert = LoadCert(dir + "/leaf.pem");
+    const std::string widened = WidenBytes(pin);
+    const P12Ptr p12(PKCS12_create_ex(widened.c_str(), "Alte Kodierung", key.get(), cert.get(),
+                                      nullptr, NID_pbe_WithSHA1And3_Key_TripleDES_CBC,
+                                      NID_pbe_WithSHA1And40BitRC2_CBC, 2048, 2048, 0, nullptr,
+                                      nullptr));
+    Check(p12 != nullptr, "old encoding");
+    WriteAll(out, Encode(p12.get()));
+}
+
+std::string BuildIterationBomb(long macIterations, long partIterations, int parts,
+                               long keyIterations) {
+    LoadProviders();
+    STACK_OF(PKCS7)* safes = sk_PKCS7_new_null();
+    for (int i = 0; i < parts; ++i) {
+        PKCS7* safe = PKCS7_new();
+        PKCS7_set_type(safe, NID_pkcs7_encrypted);
+        X509_ALGOR* algorithm = Pbe(static_cast<int>(partIterations));
+        X509_ALGOR_copy(safe->d.encrypted->enc_data->algorithm, algorithm);
+        X509_ALGOR_free(algorithm);
+        safe->d.encrypted->enc_data->enc_data = RandomOctets();
+        sk_PKCS7_push(safes, safe);
+    }
+    if (keyIterations > 0) {
+        X509_SIG* sealed = X509_SIG_new();
+        X509_ALGOR* algorithm = nullptr;
+        ASN1_OCTET_STRING* data = nullptr;
+        X509_SIG_getm(sealed, &algorithm, &data);
+        X509_ALGOR* wanted = Pbe(static_cast<int>(keyIterations));
+        X509_ALGOR_copy(algorithm, wanted);
+        X509_ALGOR_free(wanted);
+        ASN1_OCTET_STRING* random = RandomOctets();
+        ASN1_STRING_copy(data, random);
+        ASN1_OCTET_STRING_free(random);
+        STACK_OF(PKCS12_SAFEBAG)* bags = sk_PKCS12_SAFEBAG_new_null();
+        sk_PKCS12_SAFEBAG_push(bags, PKCS12_SAFEBAG_create0_pkcs8(sealed));
+        sk_PKCS7_push(safes, PKCS12_pack_p7data(bags));
+        sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+    }
+    const P12Ptr p12 = Assemble(safes);
+    if (macIterations > 0) {
+        // Sets up the MAC's parameters without computing it.
+        Check(PKCS12_setup_mac(p12.get(), static_cast<int>(macIterations), nullptr, 8,
+                               EVP_sha256()) == 1,
+              "MAC");
+    }
+    return Encode(p12.get());
+}
+
+}  // namespace testing_support

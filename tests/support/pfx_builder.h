@@ -1,0 +1,26 @@
+#pragma once
+// PKCS#12 files made with the OpenSSL API, for structures the openssl command does not write.
+
+#include <string>
+
+namespace testing_support {
+
+// Several keys (one without a certificate, one not encrypted at all), a CRL and a secret bag,
+// friendly names, local key ids and other attributes, mixed algorithms (RC2-128 part, 3DES,
+// RC4-40 and PBES2 with HMAC-SHA512 keys) and a SHA-384 MAC with a 16-byte salt.
+// `dir` holds the keys and certificates make_fixtures.sh made.
+void BuildExotic(const std::string& dir, const std::string& out, const std::string& pin);
+
+// A legacy file whose PIN was encoded as older OpenSSL releases did: every UTF-8 byte taken
+// as one character.
+void BuildOldEncoding(const std::string& dir, const std::string& out, const std::string& pin);
+
+// A file that asks for the given iterations (0: none) without them ever being run: a MAC,
+// `parts` encrypted parts and one shrouded key. Its encrypted data is random.
+std::string BuildIterationBomb(long macIterations, long partIterations, int parts,
+                               long keyIterations);
+
+// The password in the form older OpenSSL releases used: each byte widened to a character.
+std::string WidenBytes(const std::string& password);
+
+}  // namespace testing_support

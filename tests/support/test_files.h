@@ -1,0 +1,53 @@
+#pragma once
+// Temporary directories, file contents and child commands for the tests.
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir();
+
+    const std::string& path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+    // Names in the directory, hidden ones included.
+    std::vector<std::string> List() const;
+
+private:
+    std::string m_path;
+};
+
+std::string ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const std::string& bytes);
+
+struct CommandResult {
+    int status = -1;  // exit status, or -1 when it did not exit normally
+    std::string output;  // stdout and stderr together
+};
+
+// Runs a command through /bin/sh.
+CommandResult Run(const std::string& command);
+
+// A string quoted for /bin/sh.
+std::string Quote(const std::string& text);
+
+}  // namespace testing_support
+
+#include <sys/types.h>
+
+#include <functional>
+
+namespace testing_support {
+
+// Runs `body` in a forked child whose exit status is what `body` returns.
+pid_t StartChild(const std::function<int()>& body);
+// The child's exit status, or 128 + the signal that ended it.
+int WaitChild(pid_t child);
+
+}  // namespace testing_support
