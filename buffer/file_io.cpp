@@ -10,8 +10,8 @@ BUFRESULT CByteBuffer::LoadFromFile(const char* path, DWORD offset, DWORD limit)
     if (path == nullptr) {
         return BUF_E_INVALIDARG;
     }
-    CScopedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   0, nullptr));
+    CScopedHandle file(
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file.valid()) {
         return ResultFromLastError();
     }
@@ -51,8 +51,8 @@ BUFRESULT CByteBuffer::SaveToFile(const char* path, DWORD disposition,
     if (path == nullptr) {
         return BUF_E_INVALIDARG;
     }
-    CScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, disposition,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    CScopedHandle file(
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         return ResultFromLastError();
     }

@@ -99,8 +99,8 @@ BUFRESULT CFileReplacement::Begin(const char* path) noexcept {
             return FailWithErrno();
         }
         const std::string base = m_target.substr(m_target.find_last_of('/') + 1);
-        std::string name = DirectoryOf(m_target) + "/." + base.substr(0, kMaxBaseInName) +
-                           ".pintool-XXXXXX";
+        std::string name =
+            DirectoryOf(m_target) + "/." + base.substr(0, kMaxBaseInName) + ".pintool-XXXXXX";
         // mkostemp creates the file exclusively with mode 0600.
         m_temporaryFd = mkostemp(name.data(), O_CLOEXEC);
         if (m_temporaryFd < 0) {

@@ -16,9 +16,10 @@ OutcomeMessage MessageFor(Outcome outcome) noexcept {
             return {"Die neue PIN und die Eingabe im Wiederholungsfeld sind nicht identisch!",
                     MB_OK};
         case Outcome::CannotOpenWithOldPin:
-            return {"Das Softzertifikat konnte mit der angegebenen alten PIN nicht verarbeitet "
-                    "werden!",
-                    MB_OK};
+            return {
+                "Das Softzertifikat konnte mit der angegebenen alten PIN nicht verarbeitet "
+                "werden!",
+                MB_OK};
         case Outcome::CannotSave:
             return {"Die PIN konnte nicht geändert werden. Das Softzertifikat ist unverändert.",
                     MB_ICONHAND};

@@ -70,8 +70,7 @@ bool WrittenAsExported(const CByteBuffer& written, const CByteBuffer& exported, 
 
 // The file is replaced as a whole, never truncated in place: until the rename the old file
 // stands as it was, and whatever fails leaves it so.
-bool Replace(const char* path, const CByteBuffer& exported, HCERTSTORE store,
-             const char* newPin) {
+bool Replace(const char* path, const CByteBuffer& exported, HCERTSTORE store, const char* newPin) {
     CFileReplacement replacement;
     CByteBuffer written;
     return replacement.Begin(path) == BUF_S_OK && replacement.Write(exported) == BUF_S_WRITTEN &&
@@ -97,7 +96,9 @@ Outcome ReencryptAndReplace(const CByteBuffer& certificate, const char* path, co
     return Outcome::PinChanged;
 }
 
-const unsigned char* Bytes(const char* text) { return reinterpret_cast<const unsigned char*>(text); }
+const unsigned char* Bytes(const char* text) {
+    return reinterpret_cast<const unsigned char*>(text);
+}
 
 }  // namespace
 

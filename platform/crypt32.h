@@ -22,8 +22,8 @@ inline constexpr long kMaxIterationsPerFile = 20'000'000;
 
 BOOL PFXIsPFXBlob(CRYPT_DATA_BLOB* pfx) noexcept;
 HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags) noexcept;
-BOOL PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* pfx, LPCWSTR password,
-                          void* reserved, DWORD flags) noexcept;
+BOOL PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* pfx, LPCWSTR password, void* reserved,
+                          DWORD flags) noexcept;
 BOOL CertCloseStore(HCERTSTORE store, DWORD flags) noexcept;
 
 // True when both stores hold the same bags in the same order with the same contents (keys

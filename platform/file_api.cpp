@@ -89,9 +89,13 @@ bool LockForSharing(int fd, DWORD shareMode) {
 
 }  // namespace
 
-DWORD GetLastError() noexcept { return lastError; }
+DWORD GetLastError() noexcept {
+    return lastError;
+}
 
-void SetLastError(DWORD error) noexcept { lastError = error; }
+void SetLastError(DWORD error) noexcept {
+    lastError = error;
+}
 
 DWORD ErrorFromErrno(int error) noexcept {
     switch (error) {
@@ -234,10 +238,10 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh,
     const off_t distance =
         distanceToMoveHigh == nullptr
             ? static_cast<off_t>(distanceToMove)
-            : static_cast<off_t>((static_cast<std::uint64_t>(
-                                      static_cast<std::uint32_t>(*distanceToMoveHigh))
-                                  << 32) |
-                                 static_cast<std::uint32_t>(distanceToMove));
+            : static_cast<off_t>(
+                  (static_cast<std::uint64_t>(static_cast<std::uint32_t>(*distanceToMoveHigh))
+                   << 32) |
+                  static_cast<std::uint32_t>(distanceToMove));
     const off_t position = lseek(fd, distance, kWhence[moveMethod]);
     if (position < 0) {
         SetLastError(ErrorFromErrno(errno));

@@ -20,7 +20,9 @@ struct Deleter {
 inline void FreeSafeBags(STACK_OF(PKCS12_SAFEBAG) * bags) noexcept {
     sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
 }
-inline void FreeSafes(STACK_OF(PKCS7) * safes) noexcept { sk_PKCS7_pop_free(safes, PKCS7_free); }
+inline void FreeSafes(STACK_OF(PKCS7) * safes) noexcept {
+    sk_PKCS7_pop_free(safes, PKCS7_free);
+}
 
 using Pkcs12Ptr = std::unique_ptr<PKCS12, Deleter<PKCS12_free>>;
 using Pkcs7Ptr = std::unique_ptr<PKCS7, Deleter<PKCS7_free>>;

@@ -47,22 +47,19 @@ long PositiveCount(const ASN1_INTEGER* value) {
 }
 
 std::optional<Params> ReadPbkdf2(const X509_ALGOR* keyFunction, Params params) {
-    const auto kdf =
-        Unpack<PBKDF2PARAM>(ASN1_ITEM_rptr(PBKDF2PARAM), keyFunction->parameter);
+    const auto kdf = Unpack<PBKDF2PARAM>(ASN1_ITEM_rptr(PBKDF2PARAM), keyFunction->parameter);
     if (!kdf || kdf->salt == nullptr || kdf->salt->type != V_ASN1_OCTET_STRING) {
         return std::nullopt;
     }
     params.scheme = Scheme::Pbkdf2;
     params.iterations = PositiveCount(kdf->iter);
     params.saltLength = ASN1_STRING_length(kdf->salt->value.octet_string);
-    params.prfNid =
-        kdf->prf == nullptr ? NID_hmacWithSHA1 : OBJ_obj2nid(kdf->prf->algorithm);
+    params.prfNid = kdf->prf == nullptr ? NID_hmacWithSHA1 : OBJ_obj2nid(kdf->prf->algorithm);
     return params;
 }
 
 std::optional<Params> ReadScrypt(const X509_ALGOR* keyFunction, Params params) {
-    const auto kdf =
-        Unpack<SCRYPT_PARAMS>(ASN1_ITEM_rptr(SCRYPT_PARAMS), keyFunction->parameter);
+    const auto kdf = Unpack<SCRYPT_PARAMS>(ASN1_ITEM_rptr(SCRYPT_PARAMS), keyFunction->parameter);
     if (!kdf || kdf->salt == nullptr) {
         return std::nullopt;
     }
@@ -105,8 +102,9 @@ ossl::CipherPtr FetchCipher(int nid) {
 
 ossl::AlgorPtr CreateLike(const Params& params) {
     if (params.scheme == Scheme::PbeParam) {
-        return ossl::AlgorPtr(PKCS5_pbe_set_ex(params.algorithmNid, static_cast<int>(params.iterations),
-                                               nullptr, params.saltLength, nullptr));
+        return ossl::AlgorPtr(PKCS5_pbe_set_ex(params.algorithmNid,
+                                               static_cast<int>(params.iterations), nullptr,
+                                               params.saltLength, nullptr));
     }
     const auto cipher = FetchCipher(params.cipherNid);
     if (!cipher) {
@@ -118,16 +116,16 @@ ossl::AlgorPtr CreateLike(const Params& params) {
                                                     params.scryptP));
     }
     return ossl::AlgorPtr(PKCS5_pbe2_set_iv_ex(cipher.get(), static_cast<int>(params.iterations),
-                                               nullptr, params.saltLength, nullptr,
-                                               params.prfNid, nullptr));
+                                               nullptr, params.saltLength, nullptr, params.prfNid,
+                                               nullptr));
 }
 
 ossl::AlgorPtr CreateFallback(const Params& params) {
     const auto cipher = FetchCipher(NID_aes_256_cbc);
     const long iterations = params.scheme == Scheme::Scrypt ? 2048 : params.iterations;
-    return cipher ? ossl::AlgorPtr(PKCS5_pbe2_set_iv_ex(
-                        cipher.get(), static_cast<int>(iterations), nullptr, params.saltLength,
-                        nullptr, NID_hmacWithSHA256, nullptr))
+    return cipher ? ossl::AlgorPtr(PKCS5_pbe2_set_iv_ex(cipher.get(), static_cast<int>(iterations),
+                                                        nullptr, params.saltLength, nullptr,
+                                                        NID_hmacWithSHA256, nullptr))
                   : nullptr;
 }
 
@@ -137,9 +135,8 @@ Encrypted EncryptWith(ossl::AlgorPtr algorithm, const ASN1_ITEM* item, void* val
         return {};
     }
     // zbuf 1: the plaintext encoding is wiped before it is released.
-    ossl::OctetStringPtr data(PKCS12_item_i2d_encrypt_ex(algorithm.get(), item, password.data(),
-                                                         password.size(), value, 1, nullptr,
-                                                         nullptr));
+    ossl::OctetStringPtr data(PKCS12_item_i2d_encrypt_ex(
+        algorithm.get(), item, password.data(), password.size(), value, 1, nullptr, nullptr));
     if (!data) {
         return {};
     }
@@ -157,8 +154,8 @@ std::optional<Params> Read(const X509_ALGOR* algorithm) noexcept {
     std::optional<Params> result;
     if (params.algorithmNid == NID_pbes2) {
         result = ReadPbes2(algorithm, params);
-    } else if (EVP_PBE_find(EVP_PBE_TYPE_OUTER, params.algorithmNid, nullptr, nullptr,
-                            nullptr) == 1) {
+    } else if (EVP_PBE_find(EVP_PBE_TYPE_OUTER, params.algorithmNid, nullptr, nullptr, nullptr) ==
+               1) {
         const auto pbe = Unpack<PBEPARAM>(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter);
         if (pbe && pbe->salt != nullptr) {
             params.iterations = PositiveCount(pbe->iter);

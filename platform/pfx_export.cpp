@@ -10,8 +10,8 @@
 namespace {
 
 ossl::SafeBagPtr Duplicate(const PKCS12_SAFEBAG* bag) {
-    return ossl::SafeBagPtr(static_cast<PKCS12_SAFEBAG*>(
-        ASN1_item_dup(ASN1_ITEM_rptr(PKCS12_SAFEBAG), bag)));
+    return ossl::SafeBagPtr(
+        static_cast<PKCS12_SAFEBAG*>(ASN1_item_dup(ASN1_ITEM_rptr(PKCS12_SAFEBAG), bag)));
 }
 
 // A copy of a shrouded key bag, its key encrypted afresh; the attributes stay as they are.
@@ -73,9 +73,8 @@ ossl::Pkcs7Ptr PackSafe(const StoredSafe& safe, const ossl::Secret& password) {
 
 bool AddMac(PKCS12* p12, const MacParams& mac, const ossl::Secret& password) {
     const ossl::DigestPtr digest(EVP_MD_fetch(nullptr, OBJ_nid2sn(mac.digestNid), nullptr));
-    return digest && PKCS12_set_mac(p12, password.data(), password.size(), nullptr,
-                                    mac.saltLength, static_cast<int>(mac.iterations),
-                                    digest.get()) == 1;
+    return digest && PKCS12_set_mac(p12, password.data(), password.size(), nullptr, mac.saltLength,
+                                    static_cast<int>(mac.iterations), digest.get()) == 1;
 }
 
 // The whole file under `password`, with the structure and protection of the imported one.

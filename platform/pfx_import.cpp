@@ -45,8 +45,8 @@ public:
             return ImportError{ERROR_INVALID_PASSWORD};
         }
         for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
-            if (auto error = OpenSafe(store.safes[static_cast<size_t>(i)],
-                                      sk_PKCS7_value(safes.get(), i))) {
+            if (auto error =
+                    OpenSafe(store.safes[static_cast<size_t>(i)], sk_PKCS7_value(safes.get(), i))) {
                 return error;
             }
         }
@@ -111,8 +111,7 @@ private:
             switch (PKCS12_SAFEBAG_get_nid(bag.bag.get())) {
                 case NID_pkcs8ShroudedKeyBag: {
                     const X509_ALGOR* algorithm = nullptr;
-                    X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag.bag.get()), &algorithm,
-                                  nullptr);
+                    X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag.bag.get()), &algorithm, nullptr);
                     bag.protection = pbe::Read(algorithm);
                     if (!bag.protection) {
                         return ImportError{NTE_BAD_ALGID};

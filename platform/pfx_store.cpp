@@ -93,8 +93,8 @@ bool SameBag(const StoredBag& first, const StoredBag& second) {
 
 bool SameSafe(const StoredSafe& first, const StoredSafe& second) {
     return first.protection.has_value() == second.protection.has_value() &&
-           std::equal(first.bags.begin(), first.bags.end(), second.bags.begin(),
-                      second.bags.end(), SameBag);
+           std::equal(first.bags.begin(), first.bags.end(), second.bags.begin(), second.bags.end(),
+                      SameBag);
 }
 
 }  // namespace

@@ -9,9 +9,9 @@
 #include "platform/pbe_params.h"
 
 struct StoredBag {
-    ossl::SafeBagPtr bag;                    // as in the file; shrouded keys still encrypted
-    ossl::KeyInfoPtr key;                    // the decrypted key of a shrouded key bag
-    std::optional<pbe::Params> protection;   // how that key was encrypted
+    ossl::SafeBagPtr bag;                   // as in the file; shrouded keys still encrypted
+    ossl::KeyInfoPtr key;                   // the decrypted key of a shrouded key bag
+    std::optional<pbe::Params> protection;  // how that key was encrypted
 };
 
 struct StoredSafe {

@@ -53,7 +53,8 @@ int lstrlenA(LPCSTR string) noexcept {
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteLength,
                         LPWSTR wideChar, int wideCharLength) noexcept {
     if (codePage != CP_ACP || flags != 0 || multiByte == nullptr || multiByteLength == 0 ||
-        multiByteLength < -1 || wideCharLength < 0 || (wideChar == nullptr && wideCharLength != 0)) {
+        multiByteLength < -1 || wideCharLength < 0 ||
+        (wideChar == nullptr && wideCharLength != 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }

@@ -54,8 +54,8 @@ TEST(LoadFromFile, FailuresLeaveTheBufferAsItWas) {
     EXPECT_EQ(buffer.LoadFromFile(sparse.c_str(), 0, 0), BUF_E_FAIL);
     EXPECT_EQ(Content(buffer), "previous");
     // The handle was closed: the file can be opened exclusively now.
-    const HANDLE file = CreateFileA(sparse.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                    nullptr);
+    const HANDLE file =
+        CreateFileA(sparse.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
 }

@@ -33,8 +33,7 @@ struct ChosenFile {
     }
     Outcome Change(const std::string& oldPin, const std::string& newPin,
                    const std::string& repeat) const {
-        return ChangePin(certificate, path.c_str(), oldPin.c_str(), newPin.c_str(),
-                         repeat.c_str());
+        return ChangePin(certificate, path.c_str(), oldPin.c_str(), newPin.c_str(), repeat.c_str());
     }
     bool Unchanged() const { return ReadAll(path) == original && dir.List().size() == 1; }
 };
@@ -166,14 +165,12 @@ TEST(OpenSoftCertificate, AcceptsOnlyPkcs12AndForgetsTheFormerChoice) {
     WriteAll(dir / "empty.p12", "");
     WriteAll(dir / "text.p12", "kein Zertifikat");
     const std::string valid = Fixtures::Get().CopyTo("legacy.p12", dir);
-    for (const std::string& rejected :
-         {dir / "empty.p12", dir / "text.p12", dir / "missing.p12", dir.path(),
-          Fixtures::Get().Path("leaf.pem")}) {
+    for (const std::string& rejected : {dir / "empty.p12", dir / "text.p12", dir / "missing.p12",
+                                        dir.path(), Fixtures::Get().Path("leaf.pem")}) {
         CByteBuffer certificate;
         ASSERT_EQ(OpenSoftCertificate(valid.c_str(), certificate), Outcome::Accepted);
         EXPECT_EQ(certificate.length(), ReadAll(valid).size());
-        EXPECT_EQ(OpenSoftCertificate(rejected.c_str(), certificate),
-                  Outcome::NotSoftCertificate)
+        EXPECT_EQ(OpenSoftCertificate(rejected.c_str(), certificate), Outcome::NotSoftCertificate)
             << rejected;
         EXPECT_EQ(certificate.data(), nullptr) << rejected;
         EXPECT_EQ(certificate.length(), 0u);

@@ -47,7 +47,7 @@ struct Trial {
             return State::Old;
         }
         return DescribePfx(now, kNewPin) == DescribePfx(original, kPin) ? State::New
-                                                                         : State::Broken;
+                                                                        : State::Broken;
     }
 
     // Anything but the target must be one hidden, private temporary file named after it.

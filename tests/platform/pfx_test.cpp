@@ -91,8 +91,7 @@ TEST(PFXImportCertStore, RefusesFilesThatAskForTooManyIterations) {
     using testing_support::BuildIterationBomb;
     const char* const why[] = {"MAC", "part", "key", "total"};
     const std::string bombs[] = {
-        BuildIterationBomb(2'000'000'000, 2048, 1, 0),
-        BuildIterationBomb(0, 5'000'001, 1, 0),
+        BuildIterationBomb(2'000'000'000, 2048, 1, 0), BuildIterationBomb(0, 5'000'001, 1, 0),
         BuildIterationBomb(0, 2048, 1, 2'000'000'000),
         BuildIterationBomb(4'000'000, 4'000'000, 5, 0),  // 24,000,000 in all
     };
@@ -147,26 +146,26 @@ TEST(PFXExportCertStoreEx, UsesFreshSaltsForTheNewPassword) {
 TEST(PFXExportCertStoreEx, FollowsTheTwoCallProtocolAndDerivesOnce) {
     const Store store = Import(Fixtures::Get().Bytes("modern.p12"), kWidePin);
     CRYPT_DATA_BLOB blob{0, nullptr};
-    ASSERT_TRUE(PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr,
-                                     EXPORT_PRIVATE_KEYS));
+    ASSERT_TRUE(
+        PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr, EXPORT_PRIVATE_KEYS));
     const DWORD size = blob.cbData;
     ASSERT_GT(size, 0u);
     EXPECT_EQ(blob.pbData, nullptr);
 
     std::string small(size - 1, '\0');
     blob = {size - 1, reinterpret_cast<BYTE*>(small.data())};
-    EXPECT_FALSE(PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr,
-                                      EXPORT_PRIVATE_KEYS));
+    EXPECT_FALSE(
+        PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr, EXPORT_PRIVATE_KEYS));
     EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
 
     std::string first(size + 10, '\0'), second(size, '\0');
     blob = {size + 10, reinterpret_cast<BYTE*>(first.data())};
-    ASSERT_TRUE(PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr,
-                                     EXPORT_PRIVATE_KEYS));
+    ASSERT_TRUE(
+        PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr, EXPORT_PRIVATE_KEYS));
     EXPECT_EQ(blob.cbData, size);
     blob = {size, reinterpret_cast<BYTE*>(second.data())};
-    ASSERT_TRUE(PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr,
-                                     EXPORT_PRIVATE_KEYS));
+    ASSERT_TRUE(
+        PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr, EXPORT_PRIVATE_KEYS));
     // Fresh salts would differ: equal bytes show the export was derived once, not per call.
     EXPECT_EQ(first.substr(0, size), second);
     EXPECT_NE(Export(store.get(), u"andere PIN"), second);
@@ -177,8 +176,8 @@ TEST(PFXExportCertStoreEx, RefusesWhatWouldDropKeys) {
     CRYPT_DATA_BLOB blob{0, nullptr};
     const Store locked = Import(bytes, kWidePin, 0);
     ASSERT_TRUE(locked);
-    EXPECT_FALSE(PFXExportCertStoreEx(locked.get(), &blob, kNewPin.c_str(), nullptr,
-                                      EXPORT_PRIVATE_KEYS));
+    EXPECT_FALSE(
+        PFXExportCertStoreEx(locked.get(), &blob, kNewPin.c_str(), nullptr, EXPORT_PRIVATE_KEYS));
     const Store store = Import(bytes, kWidePin);
     EXPECT_FALSE(PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr, 0));
     EXPECT_EQ(blob.cbData, 0u);

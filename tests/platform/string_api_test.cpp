@@ -24,7 +24,9 @@ TEST(MultiByteToWideChar, DecodesUtf8IncludingSurrogatePairs) {
 
 TEST(MultiByteToWideChar, InvalidSequencesBecomeReplacementCharacters) {
     // A lone continuation byte, a truncated sequence, an overlong slash, an encoded surrogate.
-    EXPECT_EQ(Decode("a\x80" "b"), u"a\uFFFDb");
+    EXPECT_EQ(Decode("a\x80"
+                     "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(Decode("x\xE2\x82"), u"x\uFFFD\uFFFD");
     EXPECT_EQ(Decode("\xC0\xAF"), u"\uFFFD\uFFFD");
     EXPECT_EQ(Decode("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");

@@ -7,9 +7,8 @@
 namespace testing_support {
 
 Fixtures::Fixtures() {
-    const CommandResult made =
-        Run(std::string("sh ") + PINTOOL_FIXTURE_SCRIPT + " " + Quote(m_dir.path()) + " " +
-            Quote(kPin));
+    const CommandResult made = Run(std::string("sh ") + PINTOOL_FIXTURE_SCRIPT + " " +
+                                   Quote(m_dir.path()) + " " + Quote(kPin));
     if (made.status != 0) {
         throw std::runtime_error("making fixtures failed: " + made.output);
     }
@@ -30,8 +29,9 @@ std::string Fixtures::CopyTo(const std::string& name, const TempDir& dir) const 
 
 const std::vector<std::string>& Fixtures::Pkcs12Names() {
     static const std::vector<std::string> names = {
-        "modern.p12", "legacy.p12",  "descert.p12", "nomac.p12",        "sha512.p12",
-        "ec.p12",     "exotic.p12",  "old-encoding.p12", "unencrypted-certs.p12"};
+        "modern.p12", "legacy.p12",       "descert.p12",
+        "nomac.p12",  "sha512.p12",       "ec.p12",
+        "exotic.p12", "old-encoding.p12", "unencrypted-certs.p12"};
     return names;
 }
 

@@ -93,11 +93,10 @@ P12Ptr Assemble(STACK_OF(PKCS7) * safes) {
 
 void AddShroudedPbes2(STACK_OF(PKCS12_SAFEBAG) * *bags, EVP_PKEY* key, const std::string& pin) {
     PKCS8_PRIV_KEY_INFO* info = EVP_PKEY2PKCS8(key);
-    X509_ALGOR* algorithm =
-        PKCS5_pbe2_set_iv_ex(EVP_aes_128_cbc(), 1000, nullptr, 16, nullptr, NID_hmacWithSHA512,
-                             nullptr);
-    X509_SIG* sealed = PKCS8_set0_pbe_ex(pin.data(), static_cast<int>(pin.size()), info,
-                                         algorithm, nullptr, nullptr);
+    X509_ALGOR* algorithm = PKCS5_pbe2_set_iv_ex(EVP_aes_128_cbc(), 1000, nullptr, 16, nullptr,
+                                                 NID_hmacWithSHA512, nullptr);
+    X509_SIG* sealed = PKCS8_set0_pbe_ex(pin.data(), static_cast<int>(pin.size()), info, algorithm,
+                                         nullptr, nullptr);
     PKCS8_PRIV_KEY_INFO_free(info);
     PKCS12_SAFEBAG* bag = PKCS12_SAFEBAG_create0_pkcs8(sealed);
     Check(bag != nullptr, "PBES2 key");
@@ -153,9 +152,8 @@ void BuildExotic(const std::string& dir, const std::string& out, const std::stri
                            NID_pbe_WithSHA1And3_Key_TripleDES_CBC, password, nullptr, nullptr),
          "Erster Schlüssel", 1);
     AddShroudedPbes2(&keys, ecKey.get(), pin);
-    PKCS12_SAFEBAG* lone = PKCS12_add_key_ex(&keys, loneKey.get(), 0, 1,
-                                             NID_pbe_WithSHA1And40BitRC4, password, nullptr,
-                                             nullptr);
+    PKCS12_SAFEBAG* lone = PKCS12_add_key_ex(
+        &keys, loneKey.get(), 0, 1, NID_pbe_WithSHA1And40BitRC4, password, nullptr, nullptr);
     Check(lone != nullptr && PKCS12_add_friendlyname_utf8(lone, "Ohne Zertifikat", -1) == 1,
           "lone key");
     PKCS12_SAFEBAG* plain = PKCS12_SAFEBAG_create0_p8inf(EVP_PKEY2PKCS8(ecKey.get()));
@@ -165,9 +163,8 @@ void BuildExotic(const std::string& dir, const std::string& out, const std::stri
           "plain key");
     sk_PKCS12_SAFEBAG_push(keys, plain);
     static const unsigned char secret[] = "geheimer Wert";
-    sk_PKCS12_SAFEBAG_push(keys, PKCS12_SAFEBAG_create_secret(NID_pkcs7_data,
-                                                              V_ASN1_OCTET_STRING, secret,
-                                                              sizeof secret - 1));
+    sk_PKCS12_SAFEBAG_push(keys, PKCS12_SAFEBAG_create_secret(NID_pkcs7_data, V_ASN1_OCTET_STRING,
+                                                              secret, sizeof secret - 1));
 
     STACK_OF(PKCS7)* safes = sk_PKCS7_new_null();
     sk_PKCS7_push(safes, PKCS12_pack_p7encdata(NID_pbe_WithSHA1And128BitRC2_CBC, password, -1,

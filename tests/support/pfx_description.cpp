@@ -30,7 +30,9 @@ std::string DigestOf(const T* object, const ASN1_ITEM* item) {
     return Hex(digest, size).substr(0, 16);
 }
 
-std::string Name(const ASN1_OBJECT* object) { return OBJ_nid2sn(OBJ_obj2nid(object)); }
+std::string Name(const ASN1_OBJECT* object) {
+    return OBJ_nid2sn(OBJ_obj2nid(object));
+}
 
 std::string Protection(const X509_ALGOR* algorithm) {
     std::ostringstream out;
@@ -42,9 +44,8 @@ std::string Protection(const X509_ALGOR* algorithm) {
             ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBKDF2PARAM), pbe2->keyfunc->parameter));
         out << " " << Name(pbe2->keyfunc->algorithm) << " "
             << (kdf->prf ? Name(kdf->prf->algorithm) : "hmacWithSHA1") << " "
-            << Name(pbe2->encryption->algorithm) << " iterations "
-            << ASN1_INTEGER_get(kdf->iter) << " salt "
-            << ASN1_STRING_length(kdf->salt->value.octet_string);
+            << Name(pbe2->encryption->algorithm) << " iterations " << ASN1_INTEGER_get(kdf->iter)
+            << " salt " << ASN1_STRING_length(kdf->salt->value.octet_string);
         PBKDF2PARAM_free(kdf);
         PBE2PARAM_free(pbe2);
     } else {
@@ -68,8 +69,8 @@ void DescribeBag(std::ostringstream& out, const PKCS12_SAFEBAG* bag, const std::
     if (PKCS12_SAFEBAG_get_nid(bag) == NID_pkcs8ShroudedKeyBag) {
         const X509_ALGOR* algorithm = nullptr;
         X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), &algorithm, nullptr);
-        PKCS8_PRIV_KEY_INFO* key = PKCS12_decrypt_skey(bag, password.data(),
-                                                       static_cast<int>(password.size()));
+        PKCS8_PRIV_KEY_INFO* key =
+            PKCS12_decrypt_skey(bag, password.data(), static_cast<int>(password.size()));
         out << " protected " << Protection(algorithm) << " key "
             << (key ? DigestOf(key, ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO)) : "undecryptable");
         PKCS8_PRIV_KEY_INFO_free(key);

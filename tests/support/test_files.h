@@ -27,7 +27,7 @@ std::string ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::string& bytes);
 
 struct CommandResult {
-    int status = -1;  // exit status, or -1 when it did not exit normally
+    int status = -1;     // exit status, or -1 when it did not exit normally
     std::string output;  // stdout and stderr together
 };
 
