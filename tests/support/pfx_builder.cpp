@@ -117,7 +117,40 @@ ASN1_OCTET_STRING* RandomOctets() {
     return octets;
 }
 
+CertPtr SelfSigned(EVP_PKEY* key, long serial) {
+    CertPtr cert(X509_new());
+    X509_NAME* name = X509_get_subject_name(cert.get());
+    const std::string common = "Zertifikat " + std::to_string(serial);
+    Check(X509_set_version(cert.get(), X509_VERSION_3) == 1 &&
+              ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial) == 1 &&
+              X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                                         reinterpret_cast<const unsigned char*>(common.c_str()), -1,
+                                         -1, 0) == 1 &&
+              X509_set_issuer_name(cert.get(), name) == 1 &&
+              X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0) != nullptr &&
+              X509_gmtime_adj(X509_getm_notAfter(cert.get()), 86400) != nullptr &&
+              X509_set_pubkey(cert.get(), key) == 1 && X509_sign(cert.get(), key, EVP_sha256()) > 0,
+          "certificate");
+    return cert;
+}
+
 }  // namespace
+
+void BuildManyCertificates(const std::string& out, const std::string& pin, int certificates) {
+    LoadProviders();
+    const KeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+    STACK_OF(X509)* chain = sk_X509_new_null();
+    for (int i = 1; i < certificates; ++i) {
+        sk_X509_push(chain, SelfSigned(key.get(), i + 1).release());
+    }
+    const CertPtr first = SelfSigned(key.get(), 1);
+    const P12Ptr p12(PKCS12_create_ex(pin.c_str(), "Viele", key.get(), first.get(), chain,
+                                      NID_aes_256_cbc, NID_aes_256_cbc, 2048, 2048, 0, nullptr,
+                                      nullptr));
+    sk_X509_pop_free(chain, X509_free);
+    Check(p12 != nullptr, "many certificates");
+    WriteAll(out, Encode(p12.get()));
+}
 
 std::string WidenBytes(const std::string& password) {
     std::string widened;

@@ -24,3 +24,11 @@ std::string BuildIterationBomb(long macIterations, long partIterations, int part
 std::string WidenBytes(const std::string& password);
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+// One EC key and `certificates` certificates (the first for that key), in today's algorithms:
+// certificates in a PBES2/AES-256 part, the key shrouded alike, a SHA-256 MAC.
+void BuildManyCertificates(const std::string& out, const std::string& pin, int certificates);
+
+}  // namespace testing_support
