@@ -74,16 +74,15 @@ void Derive(const Derivation& d) {
         PKCS12_key_gen_utf8(kPin.c_str(), -1, salt, saltLength, PKCS12_MAC_ID, iterations,
                             EVP_MD_get_size(md), out, md);
     } else if (d.params.scheme == pbe::Scheme::Pbkdf2) {
-        PKCS5_PBKDF2_HMAC(kPin.c_str(), -1, salt, saltLength, iterations,
-                          EVP_get_digestbynid(d.params.prfNid == NID_hmacWithSHA256
-                                                  ? NID_sha256
-                                                  : NID_sha1),
-                          32, out);
+        PKCS5_PBKDF2_HMAC(
+            kPin.c_str(), -1, salt, saltLength, iterations,
+            EVP_get_digestbynid(d.params.prfNid == NID_hmacWithSHA256 ? NID_sha256 : NID_sha1), 32,
+            out);
     } else {
-        PKCS12_key_gen_utf8(kPin.c_str(), -1, salt, saltLength, PKCS12_KEY_ID, iterations, 24,
-                            out, EVP_sha1());
-        PKCS12_key_gen_utf8(kPin.c_str(), -1, salt, saltLength, PKCS12_IV_ID, iterations, 8,
-                            out, EVP_sha1());
+        PKCS12_key_gen_utf8(kPin.c_str(), -1, salt, saltLength, PKCS12_KEY_ID, iterations, 24, out,
+                            EVP_sha1());
+        PKCS12_key_gen_utf8(kPin.c_str(), -1, salt, saltLength, PKCS12_IV_ID, iterations, 8, out,
+                            EVP_sha1());
     }
     benchmark::DoNotOptimize(out);
 }
