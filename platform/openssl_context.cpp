@@ -7,17 +7,38 @@
 namespace ossl {
 namespace {
 
+// Lives until the program ends; freeing it unloads its providers.
+class ToolLibraryContext {
+public:
+    ToolLibraryContext() noexcept
+        : m_context(OSSL_LIB_CTX_new()), m_default(Load("default")), m_legacy(Load("legacy")) {}
+    ToolLibraryContext(const ToolLibraryContext&) = delete;
+    ToolLibraryContext& operator=(const ToolLibraryContext&) = delete;
+    ~ToolLibraryContext() {
+        OSSL_PROVIDER_unload(m_legacy);
+        OSSL_PROVIDER_unload(m_default);
+        OSSL_LIB_CTX_free(m_context);
+    }
+
+    // Null unless both providers are there.
+    OSSL_LIB_CTX* get() const noexcept {
+        return m_default != nullptr && m_legacy != nullptr ? m_context : nullptr;
+    }
+
+private:
+    // Never into the global context: a null context would mean that one.
+    OSSL_PROVIDER* Load(const char* name) const noexcept {
+        return m_context != nullptr ? OSSL_PROVIDER_load(m_context, name) : nullptr;
+    }
+
+    OSSL_LIB_CTX* m_context;
+    OSSL_PROVIDER* m_default;
+    OSSL_PROVIDER* m_legacy;
+};
+
 OSSL_LIB_CTX* ToolContext() noexcept {
-    static OSSL_LIB_CTX* const context = [] {
-        OSSL_LIB_CTX* created = OSSL_LIB_CTX_new();
-        if (created == nullptr || OSSL_PROVIDER_load(created, "default") == nullptr ||
-            OSSL_PROVIDER_load(created, "legacy") == nullptr) {
-            OSSL_LIB_CTX_free(created);
-            return static_cast<OSSL_LIB_CTX*>(nullptr);
-        }
-        return created;
-    }();
-    return context;
+    static const ToolLibraryContext context;
+    return context.get();
 }
 
 }  // namespace

@@ -32,11 +32,8 @@ void Check(bool ok, const char* what) {
     }
 }
 
-// The builder needs the legacy algorithms too.
 void LoadProviders() {
-    static const bool loaded = OSSL_PROVIDER_load(nullptr, "legacy") != nullptr &&
-                               OSSL_PROVIDER_load(nullptr, "default") != nullptr;
-    Check(loaded, "providers");
+    Check(LoadLegacyProviders(), "providers");
 }
 
 KeyPtr LoadKey(const std::string& path) {
@@ -150,6 +147,19 @@ void BuildManyCertificates(const std::string& out, const std::string& pin, int c
     sk_X509_pop_free(chain, X509_free);
     Check(p12 != nullptr, "many certificates");
     WriteAll(out, Encode(p12.get()));
+}
+
+bool LoadLegacyProviders() {
+    struct Providers {
+        OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+        OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
+        ~Providers() {
+            OSSL_PROVIDER_unload(legacy);
+            OSSL_PROVIDER_unload(standard);
+        }
+    };
+    static const Providers providers;
+    return providers.legacy != nullptr && providers.standard != nullptr;
 }
 
 std::string WidenBytes(const std::string& password) {

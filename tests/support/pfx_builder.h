@@ -5,6 +5,9 @@
 
 namespace testing_support {
 
+// Makes the legacy algorithms available to the test's own OpenSSL calls.
+bool LoadLegacyProviders();
+
 // Several keys (one without a certificate, one not encrypted at all), a CRL and a secret bag,
 // friendly names, local key ids and other attributes, mixed algorithms (RC2-128 part, 3DES,
 // RC4-40 and PBES2 with HMAC-SHA512 keys) and a SHA-384 MAC with a 16-byte salt.

@@ -6,6 +6,8 @@
 
 #include <sstream>
 
+#include "tests/support/pfx_builder.h"
+
 namespace testing_support {
 namespace {
 
@@ -83,8 +85,7 @@ void DescribeBag(std::ostringstream& out, const PKCS12_SAFEBAG* bag, const std::
 }  // namespace
 
 std::string DescribePfx(const std::string& bytes, const std::string& password) {
-    static const bool loaded = OSSL_PROVIDER_load(nullptr, "legacy") != nullptr &&
-                               OSSL_PROVIDER_load(nullptr, "default") != nullptr;
+    const bool loaded = LoadLegacyProviders();
     const auto* cursor = reinterpret_cast<const unsigned char*>(bytes.data());
     PKCS12* p12 = d2i_PKCS12(nullptr, &cursor, static_cast<long>(bytes.size()));
     if (!loaded || p12 == nullptr) {
