@@ -15,10 +15,10 @@ ossl::SafeBagPtr Duplicate(const PKCS12_SAFEBAG* bag) {
 }
 
 // A copy of a shrouded key bag, its key encrypted afresh; the attributes stay as they are.
-ossl::SafeBagPtr SealKey(const StoredBag& stored, const ossl::Secret& password) {
+ossl::SafeBagPtr SealKey(const StoredBag& stored, const Passwords& passwords) {
     ossl::SafeBagPtr bag = Duplicate(stored.bag.get());
     pbe::Encrypted sealed = pbe::Encrypt(*stored.protection, ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO),
-                                         stored.key.get(), password);
+                                         stored.key.get(), passwords[stored.encoding]);
     if (!bag || !sealed.data) {
         return nullptr;
     }
@@ -33,13 +33,14 @@ ossl::SafeBagPtr SealKey(const StoredBag& stored, const ossl::Secret& password) 
     return bag;
 }
 
-ossl::SafeBagsPtr CollectBags(const StoredSafe& safe, const ossl::Secret& password) {
+ossl::SafeBagsPtr CollectBags(const StoredSafe& safe, const Passwords& passwords) {
     ossl::SafeBagsPtr bags(sk_PKCS12_SAFEBAG_new_null());
     if (!bags) {
         return nullptr;
     }
     for (const StoredBag& stored : safe.bags) {
-        ossl::SafeBagPtr bag = stored.key ? SealKey(stored, password) : Duplicate(stored.bag.get());
+        ossl::SafeBagPtr bag =
+            stored.key ? SealKey(stored, passwords) : Duplicate(stored.bag.get());
         if (!bag || sk_PKCS12_SAFEBAG_push(bags.get(), bag.get()) == 0) {
             return nullptr;
         }
@@ -62,36 +63,38 @@ ossl::Pkcs7Ptr PackEncrypted(STACK_OF(PKCS12_SAFEBAG) * bags, const pbe::Params&
     return safe;
 }
 
-ossl::Pkcs7Ptr PackSafe(const StoredSafe& safe, const ossl::Secret& password) {
-    const ossl::SafeBagsPtr bags = CollectBags(safe, password);
+ossl::Pkcs7Ptr PackSafe(const StoredSafe& safe, const Passwords& passwords) {
+    const ossl::SafeBagsPtr bags = CollectBags(safe, passwords);
     if (!bags) {
         return nullptr;
     }
-    return safe.protection ? PackEncrypted(bags.get(), *safe.protection, password)
+    return safe.protection ? PackEncrypted(bags.get(), *safe.protection, passwords[safe.encoding])
                            : ossl::Pkcs7Ptr(PKCS12_pack_p7data(bags.get()));
 }
 
-bool AddMac(PKCS12* p12, const MacParams& mac, const ossl::Secret& password) {
+bool AddMac(PKCS12* p12, const MacParams& mac, const Passwords& passwords) {
+    const ossl::Secret& password = passwords[mac.encoding];
     const ossl::DigestPtr digest(EVP_MD_fetch(nullptr, OBJ_nid2sn(mac.digestNid), nullptr));
     return digest && PKCS12_set_mac(p12, password.data(), password.size(), nullptr, mac.saltLength,
                                     static_cast<int>(mac.iterations), digest.get()) == 1;
 }
 
-// The whole file under `password`, with the structure and protection of the imported one.
-bool Encode(const CertStore& store, const ossl::Secret& password, std::vector<BYTE>& out) {
+// The whole file under the new password, with the structure and protection of the imported
+// one, each part in the password encoding it had.
+bool Encode(const CertStore& store, const Passwords& passwords, std::vector<BYTE>& out) {
     ossl::SafesPtr safes(sk_PKCS7_new_null());
     if (!safes) {
         return false;
     }
     for (const StoredSafe& safe : store.safes) {
-        ossl::Pkcs7Ptr packed = PackSafe(safe, password);
+        ossl::Pkcs7Ptr packed = PackSafe(safe, passwords);
         if (!packed || sk_PKCS7_push(safes.get(), packed.get()) == 0) {
             return false;
         }
         packed.release();
     }
     const ossl::Pkcs12Ptr p12(PKCS12_add_safes_ex(safes.get(), NID_pkcs7_data, nullptr, nullptr));
-    if (!p12 || (store.mac && !AddMac(p12.get(), *store.mac, password))) {
+    if (!p12 || (store.mac && !AddMac(p12.get(), *store.mac, passwords))) {
         return false;
     }
     const int length = i2d_PKCS12(p12.get(), nullptr);
@@ -104,17 +107,17 @@ bool Encode(const CertStore& store, const ossl::Secret& password, std::vector<BY
 }
 
 // Encodes once per password; the size query and the export that follows share the result.
-bool PrepareExport(CertStore& store, ossl::Secret password) {
-    if (store.hasExport && store.exportPassword.text() == password.text()) {
+bool PrepareExport(CertStore& store, Passwords passwords) {
+    if (store.hasExport && store.exportPassword.text() == passwords.utf8.text()) {
         return true;
     }
     store.hasExport = false;
     std::vector<BYTE> encoding;
-    if (!Encode(store, password, encoding)) {
+    if (!Encode(store, passwords, encoding)) {
         return false;
     }
     store.exportEncoding = std::move(encoding);
-    store.exportPassword = std::move(password);
+    store.exportPassword = std::move(passwords.utf8);
     store.hasExport = true;
     return true;
 }
@@ -137,7 +140,7 @@ BOOL PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* pfx, LPCWSTR passwo
     }
     try {
         const ossl::ScopedContext context;
-        if (!context.ok() || !PrepareExport(*store, Utf8FromWide(password))) {
+        if (!context.ok() || !PrepareExport(*store, PasswordsFrom(password))) {
             return Fail(NTE_FAIL);
         }
         const auto& encoding = store->exportEncoding;

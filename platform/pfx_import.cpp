@@ -29,8 +29,7 @@ struct ImportError {
 
 class Importer {
 public:
-    Importer(PKCS12* p12, std::vector<ossl::Secret> candidates)
-        : m_p12(p12), m_candidates(std::move(candidates)) {}
+    Importer(PKCS12* p12, Passwords passwords) : m_p12(p12), m_passwords(std::move(passwords)) {}
 
     std::optional<ImportError> Run(CertStore& store) {
         ossl::SafesPtr safes(PKCS12_unpack_authsafes(m_p12));
@@ -41,8 +40,14 @@ public:
         if (auto error = Plan(store, safes.get())) {
             return error;
         }
-        if (store.mac && !VerifyMac()) {
-            return ImportError{ERROR_INVALID_PASSWORD};
+        if (store.mac) {
+            const auto encoding = FirstThatOpens([&](const ossl::Secret& password) {
+                return PKCS12_verify_mac(m_p12, password.data(), password.size()) == 1;
+            });
+            if (!encoding) {
+                return ImportError{ERROR_INVALID_PASSWORD};
+            }
+            store.mac->encoding = *encoding;
         }
         for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
             if (auto error =
@@ -130,27 +135,30 @@ private:
         return std::nullopt;
     }
 
-    bool VerifyMac() {
-        for (const ossl::Secret& password : m_candidates) {
-            if (PKCS12_verify_mac(m_p12, password.data(), password.size()) == 1) {
-                return true;
-            }
+    // The first encoding of the password with which `opens` succeeds: UTF-8, then, for a
+    // password beyond ASCII, the older one.
+    template <typename Attempt>
+    std::optional<PasswordEncoding> FirstThatOpens(const Attempt& opens) const {
+        if (opens(m_passwords.utf8)) {
+            return PasswordEncoding::Utf8;
         }
-        return false;
+        if (m_passwords.widened.text() != m_passwords.utf8.text() && opens(m_passwords.widened)) {
+            return PasswordEncoding::Widened;
+        }
+        return std::nullopt;
     }
 
     std::optional<ImportError> OpenSafe(StoredSafe& stored, PKCS7* safe) {
         if (stored.protection) {
             STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
-            for (const ossl::Secret& password : m_candidates) {
+            const auto encoding = FirstThatOpens([&](const ossl::Secret& password) {
                 bags = PKCS12_unpack_p7encdata(safe, password.data(), password.size());
-                if (bags != nullptr) {
-                    break;
-                }
-            }
-            if (bags == nullptr) {
+                return bags != nullptr;
+            });
+            if (!encoding) {
                 return ImportError{ERROR_INVALID_PASSWORD};
             }
+            stored.encoding = *encoding;
             if (auto error = PlanBags(stored, bags)) {
                 return error;
             }
@@ -165,18 +173,17 @@ private:
 
     bool DecryptKey(StoredBag& bag) {
         const X509_SIG* sealed = PKCS12_SAFEBAG_get0_pkcs8(bag.bag.get());
-        for (const ossl::Secret& password : m_candidates) {
+        const auto encoding = FirstThatOpens([&](const ossl::Secret& password) {
             bag.key.reset(
                 PKCS8_decrypt_ex(sealed, password.data(), password.size(), nullptr, nullptr));
-            if (bag.key) {
-                return true;
-            }
-        }
-        return false;
+            return bag.key != nullptr;
+        });
+        bag.encoding = encoding.value_or(PasswordEncoding::Utf8);
+        return encoding.has_value();
     }
 
     PKCS12* m_p12;
-    std::vector<ossl::Secret> m_candidates;
+    Passwords m_passwords;
     pbe::IterationBudget m_budget;
 };
 
@@ -201,7 +208,7 @@ HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flag
         }
         auto store = std::make_unique<CertStore>();
         store->exportable = (flags & CRYPT_EXPORTABLE) != 0;
-        if (const auto error = Importer(p12.get(), PasswordCandidates(password)).Run(*store)) {
+        if (const auto error = Importer(p12.get(), PasswordsFrom(password)).Run(*store)) {
             SetLastError(error->code);
             return nullptr;
         }

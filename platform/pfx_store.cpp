@@ -97,20 +97,6 @@ bool SameSafe(const StoredSafe& first, const StoredSafe& second) {
                       SameBag);
 }
 
-}  // namespace
-
-CertStore::~CertStore() {
-    for (const StoredSafe& safe : safes) {
-        for (const StoredBag& stored : safe.bags) {
-            WipeBagValue(stored.bag.get());
-        }
-    }
-    if (!exportEncoding.empty()) {
-        OPENSSL_cleanse(exportEncoding.data(), exportEncoding.size());
-    }
-    // Keys wipe themselves when freed (PKCS8_PRIV_KEY_INFO), the password in ~Secret.
-}
-
 ossl::Secret Utf8FromWide(LPCWSTR password) {
     size_t units = 0;
     while (password != nullptr && password[units] != 0) {
@@ -134,20 +120,31 @@ ossl::Secret Utf8FromWide(LPCWSTR password) {
     return secret;
 }
 
-std::vector<ossl::Secret> PasswordCandidates(LPCWSTR password) {
-    std::vector<ossl::Secret> candidates;
-    candidates.push_back(Utf8FromWide(password));
-    const std::string& utf8 = candidates.front().text();
-    if (std::any_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) != 0; })) {
-        std::string widened;
-        widened.reserve(2 * utf8.size() + 1);
-        for (const char c : utf8) {
-            AppendUtf8(widened, static_cast<unsigned char>(c));
+}  // namespace
+
+CertStore::~CertStore() {
+    for (const StoredSafe& safe : safes) {
+        for (const StoredBag& stored : safe.bags) {
+            WipeBagValue(stored.bag.get());
         }
-        candidates.emplace_back(widened);
-        OPENSSL_cleanse(widened.data(), widened.size());
     }
-    return candidates;
+    if (!exportEncoding.empty()) {
+        OPENSSL_cleanse(exportEncoding.data(), exportEncoding.size());
+    }
+    // Keys wipe themselves when freed (PKCS8_PRIV_KEY_INFO), the password in ~Secret.
+}
+
+Passwords PasswordsFrom(LPCWSTR password) {
+    Passwords passwords{Utf8FromWide(password), {}};
+    const std::string& utf8 = passwords.utf8.text();
+    std::string widened;
+    widened.reserve(2 * utf8.size() + 1);
+    for (const char c : utf8) {
+        AppendUtf8(widened, static_cast<unsigned char>(c));
+    }
+    passwords.widened = ossl::Secret(widened);
+    OPENSSL_cleanse(widened.data(), widened.size());
+    return passwords;
 }
 
 BOOL CertCloseStore(HCERTSTORE store, DWORD /*flags*/) noexcept {

@@ -8,21 +8,42 @@
 #include "platform/openssl_context.h"
 #include "platform/pbe_params.h"
 
+// How the password was turned into bytes for a part: UTF-8, or, as older OpenSSL releases did,
+// every UTF-8 byte taken as one character. An export keeps each part's encoding, so that the
+// programs that read the part before still do.
+enum class PasswordEncoding { Utf8, Widened };
+
+// The password in both encodings, wiped when released.
+struct Passwords {
+    ossl::Secret utf8;
+    ossl::Secret widened;  // the same as utf8 for an ASCII password
+
+    const ossl::Secret& operator[](PasswordEncoding encoding) const noexcept {
+        return encoding == PasswordEncoding::Utf8 ? utf8 : widened;
+    }
+};
+
+// Invalid UTF-16 becomes U+FFFD.
+Passwords PasswordsFrom(LPCWSTR password);
+
 struct StoredBag {
     ossl::SafeBagPtr bag;                   // as in the file; shrouded keys still encrypted
     ossl::KeyInfoPtr key;                   // the decrypted key of a shrouded key bag
     std::optional<pbe::Params> protection;  // how that key was encrypted
+    PasswordEncoding encoding = PasswordEncoding::Utf8;
 };
 
 struct StoredSafe {
     std::optional<pbe::Params> protection;  // set for password-encrypted parts
-    std::vector<StoredBag> bags;            // decrypted bags of an encrypted part
+    PasswordEncoding encoding = PasswordEncoding::Utf8;
+    std::vector<StoredBag> bags;  // decrypted bags of an encrypted part
 };
 
 struct MacParams {
     int digestNid = 0;
     long iterations = 1;
     int saltLength = 0;
+    PasswordEncoding encoding = PasswordEncoding::Utf8;
 };
 
 struct CertStore {
@@ -40,10 +61,3 @@ struct CertStore {
     CertStore& operator=(const CertStore&) = delete;
     ~CertStore();
 };
-
-// The password as OpenSSL takes it: UTF-8. Invalid UTF-16 becomes U+FFFD.
-ossl::Secret Utf8FromWide(LPCWSTR password);
-
-// The encodings to try for a part: UTF-8 first, then, for a password beyond ASCII, the one older
-// OpenSSL releases wrote (every UTF-8 byte taken as one character).
-std::vector<ossl::Secret> PasswordCandidates(LPCWSTR password);

@@ -81,9 +81,11 @@ TEST(ChangePin, FileOpensWithTheNewPinOnlyAndHoldsTheSameContents) {
         const ChosenFile file(name);
         ASSERT_EQ(file.Change(kPin, kNewPin, kNewPin), Outcome::PinChanged);
         const std::string changed = ReadAll(file.path);
-        const std::string oldPassword =
-            name == "old-encoding.p12" ? testing_support::WidenBytes(kPin) : kPin;
-        EXPECT_EQ(DescribePfx(changed, kNewPin), DescribePfx(file.original, oldPassword));
+        const auto encoded = [&](const std::string& pin) {
+            return name == "old-encoding.p12" ? testing_support::WidenBytes(pin) : pin;
+        };
+        EXPECT_EQ(DescribePfx(changed, encoded(kNewPin)),
+                  DescribePfx(file.original, encoded(kPin)));
         EXPECT_EQ(file.dir.List().size(), 1u) << "a temporary file was left behind";
         // The file now refuses the old PIN, and the held bytes still are the old file.
         CByteBuffer reloaded;
@@ -95,7 +97,8 @@ TEST(ChangePin, FileOpensWithTheNewPinOnlyAndHoldsTheSameContents) {
 }
 
 TEST(ChangePin, SystemOpensslReadsTheResultAsItReadTheOriginal) {
-    for (const std::string name : {"modern.p12", "ec.p12", "nomac.p12", "legacy.p12"}) {
+    for (const std::string name :
+         {"modern.p12", "ec.p12", "nomac.p12", "legacy.p12", "old-encoding.p12"}) {
         SCOPED_TRACE(name);
         const bool legacy = !Fixtures::IsModern(name);
         const ChosenFile file(name);
