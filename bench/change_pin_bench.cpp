@@ -79,10 +79,17 @@ void Derive(const Derivation& d) {
             EVP_get_digestbynid(d.params.prfNid == NID_hmacWithSHA256 ? NID_sha256 : NID_sha1), 32,
             out);
     } else {
-        PKCS12_key_gen_utf8(kPin.c_str(), -1, salt, saltLength, PKCS12_KEY_ID, iterations, 24, out,
-                            EVP_sha1());
-        PKCS12_key_gen_utf8(kPin.c_str(), -1, salt, saltLength, PKCS12_IV_ID, iterations, 8, out,
-                            EVP_sha1());
+        // PKCS#12 schemes derive key and IV separately, as long as the cipher needs them.
+        int cipherNid = 0, digestNid = 0;
+        EVP_PBE_find(EVP_PBE_TYPE_OUTER, d.params.algorithmNid, &cipherNid, &digestNid, nullptr);
+        const EVP_CIPHER* cipher = EVP_get_cipherbynid(cipherNid);
+        const EVP_MD* md = EVP_get_digestbynid(digestNid);
+        PKCS12_key_gen_utf8(kPin.c_str(), -1, salt, saltLength, PKCS12_KEY_ID, iterations,
+                            EVP_CIPHER_get_key_length(cipher), out, md);
+        if (EVP_CIPHER_get_iv_length(cipher) > 0) {
+            PKCS12_key_gen_utf8(kPin.c_str(), -1, salt, saltLength, PKCS12_IV_ID, iterations,
+                                EVP_CIPHER_get_iv_length(cipher), out, md);
+        }
     }
     benchmark::DoNotOptimize(out);
 }
