@@ -11,28 +11,9 @@
 namespace pbe {
 namespace {
 
-template <typename T>
-struct ParamDeleter;
-template <>
-struct ParamDeleter<PBEPARAM> {
-    void operator()(PBEPARAM* p) const noexcept { PBEPARAM_free(p); }
-};
-template <>
-struct ParamDeleter<PBE2PARAM> {
-    void operator()(PBE2PARAM* p) const noexcept { PBE2PARAM_free(p); }
-};
-template <>
-struct ParamDeleter<PBKDF2PARAM> {
-    void operator()(PBKDF2PARAM* p) const noexcept { PBKDF2PARAM_free(p); }
-};
-template <>
-struct ParamDeleter<SCRYPT_PARAMS> {
-    void operator()(SCRYPT_PARAMS* p) const noexcept { SCRYPT_PARAMS_free(p); }
-};
-
-template <typename T>
-std::unique_ptr<T, ParamDeleter<T>> Unpack(const ASN1_ITEM* item, const ASN1_TYPE* parameter) {
-    return std::unique_ptr<T, ParamDeleter<T>>(
+template <typename T, auto Free>
+std::unique_ptr<T, ossl::Deleter<Free>> Unpack(const ASN1_ITEM* item, const ASN1_TYPE* parameter) {
+    return std::unique_ptr<T, ossl::Deleter<Free>>(
         static_cast<T*>(ASN1_TYPE_unpack_sequence(item, parameter)));
 }
 
@@ -47,7 +28,8 @@ long PositiveCount(const ASN1_INTEGER* value) {
 }
 
 std::optional<Params> ReadPbkdf2(const X509_ALGOR* keyFunction, Params params) {
-    const auto kdf = Unpack<PBKDF2PARAM>(ASN1_ITEM_rptr(PBKDF2PARAM), keyFunction->parameter);
+    const auto kdf =
+        Unpack<PBKDF2PARAM, PBKDF2PARAM_free>(ASN1_ITEM_rptr(PBKDF2PARAM), keyFunction->parameter);
     if (!kdf || kdf->salt == nullptr || kdf->salt->type != V_ASN1_OCTET_STRING) {
         return std::nullopt;
     }
@@ -59,7 +41,8 @@ std::optional<Params> ReadPbkdf2(const X509_ALGOR* keyFunction, Params params) {
 }
 
 std::optional<Params> ReadScrypt(const X509_ALGOR* keyFunction, Params params) {
-    const auto kdf = Unpack<SCRYPT_PARAMS>(ASN1_ITEM_rptr(SCRYPT_PARAMS), keyFunction->parameter);
+    const auto kdf = Unpack<SCRYPT_PARAMS, SCRYPT_PARAMS_free>(ASN1_ITEM_rptr(SCRYPT_PARAMS),
+                                                               keyFunction->parameter);
     if (!kdf || kdf->salt == nullptr) {
         return std::nullopt;
     }
@@ -81,7 +64,8 @@ std::optional<Params> ReadScrypt(const X509_ALGOR* keyFunction, Params params) {
 }
 
 std::optional<Params> ReadPbes2(const X509_ALGOR* algorithm, Params params) {
-    const auto pbe2 = Unpack<PBE2PARAM>(ASN1_ITEM_rptr(PBE2PARAM), algorithm->parameter);
+    const auto pbe2 =
+        Unpack<PBE2PARAM, PBE2PARAM_free>(ASN1_ITEM_rptr(PBE2PARAM), algorithm->parameter);
     if (!pbe2 || pbe2->keyfunc == nullptr || pbe2->encryption == nullptr) {
         return std::nullopt;
     }
@@ -156,7 +140,8 @@ std::optional<Params> Read(const X509_ALGOR* algorithm) noexcept {
         result = ReadPbes2(algorithm, params);
     } else if (EVP_PBE_find(EVP_PBE_TYPE_OUTER, params.algorithmNid, nullptr, nullptr, nullptr) ==
                1) {
-        const auto pbe = Unpack<PBEPARAM>(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter);
+        const auto pbe =
+            Unpack<PBEPARAM, PBEPARAM_free>(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter);
         if (pbe && pbe->salt != nullptr) {
             params.iterations = PositiveCount(pbe->iter);
             params.saltLength = ASN1_STRING_length(pbe->salt);
