@@ -97,8 +97,7 @@ TEST(ChangePin, FileOpensWithTheNewPinOnlyAndHoldsTheSameContents) {
 }
 
 TEST(ChangePin, SystemOpensslReadsTheResultAsItReadTheOriginal) {
-    for (const std::string name :
-         {"modern.p12", "ec.p12", "nomac.p12", "legacy.p12", "old-encoding.p12"}) {
+    for (const std::string& name : Fixtures::Pkcs12Names()) {
         SCOPED_TRACE(name);
         const bool legacy = !Fixtures::IsModern(name);
         const ChosenFile file(name);

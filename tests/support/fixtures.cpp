@@ -1,5 +1,6 @@
 #include "tests/support/fixtures.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "tests/support/pfx_builder.h"
@@ -29,15 +30,20 @@ std::string Fixtures::CopyTo(const std::string& name, const TempDir& dir) const 
 
 const std::vector<std::string>& Fixtures::Pkcs12Names() {
     static const std::vector<std::string> names = {
-        "modern.p12", "legacy.p12",       "descert.p12",
-        "nomac.p12",  "sha512.p12",       "ec.p12",
-        "exotic.p12", "old-encoding.p12", "unencrypted-certs.p12"};
+        "modern.p12",        "legacy.p12",       "descert.p12",
+        "nomac.p12",         "sha512.p12",       "ec.p12",
+        "exotic.p12",        "old-encoding.p12", "unencrypted-certs.p12",
+        "pbes2-ciphers.p12", "aria-sm4.p12",     "pkcs5v1.p12",
+        "rc4-2des.p12",      "unencrypted.p12"};
     return names;
 }
 
 bool Fixtures::IsModern(const std::string& name) {
-    return name == "modern.p12" || name == "nomac.p12" || name == "sha512.p12" ||
-           name == "ec.p12" || name == "unencrypted-certs.p12" || name == "descert.p12";
+    static const std::vector<std::string> modern = {
+        "modern.p12",   "nomac.p12",       "sha512.p12",
+        "ec.p12",       "descert.p12",     "pbes2-ciphers.p12",
+        "aria-sm4.p12", "unencrypted.p12", "unencrypted-certs.p12"};
+    return std::find(modern.begin(), modern.end(), name) != modern.end();
 }
 
 }  // namespace testing_support

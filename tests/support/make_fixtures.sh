@@ -48,3 +48,9 @@ export12 sha512.p12 -macalg sha512 -iter 3000
 export12 unencrypted-certs.p12 -certpbe NONE
 openssl pkcs12 -export -inkey ec.key -in ec.pem -passout file:pin.txt -out ec.p12 \
     -name "EC-Schlüssel"
+# More of the schemes OpenSSL reads and writes: other PBES2 ciphers, PKCS#5 v1, RC4, no encryption.
+export12 pbes2-ciphers.p12 -keypbe des-ede3-cbc -certpbe camellia-128-cbc -macalg sha1
+export12 aria-sm4.p12 -keypbe aria-256-cbc -certpbe sm4-cbc
+export12 pkcs5v1.p12 -legacy -keypbe PBE-MD5-DES -certpbe PBE-SHA1-RC2-64
+export12 rc4-2des.p12 -legacy -keypbe PBE-SHA1-RC4-128 -certpbe PBE-SHA1-2DES
+export12 unencrypted.p12 -keypbe NONE -certpbe NONE -name "Ohne Verschlüsselung"
