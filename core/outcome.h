@@ -1,7 +1,7 @@
 #pragma once
 // The results of the tool's operations and the message box that reports each one.
 
-#include "platform/win32_types.h"
+#include "platform/winuser.h"
 
 enum class Outcome {
     Accepted,

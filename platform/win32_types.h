@@ -18,10 +18,6 @@ using HANDLE = void*;
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
 
-// Message-box styles carried by the tool's outcomes.
-inline constexpr UINT MB_OK = 0x00000000;
-inline constexpr UINT MB_ICONHAND = 0x00000010;
-
 // Error codes (GetLastError).
 inline constexpr DWORD ERROR_SUCCESS = 0;
 inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;

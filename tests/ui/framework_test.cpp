@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include "ui/framework/cstring.h"
+#include "ui/framework/dialog_window.h"
+#include "ui/framework/file_dialog.h"
+
+namespace {
+
+TEST(CDialogUnits, ConvertLikeWindowsForMsSansSerif) {
+    // MS Sans Serif 8 pt at 96 dpi has the base units 6 and 13.
+    const CDialogUnits units(6, 13);
+    EXPECT_EQ(units.ToPixels(263, 55, 50, 17), QRect(395, 89, 75, 28));
+    EXPECT_EQ(units.ToPixels(0, 0, 320, 79), QRect(0, 0, 480, 128));
+    EXPECT_EQ(units.ToPixels(7, 7, 44, 11), QRect(11, 11, 66, 18));
+}
+
+TEST(CDialogUnits, FollowTheFontSoTheLayoutKeepsItsProportions) {
+    QFont small;
+    small.setPointSize(8);
+    QFont large = small;
+    large.setPointSize(16);
+    const CDialogUnits a = CDialogUnits::ForFont(small), b = CDialogUnits::ForFont(large);
+    EXPECT_GT(a.baseX(), 3);
+    EXPECT_GT(a.baseY(), 8);
+    EXPECT_NEAR(static_cast<double>(b.baseX()) / a.baseX(), 2.0, 0.35);
+    EXPECT_NEAR(static_cast<double>(b.baseY()) / a.baseY(), 2.0, 0.35);
+}
+
+TEST(CString, IsNeverNullAndCopiesItsBytes) {
+    CString empty;
+    EXPECT_STREQ(empty, "");
+    CString fromNull(static_cast<const char*>(nullptr));
+    EXPECT_STREQ(fromNull, "");
+    CString pin("Grüße€");
+    CString copy = pin;
+    pin.Empty();
+    EXPECT_STREQ(pin, "");
+    EXPECT_TRUE(pin.IsEmpty());
+    EXPECT_STREQ(copy, "Grüße€");
+    EXPECT_EQ(copy.GetLength(), 10);
+    copy = static_cast<const char*>(copy);  // assigning itself keeps it
+    EXPECT_STREQ(copy, "Grüße€");
+}
+
+TEST(CFileDialog, FilterTakesQtForm) {
+    EXPECT_EQ(QtFilterFromFrameworkFilter("Softzertifikate (*.pfx,*.p12)|*.pfx; *.p12||"),
+              "Softzertifikate (*.pfx,*.p12) (*.pfx *.p12)");
+    EXPECT_EQ(QtFilterFromFrameworkFilter("A|*.a|B|*.b;*.c||"), "A (*.a);;B (*.b *.c)");
+    EXPECT_EQ(QtFilterFromFrameworkFilter(nullptr), "");
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+#pragma once
+// Plays the user's part in modal windows: each dialog that opens gets the next step of the
+// script; every message box is read, recorded and answered with OK.
+
+#include <QMessageBox>
+#include <QString>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace ui_testing {
+
+struct ShownMessage {
+    std::string caption;
+    std::string text;
+    QMessageBox::Icon icon;
+    int buttons;
+};
+
+class ModalDriver {
+public:
+    using Step = std::function<void(QWidget& dialog)>;
+
+    ModalDriver();
+    ModalDriver(const ModalDriver&) = delete;
+    ModalDriver& operator=(const ModalDriver&) = delete;
+    ~ModalDriver();
+
+    // The next dialog to open is handed to `step`.
+    void Then(Step step) { m_steps.push_back(std::move(step)); }
+
+    const std::vector<ShownMessage>& messages() const { return m_messages; }
+    std::vector<std::string> texts() const;
+    // Dialogs that opened with no step left for them (they were cancelled).
+    int unexpectedDialogs() const { return m_unexpected; }
+    // Dialogs still open when their step was done (they were ended with -98).
+    int dialogsLeftOpen() const { return m_leftOpen; }
+
+private:
+    void OnShown(QWidget& window);
+
+    std::deque<Step> m_steps;
+    std::vector<ShownMessage> m_messages;
+    int m_unexpected = 0;
+    int m_leftOpen = 0;
+};
+
+// The control with the id in a dialog.
+QWidget* Control(QWidget& dialog, int id);
+// The id of the widget, or 0.
+int IdOf(const QWidget* widget);
+// Gives a control the focus and types into it.
+void Type(QWidget& dialog, int id, const QString& text);
+// Presses a key where the dialog's keyboard focus is.
+void Press(QWidget& dialog, int key);
+// Clicks a button.
+void Click(QWidget& dialog, int id);
+// The text of an edit control.
+QString TextOf(QWidget& dialog, int id);
+
+}  // namespace ui_testing

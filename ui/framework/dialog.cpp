@@ -1,0 +1,126 @@
+#include "ui/framework/dialog.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+
+#include "ui/framework/dialog_window.h"
+#include "ui/framework/seams.h"
+#include "ui/framework/win_app.h"
+
+namespace {
+
+QWidget* Owner(CWnd* parent) {
+    if (parent != nullptr && parent->GetSafeHwnd() != nullptr) {
+        return parent->GetSafeHwnd();
+    }
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        return modal;
+    }
+    const CWinApp* app = AfxGetApp();
+    return app != nullptr && app->m_pMainWnd != nullptr ? app->m_pMainWnd->GetSafeHwnd() : nullptr;
+}
+
+}  // namespace
+
+void DDX_Text(CDataExchange* pDX, int id, CString& value) {
+    auto* edit = qobject_cast<QLineEdit*>(pDX->dialog().GetDlgItem(id));
+    if (edit == nullptr) {
+        return;
+    }
+    if (!pDX->saving()) {
+        edit->setText(QString::fromUtf8(static_cast<const char*>(value)));
+        return;
+    }
+    QByteArray bytes = edit->text().toUtf8();
+    value = bytes.constData();
+    bytes.fill('\0');  // it may hold a PIN
+}
+
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
+    if (control.GetSafeHwnd() == nullptr) {
+        pDX->dialog().BindControl(id, control);
+    }
+}
+
+CDialog::CDialog(int templateId, CWnd* parent) : m_templateId(templateId), m_parent(parent) {}
+
+CDialog::~CDialog() = default;
+
+int CDialog::DoModal() {
+    const DialogTemplate* dialog = FindDialogTemplate(m_templateId);
+    if (dialog == nullptr) {
+        return -1;
+    }
+    CDialogWindow window(*dialog, Owner(m_parent), [this](int id) { OnCommand(BN_CLICKED, id); });
+    m_window = &window;
+    Attach(&window);
+    if (OnInitDialog()) {
+        if (QWidget* first = window.FirstTabStop()) {
+            first->setFocus(Qt::TabFocusReason);  // recorded now, given when shown
+        }
+    }
+    framework_seams::ScheduleModalHook(window);
+    const int result = window.exec();
+    for (CWnd* control : m_boundControls) {
+        control->Detach();
+    }
+    m_boundControls.clear();
+    Detach();
+    m_window = nullptr;
+    return result;
+}
+
+void CDialog::EndDialog(int result) {
+    if (m_window != nullptr) {
+        m_window->done(result);
+    }
+}
+
+BOOL CDialog::UpdateData(BOOL saveAndValidate) {
+    CDataExchange exchange(*this, saveAndValidate != FALSE);
+    DoDataExchange(&exchange);
+    return TRUE;
+}
+
+QWidget* CDialog::GetDlgItem(int id) const {
+    return m_window != nullptr ? m_window->Control(id) : nullptr;
+}
+
+void CDialog::BindControl(int id, CWnd& control) {
+    if (QWidget* widget = GetDlgItem(id)) {
+        control.Attach(widget);
+        m_boundControls.push_back(&control);
+    }
+}
+
+BOOL CDialog::OnInitDialog() {
+    UpdateData(FALSE);
+    return TRUE;
+}
+
+void CDialog::OnOK() {
+    UpdateData(TRUE);
+    EndDialog(IDOK);
+}
+
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
+
+void CDialog::DoDataExchange(CDataExchange* /*pDX*/) {}
+
+bool CDialog::OnCommand(UINT code, int id) {
+    if (code != BN_CLICKED) {
+        return false;
+    }
+    if (id == IDOK) {
+        OnOK();
+        return true;
+    }
+    if (id == IDCANCEL) {
+        OnCancel();
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Turns a dialog template into a Qt window, laid out in dialog units as Windows does.
+
+#include <QDialog>
+#include <QFont>
+#include <QRect>
+#include <functional>
+#include <memory>
+
+#include "res/dialog_templates.h"
+
+// Dialog units of a font: horizontally a quarter of the average width of "A".."Z" and
+// "a".."z", vertically an eighth of the font's height, rounded as Windows' MulDiv rounds.
+class CDialogUnits {
+public:
+    CDialogUnits(int baseX, int baseY) noexcept : m_baseX(baseX), m_baseY(baseY) {}
+    static CDialogUnits ForFont(const QFont& font);
+
+    QRect ToPixels(int x, int y, int cx, int cy) const noexcept;
+    int baseX() const noexcept { return m_baseX; }
+    int baseY() const noexcept { return m_baseY; }
+
+private:
+    int m_baseX;
+    int m_baseY;
+};
+
+// The template's font, or the system's sans-serif font of the same size where it is missing.
+QFont DialogFont(const DialogTemplate& dialog);
+
+// The window of a dialog template. Clicks on buttons, Esc and the close box arrive as
+// commands (a control id); each control carries its id in the property "controlId".
+class CDialogWindow : public QDialog {
+public:
+    using CommandHandler = std::function<void(int id)>;
+
+    CDialogWindow(const DialogTemplate& dialog, QWidget* owner, CommandHandler onCommand);
+
+    QWidget* Control(int id) const;
+    // Where the keyboard focus goes when the dialog opens.
+    QWidget* FirstTabStop() const;
+
+    void reject() override;  // Esc and the close box: IDCANCEL, as the dialog decides
+    void done(int result) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QWidget* AddControl(const DialogItem& item, const CDialogUnits& units);
+
+    CommandHandler m_onCommand;
+    bool m_ending = false;
+};

@@ -1,0 +1,27 @@
+#pragma once
+// Where tests reach the framework's modal windows. The program never sets these hooks: it shows
+// the real windows and waits for the user.
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class QWidget;
+
+namespace framework_seams {
+
+// Runs inside the modal loop of every dialog and message box once it is shown; the window is
+// the real one, to be read and answered like a user would.
+using ModalHook = std::function<void(QWidget& window)>;
+void SetModalHook(ModalHook hook);
+
+// Stands in for the file dialog: the chosen full path, or nothing for a cancelled dialog.
+using FileDialogHook = std::function<std::optional<std::string>()>;
+void SetFileDialogHook(FileDialogHook hook);
+
+// For the framework: lets the modal hook see `window` once its modal loop runs.
+void ScheduleModalHook(QWidget& window);
+// For the framework: the stand-in for the file dialog, if a test set one.
+const FileDialogHook& FileDialogStandIn();
+
+}  // namespace framework_seams

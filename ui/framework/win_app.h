@@ -1,0 +1,29 @@
+#pragma once
+// The application object and the framework's entry.
+
+#include "platform/winuser.h"
+
+class CWnd;
+
+inline constexpr int ID_HELP = 0xE146;
+
+class CWinApp {
+public:
+    // The one application object; a null name takes the framework's default.
+    explicit CWinApp(const char* appName = nullptr);
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+    virtual ~CWinApp();
+
+    // Runs once at start; FALSE ends the process without a message loop.
+    virtual BOOL InitInstance();
+
+    CWnd* m_pMainWnd = nullptr;
+    const char* m_pszAppName;
+};
+
+CWinApp* AfxGetApp() noexcept;
+
+// The framework's entry: starts Qt, runs the application object's InitInstance once and
+// returns the process's exit status.
+int AfxWinMain(int argc, char** argv);
