@@ -1,33 +1,64 @@
-// Renders every dialog template to a PNG file in the directory given (default: the current
-// one), so that a person can look at the layout without a display.
+// Renders the main window and the PIN dialog of the real program to PNG files in the
+// directory given (default: the current one), so that a person can look at them without a
+// display. The dialogs run as in the tool; a modal hook takes the pictures and closes them.
 
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
 #include <cstdio>
 
 #include "res/resource.h"
-#include "ui/framework/dialog_window.h"
+#include "ui/framework/seams.h"
+#include "ui/pin_tool_app.h"
+#include "ui/pin_tool_dlg.h"
+
+namespace {
+
+QWidget* ControlOf(QWidget& window, int id) {
+    for (QWidget* child : window.findChildren<QWidget*>()) {
+        if (child->property("controlId").toInt() == id) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    CPinToolApp app;
     QApplication application(argc, argv);
     const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
-    const struct {
-        int id;
-        const char* file;
-    } dialogs[] = {{IDD_MAIN, "main-window.png"}, {IDD_CHANGE_PIN, "pin-dialog.png"}};
-    for (const auto& dialog : dialogs) {
-        CDialogWindow window(*FindDialogTemplate(dialog.id), nullptr, [](int) {});
-        window.show();
-        const QString path = out.filePath(QString::fromLatin1(dialog.file));
-        if (!window.grab().save(path)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-            return 1;
-        }
+    bool saved = true;
+    int shown = 0;
+    const auto save = [&](QWidget& window, const char* name) {
+        const QString path = out.filePath(QString::fromLatin1(name));
+        saved = window.grab().save(path) && saved;
         std::printf("%s\n", qPrintable(path));
+    };
+    framework_seams::SetModalHook([&](QWidget& window) {
+        if (++shown == 1) {
+            save(window, "main-window.png");
+            // "PIN ändern", then "Ausführen": the PIN dialog opens inside this call.
+            static_cast<QRadioButton*>(ControlOf(window, IDC_RADIO_CHANGE_PIN))->click();
+            static_cast<QPushButton*>(ControlOf(window, IDC_BUTTON_RUN))->click();
+            window.close();
+        } else {
+            save(window, "pin-dialog.png");
+            window.close();
+        }
+    });
+    CPinToolDlg dialog;
+    app.m_pMainWnd = &dialog;
+    dialog.DoModal();
+    if (!saved || shown != 2) {
+        std::fprintf(stderr, "rendering failed\n");
+        return 1;
     }
     return 0;
 }

@@ -4,8 +4,11 @@
 
 #include <QApplication>
 
+#include "ui/pin_tool_app.h"
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    const CPinToolApp app;  // the application object the dialogs expect
     QApplication application(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

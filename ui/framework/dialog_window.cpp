@@ -18,6 +18,16 @@ int MulDiv(int value, int numerator, int denominator) {
                                          : (product - half) / denominator);
 }
 
+// As on Windows, a click anywhere in a radio button's rectangle selects it, not only on its
+// circle and text.
+class CRadioButton : public QRadioButton {
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    bool hitButton(const QPoint& position) const override { return rect().contains(position); }
+};
+
 QWidget* MakeControl(const DialogItem& item, QWidget* parent) {
     const QString text = QString::fromUtf8(item.text);
     switch (item.kind) {
@@ -44,7 +54,7 @@ QWidget* MakeControl(const DialogItem& item, QWidget* parent) {
             return edit;
         }
         case ControlKind::RadioButton:
-            return new QRadioButton(text, parent);
+            return new CRadioButton(text, parent);
     }
     return nullptr;
 }

@@ -22,12 +22,18 @@ BOOL CWinApp::InitInstance() {
     return TRUE;
 }
 
+HICON CWinApp::LoadIcon(int id) const {
+    return QIcon(QStringLiteral(":/icons/%1.ico").arg(id));
+}
+
 CWinApp* AfxGetApp() noexcept {
     return theApplication;
 }
 
 int AfxWinMain(int argc, char** argv) {
-    QApplication application(argc, argv);
+    int qtArgc = argc > 0 ? 1 : 0;
+    char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    QApplication application(qtArgc, qtArgv);
     CWinApp* app = AfxGetApp();
     if (app == nullptr) {
         return 1;

@@ -1,9 +1,7 @@
 #pragma once
 // The application object and the framework's entry.
 
-#include "platform/winuser.h"
-
-class CWnd;
+#include "ui/framework/wnd.h"
 
 inline constexpr int ID_HELP = 0xE146;
 
@@ -18,6 +16,9 @@ public:
     // Runs once at start; FALSE ends the process without a message loop.
     virtual BOOL InitInstance();
 
+    // The icon group with the id, from the program's resources (":/icons/<id>.ico").
+    HICON LoadIcon(int id) const;
+
     CWnd* m_pMainWnd = nullptr;
     const char* m_pszAppName;
 };
@@ -25,5 +26,6 @@ public:
 CWinApp* AfxGetApp() noexcept;
 
 // The framework's entry: starts Qt, runs the application object's InitInstance once and
-// returns the process's exit status.
+// returns the process's exit status. The command line is not passed on: the tool has no
+// options, and Qt's own (-style, -reverse, ...) would change how it looks.
 int AfxWinMain(int argc, char** argv);

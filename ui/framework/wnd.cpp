@@ -16,6 +16,12 @@ int CWnd::MessageBox(const char* text, const char* caption, UINT type) {
     return IDOK;
 }
 
+void CWnd::SetIcon(const HICON& icon, BOOL /*bigIcon*/) {
+    if (m_hWnd != nullptr) {
+        m_hWnd->setWindowIcon(icon);
+    }
+}
+
 int CButton::GetCheck() const {
     const auto* button = qobject_cast<const QAbstractButton*>(m_hWnd);
     return button != nullptr && button->isChecked() ? BST_CHECKED : BST_UNCHECKED;

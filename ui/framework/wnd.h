@@ -1,9 +1,13 @@
 #pragma once
 // Windows of the framework: a CWnd stands for one Qt widget while that exists.
 
+#include <QIcon>
+
 #include "platform/winuser.h"
 
 class QWidget;
+
+using HICON = QIcon;
 
 class CWnd {
 public:
@@ -19,6 +23,8 @@ public:
     // A modal message box owned by this window: the text, the caption, an icon by the style
     // (MB_ICONHAND: the error icon) and one OK button. Returns IDOK once it is dismissed.
     int MessageBox(const char* text, const char* caption = nullptr, UINT type = MB_OK);
+    // The window's icon; Qt keeps one icon in all its sizes for both uses.
+    void SetIcon(const HICON& icon, BOOL bigIcon);
 
 protected:
     QWidget* m_hWnd = nullptr;

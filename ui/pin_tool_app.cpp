@@ -1,0 +1,14 @@
+#include "ui/pin_tool_app.h"
+
+#include "ui/pin_tool_dlg.h"
+
+CPinToolApp::CPinToolApp() : CWinApp(nullptr) {}
+
+BOOL CPinToolApp::InitInstance() {
+    CPinToolDlg dialog;
+    m_pMainWnd = &dialog;
+    dialog.DoModal();
+    m_pMainWnd = nullptr;
+    // No message loop of our own: the tool ends with its main window.
+    return FALSE;
+}
