@@ -1,0 +1,49 @@
+#!/bin/sh
+# Starts the real pintool on a virtual X display, finds its window by its title, closes it
+# with Escape and checks that the process ends with status 0; once without and once with
+# command-line arguments, which the tool ignores.
+set -eu
+binary=$1
+title='Quintara(R) Tessaplan für Softzertifikate'
+work=$(mktemp -d)
+xvfb=""
+cleanup() {
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+DISPLAY=:$(cat "$work/display")
+export DISPLAY
+unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+run_and_close() {
+    "$binary" "$@" >"$work/out.log" 2>&1 &
+    pid=$!
+    window=$(timeout 30 xdotool search --sync --name "^Quintara\(R\) Tessaplan für Softzertifikate$" | head -n 1)
+    if [ -z "$window" ]; then
+        echo "no window titled '$title'"
+        kill "$pid"
+        return 1
+    fi
+    xdotool windowfocus --sync "$window"
+    xdotool key Escape
+    status=0
+    timeout 30 tail --pid="$pid" -f /dev/null || { echo "pintool did not end"; kill "$pid"; return 1; }
+    wait "$pid" || status=$?
+    if [ "$status" -ne 0 ]; then
+        echo "pintool ended with status $status"
+        cat "$work/out.log"
+        return 1
+    fi
+    echo "closed with Escape, status 0 ($*)"
+}
+
+run_and_close
+run_and_close --help -style fusion -reverse "$work/irgendeine.p12"
