@@ -37,6 +37,8 @@ std::optional<Params> ReadPbkdf2(const X509_ALGOR* keyFunction, Params params) {
     params.iterations = PositiveCount(kdf->iter);
     params.saltLength = ASN1_STRING_length(kdf->salt->value.octet_string);
     params.prfNid = kdf->prf == nullptr ? NID_hmacWithSHA1 : OBJ_obj2nid(kdf->prf->algorithm);
+    params.keyLength =
+        kdf->keylength == nullptr ? 0 : static_cast<int>(PositiveCount(kdf->keylength));
     return params;
 }
 
@@ -84,6 +86,27 @@ ossl::CipherPtr FetchCipher(int nid) {
     return ossl::CipherPtr(EVP_CIPHER_fetch(nullptr, OBJ_nid2sn(nid), nullptr));
 }
 
+// OpenSSL states the key length only where the cipher's is variable; files that state it
+// anyway keep it, so that they read as before.
+ossl::AlgorPtr StateKeyLength(ossl::AlgorPtr algorithm, const Params& params) {
+    const auto pbe2 =
+        Unpack<PBE2PARAM, PBE2PARAM_free>(ASN1_ITEM_rptr(PBE2PARAM), algorithm->parameter);
+    X509_ALGOR* keyFunction =
+        PKCS5_pbkdf2_set_ex(static_cast<int>(params.iterations), nullptr, params.saltLength,
+                            params.prfNid, params.keyLength, nullptr);
+    if (!pbe2 || keyFunction == nullptr) {
+        X509_ALGOR_free(keyFunction);
+        return nullptr;
+    }
+    X509_ALGOR_free(pbe2->keyfunc);
+    pbe2->keyfunc = keyFunction;
+    if (ASN1_TYPE_pack_sequence(ASN1_ITEM_rptr(PBE2PARAM), pbe2.get(), &algorithm->parameter) ==
+        nullptr) {
+        return nullptr;
+    }
+    return algorithm;
+}
+
 ossl::AlgorPtr CreateLike(const Params& params) {
     if (params.scheme == Scheme::PbeParam) {
         return ossl::AlgorPtr(PKCS5_pbe_set_ex(params.algorithmNid,
@@ -99,9 +122,11 @@ ossl::AlgorPtr CreateLike(const Params& params) {
                                                     nullptr, params.scryptN, params.scryptR,
                                                     params.scryptP));
     }
-    return ossl::AlgorPtr(PKCS5_pbe2_set_iv_ex(cipher.get(), static_cast<int>(params.iterations),
-                                               nullptr, params.saltLength, nullptr, params.prfNid,
-                                               nullptr));
+    ossl::AlgorPtr algorithm(PKCS5_pbe2_set_iv_ex(cipher.get(), static_cast<int>(params.iterations),
+                                                  nullptr, params.saltLength, nullptr,
+                                                  params.prfNid, nullptr));
+    return algorithm && params.keyLength > 0 ? StateKeyLength(std::move(algorithm), params)
+                                             : std::move(algorithm);
 }
 
 ossl::AlgorPtr CreateFallback(const Params& params) {

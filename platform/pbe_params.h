@@ -19,6 +19,7 @@ struct Params {
     int algorithmNid = 0;  // the PBE scheme, or NID_pbes2
     int cipherNid = 0;     // PBES2 only
     int prfNid = 0;        // PBKDF2 only
+    int keyLength = 0;     // PBKDF2 only, where the file states it
     long iterations = 0;   // for scrypt: N * r * p, the work it stands for
     int saltLength = 0;
     unsigned long scryptN = 0, scryptR = 0, scryptP = 0;

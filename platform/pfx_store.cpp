@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -57,22 +58,23 @@ void Encode(Der& der, const void* object, const ASN1_ITEM* item) {
     der.length = ASN1_item_i2d(static_cast<const ASN1_VALUE*>(object), &der.bytes, item);
 }
 
+// The encodings of a bag's attributes, sorted: attributes form a SET, whose order a file
+// need not keep and a DER encoder sorts.
+std::vector<std::string> AttributeEncodings(const PKCS12_SAFEBAG* bag) {
+    const STACK_OF(X509_ATTRIBUTE)* attributes = PKCS12_SAFEBAG_get0_attrs(bag);
+    std::vector<std::string> encodings;
+    for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
+        Der der;
+        Encode(der, sk_X509_ATTRIBUTE_value(attributes, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
+        encodings.emplace_back(reinterpret_cast<const char*>(der.bytes),
+                               der.length > 0 ? static_cast<size_t>(der.length) : 0);
+    }
+    std::sort(encodings.begin(), encodings.end());
+    return encodings;
+}
+
 bool SameAttributes(const PKCS12_SAFEBAG* first, const PKCS12_SAFEBAG* second) {
-    const STACK_OF(X509_ATTRIBUTE)* a = PKCS12_SAFEBAG_get0_attrs(first);
-    const STACK_OF(X509_ATTRIBUTE)* b = PKCS12_SAFEBAG_get0_attrs(second);
-    const int count = sk_X509_ATTRIBUTE_num(a);
-    if (count != sk_X509_ATTRIBUTE_num(b)) {
-        return false;
-    }
-    for (int i = 0; i < count; ++i) {
-        Der left, right;
-        Encode(left, sk_X509_ATTRIBUTE_value(a, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
-        Encode(right, sk_X509_ATTRIBUTE_value(b, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
-        if (!(left == right)) {
-            return false;
-        }
-    }
-    return true;
+    return AttributeEncodings(first) == AttributeEncodings(second);
 }
 
 bool SameBag(const StoredBag& first, const StoredBag& second) {
