@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <random>
 #include <thread>
 
 #include "core/soft_certificate.h"
@@ -50,8 +51,9 @@ struct Trial {
                                                                         : State::Broken;
     }
 
-    // Anything but the target must be one hidden, private temporary file named after it.
-    testing::AssertionResult LeftoversAreSafe() const {
+    // Anything but the target must be one hidden, private temporary file named after it,
+    // holding no part of the private key in clear.
+    testing::AssertionResult LeftoversAreSafe(const std::string& keyInClear) const {
         int others = 0;
         for (const std::string& name : dir.List()) {
             if (name == "file.p12") {
@@ -61,6 +63,9 @@ struct Trial {
             stat((dir / name).c_str(), &info);
             if (name.rfind(".file.p12.", 0) != 0 || (info.st_mode & 07777) != 0600) {
                 return testing::AssertionFailure() << "unexpected file " << name;
+            }
+            if (ReadAll(dir / name).find(keyInClear) != std::string::npos) {
+                return testing::AssertionFailure() << name << " holds the key in clear";
             }
             ++others;
         }
@@ -85,8 +90,19 @@ TEST(CrashSafety, WriteLimitedMidwayLeavesTheOriginal) {
     }
 }
 
-// Kills the change at moments spread over its whole run.
-void KillAtManyMoments(const std::string& fixture) {
+// A stretch of the fixtures' private key as it stands in clear (DER).
+std::string KeyInClear() {
+    const TempDir dir;
+    const auto made = testing_support::Run(
+        "openssl pkey -in " + testing_support::Quote(Fixtures::Get().Path("leaf.key")) +
+        " -outform DER -out " + testing_support::Quote(dir / "key.der"));
+    EXPECT_EQ(made.status, 0) << made.output;
+    return ReadAll(dir / "key.der").substr(400, 48);  // inside the private exponent
+}
+
+// Kills the change at `trials` random moments spread over its whole run and reports how each
+// trial ended.
+void KillAtRandomMoments(const std::string& fixture, int trials) {
     using Clock = std::chrono::steady_clock;
     std::chrono::nanoseconds duration{};
     {
@@ -96,26 +112,30 @@ void KillAtManyMoments(const std::string& fixture) {
         ASSERT_EQ(testing_support::WaitChild(child), static_cast<int>(Outcome::PinChanged));
         duration = Clock::now() - start;
     }
-    constexpr int kTrials = 24;
+    const std::string key = KeyInClear();
+    std::mt19937 random(std::random_device{}());
+    // Somewhat past the measured run too, so that late moments are covered.
+    std::uniform_int_distribution<long long> moment(0, duration.count() * 6 / 5);
     int counts[3] = {};
-    for (int i = 0; i < kTrials; ++i) {
+    for (int i = 0; i < trials; ++i) {
         Trial trial(fixture);
         const pid_t child = testing_support::StartChild([&] { return trial.Change(); });
-        std::this_thread::sleep_for(duration * i / (kTrials - 4));
+        std::this_thread::sleep_for(std::chrono::nanoseconds(moment(random)));
         kill(child, SIGKILL);
         testing_support::WaitChild(child);
         const State state = trial.Target();
         ++counts[static_cast<int>(state)];
-        EXPECT_NE(state, State::Broken) << "killed at " << i;
-        EXPECT_TRUE(trial.LeftoversAreSafe()) << "killed at " << i;
+        EXPECT_NE(state, State::Broken) << "trial " << i;
+        EXPECT_TRUE(trial.LeftoversAreSafe(key)) << "trial " << i;
     }
-    std::printf("%s: %d old, %d new, %d broken\n", fixture.c_str(), counts[0], counts[1],
-                counts[2]);
+    std::printf("%s: %d trials ended old, %d new, %d broken\n", fixture.c_str(), counts[0],
+                counts[1], counts[2]);
+    EXPECT_EQ(counts[2], 0);
 }
 
 TEST(CrashSafety, KilledAtAnyMomentLeavesOldOrNewFile) {
-    KillAtManyMoments("modern.p12");
-    KillAtManyMoments("legacy.p12");
+    KillAtRandomMoments("modern.p12", 200);
+    KillAtRandomMoments("legacy.p12", 200);
 }
 
 }  // namespace
