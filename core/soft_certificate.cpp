@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <memory>
 #include <new>
-#include <type_traits>
 #include <vector>
 
 #include "buffer/file_replacement.h"
@@ -33,18 +32,13 @@ private:
     bool m_converted = false;
 };
 
-struct StoreCloser {
-    void operator()(HCERTSTORE store) const noexcept { CertCloseStore(store, 0); }
-};
-using CStoreHandle = std::unique_ptr<std::remove_pointer_t<HCERTSTORE>, StoreCloser>;
-
-CStoreHandle Import(const CRYPT_DATA_BLOB& bytes, const char* pin) {
+UniqueCertStore Import(const CRYPT_DATA_BLOB& bytes, const char* pin) {
     const CWidePin widePin(pin);
     if (!widePin.converted()) {
         return nullptr;
     }
     CRYPT_DATA_BLOB blob = bytes;  // the platform takes a mutable blob; it only reads it
-    return CStoreHandle(PFXImportCertStore(&blob, widePin.get(), CRYPT_EXPORTABLE));
+    return UniqueCertStore(PFXImportCertStore(&blob, widePin.get(), CRYPT_EXPORTABLE));
 }
 
 bool Export(HCERTSTORE store, CByteBuffer& exportBuffer, const char* pin) {
@@ -64,7 +58,7 @@ bool WrittenAsExported(const CByteBuffer& written, const CByteBuffer& exported, 
     if (!PFXIsPFXBlob(&blob)) {
         return false;
     }
-    const CStoreHandle reopened = Import(blob, newPin);
+    const UniqueCertStore reopened = Import(blob, newPin);
     return reopened && CertStoresHoldSameBags(store, reopened.get());
 }
 
@@ -81,7 +75,7 @@ bool Replace(const char* path, const CByteBuffer& exported, HCERTSTORE store, co
 
 Outcome ReencryptAndReplace(const CByteBuffer& certificate, const char* path, const char* oldPin,
                             const char* newPin) {
-    const CStoreHandle store = Import(*certificate.Blob(), oldPin);
+    const UniqueCertStore store = Import(*certificate.Blob(), oldPin);
     if (!store) {
         return Outcome::CannotOpenWithOldPin;
     }

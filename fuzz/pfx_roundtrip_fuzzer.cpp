@@ -4,17 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <type_traits>
 #include <vector>
 
 #include "platform/crypt32.h"
 
 namespace {
 
-struct StoreCloser {
-    void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
-};
-using Store = std::unique_ptr<std::remove_pointer_t<HCERTSTORE>, StoreCloser>;
+using Store = UniqueCertStore;
 
 const char16_t kPassword[] = u"Grüße€";
 const char16_t kNewPassword[] = u"Schlüssel€ 2";

@@ -3,6 +3,8 @@
 // bag by bag (order, attributes, how each part was protected), so that an export under a new
 // password gives the same file as before apart from salts, IVs and the password.
 
+#include <memory>
+
 #include "platform/win32_types.h"
 
 struct CRYPT_DATA_BLOB {
@@ -25,6 +27,12 @@ HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flag
 BOOL PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* pfx, LPCWSTR password, void* reserved,
                           DWORD flags) noexcept;
 BOOL CertCloseStore(HCERTSTORE store, DWORD flags) noexcept;
+
+// Closes a store when it goes out of scope.
+struct CertStoreCloser {
+    void operator()(HCERTSTORE store) const noexcept { CertCloseStore(store, 0); }
+};
+using UniqueCertStore = std::unique_ptr<CertStore, CertStoreCloser>;
 
 // True when both stores hold the same bags in the same order with the same contents (keys
 // compared decrypted) and attributes, in parts of the same kind, with or without a MAC alike.

@@ -2,7 +2,6 @@
 
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "platform/crypt32.h"
 #include "platform/file_api.h"
@@ -16,10 +15,7 @@ using testing_support::DescribePfx;
 using testing_support::Fixtures;
 using testing_support::kPin;
 
-struct StoreCloser {
-    void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
-};
-using Store = std::unique_ptr<std::remove_pointer_t<HCERTSTORE>, StoreCloser>;
+using Store = UniqueCertStore;
 
 CRYPT_DATA_BLOB BlobOf(std::string& bytes) {
     return {static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())};
