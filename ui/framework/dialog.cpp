@@ -1,6 +1,5 @@
 #include "ui/framework/dialog.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
 
