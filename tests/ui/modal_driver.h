@@ -36,8 +36,6 @@ public:
     std::vector<std::string> texts() const;
     // Dialogs that opened with no step left for them (they were cancelled).
     int unexpectedDialogs() const { return m_unexpected; }
-    // Dialogs still open when their step was done (they were ended with -98).
-    int dialogsLeftOpen() const { return m_leftOpen; }
 
 private:
     void OnShown(QWidget& window);
@@ -45,7 +43,6 @@ private:
     std::deque<Step> m_steps;
     std::vector<ShownMessage> m_messages;
     int m_unexpected = 0;
-    int m_leftOpen = 0;
 };
 
 // The control with the id in a dialog.

@@ -20,8 +20,6 @@ public:
     bool IsEmpty() const noexcept { return m_text.empty(); }
     void Empty() noexcept;
 
-    bool operator==(const CString& other) const noexcept { return m_text == other.m_text; }
-
 private:
     void Assign(const char* text, std::size_t length);
 

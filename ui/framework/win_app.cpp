@@ -8,7 +8,7 @@ CWinApp* theApplication = nullptr;
 
 }  // namespace
 
-CWinApp::CWinApp(const char* appName) : m_pszAppName(appName != nullptr ? appName : "pintool") {
+CWinApp::CWinApp(const char* /*appName*/) {
     theApplication = this;
 }
 

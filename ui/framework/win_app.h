@@ -7,7 +7,7 @@ inline constexpr int ID_HELP = 0xE146;
 
 class CWinApp {
 public:
-    // The one application object; a null name takes the framework's default.
+    // The one application object. The name would key settings; the tool keeps none.
     explicit CWinApp(const char* appName = nullptr);
     CWinApp(const CWinApp&) = delete;
     CWinApp& operator=(const CWinApp&) = delete;
@@ -20,7 +20,6 @@ public:
     HICON LoadIcon(int id) const;
 
     CWnd* m_pMainWnd = nullptr;
-    const char* m_pszAppName;
 };
 
 CWinApp* AfxGetApp() noexcept;
