@@ -22,6 +22,17 @@ inline constexpr DWORD EXPORT_PRIVATE_KEYS = 0x00000004;
 inline constexpr long kMaxIterationsPerDerivation = 5'000'000;
 inline constexpr long kMaxIterationsPerFile = 20'000'000;
 
+// What the tool accepts of a file at all: real soft certificates are a few kilobytes.
+inline constexpr DWORD kMaxPfxBytes = 16u * 1024 * 1024;
+inline constexpr long kMaxBags = 100'000;
+
+// The tool's own error codes for a file beyond its limits (bit 29, which Windows leaves to
+// applications, set).
+inline constexpr DWORD PINTOOL_E_FILE_TOO_LARGE = 0xE0000001;  // more than kMaxPfxBytes
+inline constexpr DWORD PINTOOL_E_TOO_MANY_BAGS = 0xE0000002;   // more than kMaxBags
+inline constexpr DWORD PINTOOL_E_TOO_MUCH_WORK = 0xE0000003;   // key derivations beyond budget
+inline constexpr DWORD PINTOOL_E_SCRYPT_MEMORY = 0xE0000004;   // scrypt needs too much memory
+
 BOOL PFXIsPFXBlob(CRYPT_DATA_BLOB* pfx) noexcept;
 HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags) noexcept;
 BOOL PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* pfx, LPCWSTR password, void* reserved,
