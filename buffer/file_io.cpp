@@ -15,10 +15,16 @@ BUFRESULT CByteBuffer::LoadFromFile(const char* path, DWORD offset, DWORD limit)
     if (!file.valid()) {
         return ResultFromLastError();
     }
-    DWORD size = GetFileSize(file.get(), nullptr);
+    DWORD high = 0;
+    DWORD size = GetFileSize(file.get(), &high);
     // Also what a failed query gives; a block of size + 1 bytes would not fit 32 bits either.
-    if (size == INVALID_FILE_SIZE) {
+    if (size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
         return BUF_E_FAIL;
+    }
+    // Only the low 32 bits would be read: a file of 4 GiB and more is refused, not cut.
+    if (high != 0 || size == INVALID_FILE_SIZE) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return ResultFromLastError();
     }
     if (size == 0) {
         SetLength(0);

@@ -1,14 +1,34 @@
 #pragma once
 // Replaces a file as a whole: the new content goes to a hidden temporary file beside the
-// target, is flushed to disk and can be checked there, and only then takes the target's place
-// by a rename. Until Commit the target is untouched; a replacement that is abandoned removes
-// its temporary file. A target that is a symbolic link is replaced where the link points.
+// target, gets the target's owner, group, mode, ACLs and extended attributes, is flushed to
+// disk and can be checked there, and only then takes the target's place by a rename. Until
+// Commit the target is untouched; a replacement that is abandoned removes its temporary file.
+// A target that is a symbolic link is replaced where the link points.
+//
+// Only a file the user may write in place is replaced, and only while it still holds the
+// bytes the caller started from: a file another program wrote meanwhile is never overwritten.
 
 #include <sys/stat.h>
 
 #include <string>
 
 #include "buffer/byte_buffer.h"
+#include "buffer/scoped_handle.h"
+
+// Why a replacement was refused or failed.
+enum class ReplaceProblem {
+    None,
+    InUse,                 // another program holds the file
+    Gone,                  // the file is no longer there
+    Changed,               // the file no longer holds what the caller started from
+    NotWritable,           // read-only, another user's, or on a write-protected medium
+    DirectoryNotWritable,  // the temporary file beside it cannot be created
+    DiskFull,
+    OwnerNotKept,       // the new file cannot have the old one's owner and group
+    AttributesNotKept,  // nor its ACLs or extended attributes
+    HardLinks,          // other names for the file would keep the old content
+    Other,
+};
 
 class CFileReplacement {
 public:
@@ -17,24 +37,40 @@ public:
     CFileReplacement& operator=(const CFileReplacement&) = delete;
     ~CFileReplacement();
 
-    // Locks the existing target against other writers and creates the temporary file (0600).
-    BUFRESULT Begin(const char* path) noexcept;
-    // Writes the whole content to the temporary file and flushes it to disk.
+    // Opens the target for writing without truncating it, locks it against other writers,
+    // checks that it holds `original`, and creates the temporary file (0600). Leftovers of
+    // this user's earlier replacements of the same file that were cut short are removed.
+    // `original` must outlive the replacement.
+    BUFRESULT Begin(const char* path, const CByteBuffer& original) noexcept;
+    // Writes the whole content to the temporary file, gives it the target's owner, group,
+    // mode, ACLs and extended attributes, and flushes it to disk.
     BUFRESULT Write(const CByteBuffer& content) noexcept;
     // Reads back what the temporary file holds.
     BUFRESULT ReadBack(CByteBuffer& content) const noexcept;
-    // Puts the temporary file in the target's place with the target's permissions.
+    // Puts the temporary file in the target's place, provided the target still is the file
+    // that was locked and still holds the original bytes.
     BUFRESULT Commit() noexcept;
 
+    // Why the last step failed; None after success.
+    ReplaceProblem problem() const noexcept { return m_problem; }
     const std::string& temporaryPath() const noexcept { return m_temporary; }
 
 private:
-    BUFRESULT FailWithErrno() noexcept;
+    BUFRESULT Fail(ReplaceProblem problem) noexcept;
+    BUFRESULT FailWithErrno(ReplaceProblem problem) noexcept;
+    BUFRESULT FailOpeningTarget() noexcept;
+    // The target still is the locked file, with no other name, holding the original bytes.
+    BUFRESULT CheckTarget() noexcept;
+    BUFRESULT CreateTemporary();
+    BUFRESULT CopyAttributes() noexcept;
 
-    std::string m_target;     // the file itself, symbolic links resolved
-    std::string m_temporary;  // empty until created
-    int m_targetFd = -1;      // holds the lock on the target
-    int m_temporaryFd = -1;
+    std::string m_target;  // the file itself, symbolic links resolved
+    std::string m_directory;
+    std::string m_temporary;                           // empty until created
+    CScopedHandle m_targetFile{INVALID_HANDLE_VALUE};  // open for writing, holds the lock
+    CScopedHandle m_temporaryFile{INVALID_HANDLE_VALUE};
+    const CByteBuffer* m_original = nullptr;
     struct stat m_targetInfo {};
     bool m_committed = false;
+    ReplaceProblem m_problem = ReplaceProblem::None;
 };

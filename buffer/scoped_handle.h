@@ -13,6 +13,12 @@ public:
     HANDLE get() const noexcept { return m_handle; }
     bool valid() const noexcept { return m_handle != INVALID_HANDLE_VALUE; }
 
+    // Takes over another handle, closing the one held.
+    void Reset(HANDLE handle) noexcept {
+        Close();
+        m_handle = handle;
+    }
+
     // Closes now, keeping the platform's last error of the operation before.
     void Close() noexcept {
         if (valid()) {

@@ -1,5 +1,58 @@
 #include "core/outcome.h"
 
+#include "platform/crypt32.h"
+
+namespace {
+
+// A count as German text shows it: 5.000.000.
+std::string Grouped(long long number) {
+    std::string digits = std::to_string(number);
+    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<size_t>(at), ".");
+    }
+    return digits;
+}
+
+std::string ReasonText(Reason reason) {
+    switch (reason) {
+        case Reason::None:
+            return "";
+        case Reason::FileInUse:
+            return "Die Datei wird gerade von einem anderen Programm verwendet.";
+        case Reason::NoWritePermission:
+            return "Die Datei ist schreibgeschützt, oder Sie haben keine Berechtigung, sie zu "
+                   "ändern.";
+        case Reason::DirectoryNotWritable:
+            return "Im Ordner der Datei dürfen Sie keine Dateien anlegen; die Datei wird über "
+                   "eine neue Datei daneben ersetzt.";
+        case Reason::DiskFull:
+            return "Auf dem Datenträger ist nicht genügend Speicherplatz frei.";
+        case Reason::OwnerNotKept:
+            return "Die Datei gehört einem anderen Benutzer oder einer Gruppe, der Sie nicht "
+                   "angehören; nach der Änderung gehörte sie Ihnen.";
+        case Reason::AttributesNotKept:
+            return "Die Zugriffsrechte (ACL) oder erweiterten Attribute der Datei lassen sich "
+                   "nicht übernehmen.";
+        case Reason::OtherLinks:
+            return "Die Datei hat weitere Namen (harte Links); unter diesen bliebe die alte PIN "
+                   "gültig.";
+        case Reason::FileTooLarge:
+            return "Die Datei ist größer als " + Grouped(kMaxPfxBytes / (1024 * 1024)) + " MiB.";
+        case Reason::TooManyBags:
+            return "Die Datei enthält mehr als " + Grouped(kMaxBags) + " Einträge.";
+        case Reason::TooMuchWork:
+            return "Ihre Schlüsselableitungen verlangen mehr Rechenaufwand, als das Programm "
+                   "zulässt (höchstens " +
+                   Grouped(kMaxIterationsPerDerivation) + " Iterationen je Ableitung, " +
+                   Grouped(kMaxIterationsPerFile) + " für die ganze Datei).";
+        case Reason::ScryptMemory:
+            return "Ihre scrypt-Parameter verlangen mehr als 32 MiB Arbeitsspeicher.";
+    }
+    return "";
+}
+
+}  // namespace
+
 OutcomeMessage MessageFor(Outcome outcome) noexcept {
     switch (outcome) {
         case Outcome::Accepted:
@@ -25,6 +78,33 @@ OutcomeMessage MessageFor(Outcome outcome) noexcept {
                     MB_ICONHAND};
         case Outcome::PinChanged:
             return {"Die PIN wurde geändert.", MB_OK};
+        case Outcome::FileInUse:
+            return {
+                "Die ausgewählte Datei kann zurzeit nicht gelesen werden.\nSie wird gerade "
+                "von einem anderen Programm verwendet. Versuchen Sie es später noch einmal.",
+                MB_ICONHAND};
+        case Outcome::FileChanged:
+            return {
+                "Die PIN konnte nicht geändert werden. Das Softzertifikat ist unverändert.\n"
+                "Die Datei wurde geändert, seit sie geöffnet wurde. Sie wird neu eingelesen; "
+                "bitte ändern Sie die PIN danach noch einmal.",
+                MB_ICONHAND};
+        case Outcome::FileGone:
+            return {
+                "Die PIN konnte nicht geändert werden.\nDie Datei ist nicht mehr vorhanden: "
+                "Sie wurde gelöscht, umbenannt oder verschoben.",
+                MB_ICONHAND};
+        case Outcome::BeyondLimits:
+            return {
+                "Das Softzertifikat überschreitet die Grenzen dieses Programms und wurde "
+                "nicht verarbeitet.",
+                MB_ICONHAND};
     }
     return {"", MB_OK};
+}
+
+DetailedMessage MessageFor(Outcome outcome, Reason reason) {
+    const OutcomeMessage message = MessageFor(outcome);
+    const std::string line = ReasonText(reason);
+    return {line.empty() ? std::string(message.text) : message.text + ("\n" + line), message.style};
 }

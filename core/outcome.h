@@ -1,6 +1,8 @@
 #pragma once
 // The results of the tool's operations and the message box that reports each one.
 
+#include <string>
+
 #include "platform/winuser.h"
 
 enum class Outcome {
@@ -13,6 +15,31 @@ enum class Outcome {
     CannotOpenWithOldPin,
     CannotSave,
     PinChanged,
+    // The file is held by another program and cannot be read now; the choice may be retried.
+    FileInUse,
+    // The file on disk is no longer the one that was opened: nothing was written, and it must
+    // be opened again before its PIN can be changed.
+    FileChanged,
+    // The file is no longer there: nothing can be changed, nothing was created.
+    FileGone,
+    // The file asks more than the tool allows (size, entries, work of its key derivations).
+    BeyondLimits,
+};
+
+// Why an outcome came about, where its message alone would not say; shown as a second line.
+enum class Reason {
+    None,
+    FileInUse,
+    NoWritePermission,
+    DirectoryNotWritable,
+    DiskFull,
+    OwnerNotKept,
+    AttributesNotKept,
+    OtherLinks,
+    FileTooLarge,
+    TooManyBags,
+    TooMuchWork,
+    ScryptMemory,
 };
 
 struct OutcomeMessage {
@@ -24,3 +51,11 @@ inline constexpr const char* kMessageCaption = "Quintara(R) Tessaplan";
 
 // The text and style of an outcome's message box; Accepted has none (empty text).
 OutcomeMessage MessageFor(Outcome outcome) noexcept;
+
+struct DetailedMessage {
+    std::string text;  // UTF-8: the outcome's text, then the reason on a line of its own
+    UINT style;
+};
+
+// The message box of an outcome with the reason for it.
+DetailedMessage MessageFor(Outcome outcome, Reason reason);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "buffer/file_replacement.h"
@@ -32,19 +33,40 @@ private:
     bool m_converted = false;
 };
 
-UniqueCertStore Import(const CRYPT_DATA_BLOB& bytes, const char* pin) {
+// Null with `error` set when the bytes do not open with the PIN or ask too much of the tool.
+UniqueCertStore Import(const CRYPT_DATA_BLOB& bytes, const char* pin, DWORD& error) {
     const CWidePin widePin(pin);
     if (!widePin.converted()) {
+        error = ERROR_INVALID_PASSWORD;
         return nullptr;
     }
     CRYPT_DATA_BLOB blob = bytes;  // the platform takes a mutable blob; it only reads it
-    return UniqueCertStore(PFXImportCertStore(&blob, widePin.get(), CRYPT_EXPORTABLE));
+    UniqueCertStore store(PFXImportCertStore(&blob, widePin.get(), CRYPT_EXPORTABLE));
+    error = store ? ERROR_SUCCESS : GetLastError();
+    return store;
 }
 
 bool Export(HCERTSTORE store, CByteBuffer& exportBuffer, const char* pin) {
     const CWidePin widePin(pin);
     return widePin.converted() && PFXExportCertStoreEx(store, exportBuffer.Blob(), widePin.get(),
                                                        nullptr, EXPORT_PRIVATE_KEYS) != FALSE;
+}
+
+// A file beyond the tool's limits is not one with a wrong PIN.
+Outcome FromImportError(DWORD error, Reason& reason) {
+    static constexpr std::pair<DWORD, Reason> kLimits[] = {
+        {PINTOOL_E_FILE_TOO_LARGE, Reason::FileTooLarge},
+        {PINTOOL_E_TOO_MANY_BAGS, Reason::TooManyBags},
+        {PINTOOL_E_TOO_MUCH_WORK, Reason::TooMuchWork},
+        {PINTOOL_E_SCRYPT_MEMORY, Reason::ScryptMemory},
+    };
+    for (const auto& [code, limit] : kLimits) {
+        if (error == code) {
+            reason = limit;
+            return Outcome::BeyondLimits;
+        }
+    }
+    return Outcome::CannotOpenWithOldPin;
 }
 
 // What reached the disk must open with the new PIN and hold what the store holds.
@@ -55,36 +77,78 @@ bool WrittenAsExported(const CByteBuffer& written, const CByteBuffer& exported, 
         return false;
     }
     // The import decodes the whole file: whatever is no PKCS#12 does not open.
-    const UniqueCertStore reopened = Import(*written.Blob(), newPin);
+    DWORD error = ERROR_SUCCESS;
+    const UniqueCertStore reopened = Import(*written.Blob(), newPin, error);
     return reopened && CertStoresHoldSameBags(store, reopened.get());
 }
 
 // The file is replaced as a whole, never truncated in place: until the rename the old file
 // stands as it was, and whatever fails leaves it so.
-bool Replace(const char* path, const CByteBuffer& exported, HCERTSTORE store, const char* newPin) {
+ReplaceProblem Replace(const char* path, const CByteBuffer& original, const CByteBuffer& exported,
+                       HCERTSTORE store, const char* newPin) {
     CFileReplacement replacement;
     CByteBuffer written;
-    return replacement.Begin(path) == BUF_S_OK && replacement.Write(exported) == BUF_S_WRITTEN &&
-           replacement.ReadBack(written) == BUF_S_OK &&
-           WrittenAsExported(written, exported, store, newPin) &&
-           replacement.Commit() == BUF_S_WRITTEN;
+    if (replacement.Begin(path, original) == BUF_S_OK &&
+        replacement.Write(exported) == BUF_S_WRITTEN && replacement.ReadBack(written) == BUF_S_OK &&
+        WrittenAsExported(written, exported, store, newPin) &&
+        replacement.Commit() == BUF_S_WRITTEN) {
+        return ReplaceProblem::None;
+    }
+    // A written file that does not read back as exported has no problem of the file's own.
+    return replacement.problem() == ReplaceProblem::None ? ReplaceProblem::Other
+                                                         : replacement.problem();
+}
+
+struct Ending {
+    Outcome outcome;
+    Reason reason;
+};
+
+Ending EndingOf(ReplaceProblem problem) {
+    switch (problem) {
+        case ReplaceProblem::None:
+            return {Outcome::PinChanged, Reason::None};
+        case ReplaceProblem::InUse:
+            return {Outcome::CannotSave, Reason::FileInUse};
+        case ReplaceProblem::Gone:
+            return {Outcome::FileGone, Reason::None};
+        case ReplaceProblem::Changed:
+            return {Outcome::FileChanged, Reason::None};
+        case ReplaceProblem::NotWritable:
+            return {Outcome::CannotSave, Reason::NoWritePermission};
+        case ReplaceProblem::DirectoryNotWritable:
+            return {Outcome::CannotSave, Reason::DirectoryNotWritable};
+        case ReplaceProblem::DiskFull:
+            return {Outcome::CannotSave, Reason::DiskFull};
+        case ReplaceProblem::OwnerNotKept:
+            return {Outcome::CannotSave, Reason::OwnerNotKept};
+        case ReplaceProblem::AttributesNotKept:
+            return {Outcome::CannotSave, Reason::AttributesNotKept};
+        case ReplaceProblem::HardLinks:
+            return {Outcome::CannotSave, Reason::OtherLinks};
+        case ReplaceProblem::Other:
+            break;
+    }
+    return {Outcome::CannotSave, Reason::None};
 }
 
 Outcome ReencryptAndReplace(const CByteBuffer& certificate, const char* path, const char* oldPin,
-                            const char* newPin) {
-    const UniqueCertStore store = Import(*certificate.Blob(), oldPin);
+                            const char* newPin, Reason& reason) {
+    DWORD error = ERROR_SUCCESS;
+    const UniqueCertStore store = Import(*certificate.Blob(), oldPin, error);
     if (!store) {
-        return Outcome::CannotOpenWithOldPin;
+        return FromImportError(error, reason);
     }
     CByteBuffer exportBuffer;
     // The first call only learns the size; a failure shows in the second.
     Export(store.get(), exportBuffer, newPin);
     if (exportBuffer.SetLength(exportBuffer.length()) != BUF_S_OK ||
-        !Export(store.get(), exportBuffer, newPin) ||
-        !Replace(path, exportBuffer, store.get(), newPin)) {
+        !Export(store.get(), exportBuffer, newPin)) {
         return Outcome::CannotSave;
     }
-    return Outcome::PinChanged;
+    const Ending ending = EndingOf(Replace(path, certificate, exportBuffer, store.get(), newPin));
+    reason = ending.reason;
+    return ending.outcome;
 }
 
 const unsigned char* Bytes(const char* text) {
@@ -94,15 +158,38 @@ const unsigned char* Bytes(const char* text) {
 }  // namespace
 
 Outcome OpenSoftCertificate(const char* path, CByteBuffer& certificate) noexcept {
-    if (certificate.LoadFromFile(path, 0, 0) == BUF_S_OK && PFXIsPFXBlob(certificate.Blob())) {
+    Reason reason = Reason::None;
+    return OpenSoftCertificate(path, certificate, reason);
+}
+
+Outcome OpenSoftCertificate(const char* path, CByteBuffer& certificate, Reason& reason) noexcept {
+    reason = Reason::None;
+    // One byte beyond the largest file accepted tells a file that is too large without
+    // reading all of it.
+    const BUFRESULT loaded = certificate.LoadFromFile(path, 0, kMaxPfxBytes + 1);
+    Outcome outcome = Outcome::NotSoftCertificate;
+    if (loaded == (BUF_E_SYSTEM | ERROR_SHARING_VIOLATION)) {
+        outcome = Outcome::FileInUse;
+    } else if (loaded == (BUF_E_SYSTEM | ERROR_FILE_TOO_LARGE) ||
+               (loaded == BUF_S_OK && certificate.length() > kMaxPfxBytes)) {
+        outcome = Outcome::BeyondLimits;
+        reason = Reason::FileTooLarge;
+    } else if (loaded == BUF_S_OK && PFXIsPFXBlob(certificate.Blob())) {
         return Outcome::Accepted;
     }
     certificate.Free();
-    return Outcome::NotSoftCertificate;
+    return outcome;
 }
 
 Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* oldPin,
                   const char* newPin, const char* newPinRepeat) noexcept {
+    Reason reason = Reason::None;
+    return ChangePin(certificate, path, oldPin, newPin, newPinRepeat, reason);
+}
+
+Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* oldPin,
+                  const char* newPin, const char* newPinRepeat, Reason& reason) noexcept {
+    reason = Reason::None;
     if (lstrlenA(oldPin) == 0) {
         return Outcome::OldPinMissing;
     }
@@ -120,7 +207,7 @@ Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* 
         return Outcome::CannotOpenWithOldPin;
     }
     try {
-        return ReencryptAndReplace(certificate, path, oldPin, newPin);
+        return ReencryptAndReplace(certificate, path, oldPin, newPin, reason);
     } catch (const std::bad_alloc&) {
         return Outcome::CannotSave;  // the rename comes last, so the file is as it was
     }

@@ -5,7 +5,7 @@
 #include "core/outcome.h"
 
 // Loads the whole file into `certificate`; Accepted when it holds PKCS#12, otherwise
-// NotSoftCertificate with the buffer freed.
+// NotSoftCertificate (or FileInUse, BeyondLimits) with the buffer freed.
 Outcome OpenSoftCertificate(const char* path, CByteBuffer& certificate) noexcept;
 
 // Checks the entries, opens the certificate with the old PIN and replaces the file at `path`
@@ -13,3 +13,9 @@ Outcome OpenSoftCertificate(const char* path, CByteBuffer& certificate) noexcept
 // PinChanged leaves the file as it was.
 Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* oldPin,
                   const char* newPin, const char* newPinRepeat) noexcept;
+
+// The same, also saying why where the outcome alone does not (MessageFor with both gives the
+// whole message). The file is replaced only while it still holds the bytes of `certificate`.
+Outcome OpenSoftCertificate(const char* path, CByteBuffer& certificate, Reason& reason) noexcept;
+Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* oldPin,
+                  const char* newPin, const char* newPinRepeat, Reason& reason) noexcept;

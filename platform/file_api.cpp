@@ -14,19 +14,6 @@ namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
 
-// Handles carry the descriptor plus one, so that a null handle never names a descriptor.
-HANDLE HandleFromFd(int fd) {
-    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1);
-}
-
-int FdFromHandle(HANDLE handle) {
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-        return -1;
-    }
-    const std::intptr_t value = reinterpret_cast<std::intptr_t>(handle) - 1;
-    return value >= 0 && value <= INT_MAX ? static_cast<int>(value) : -1;
-}
-
 BOOL FailWithErrno() {
     SetLastError(ErrorFromErrno(errno));
     return FALSE;
@@ -88,6 +75,20 @@ bool LockForSharing(int fd, DWORD shareMode) {
 }
 
 }  // namespace
+
+// Handles carry the descriptor plus one, so that a null handle never names a descriptor.
+HANDLE HandleOf(int descriptor) noexcept {
+    return descriptor < 0 ? INVALID_HANDLE_VALUE
+                          : reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(descriptor) + 1);
+}
+
+int DescriptorOf(HANDLE handle) noexcept {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    const std::intptr_t value = reinterpret_cast<std::intptr_t>(handle) - 1;
+    return value >= 0 && value <= INT_MAX ? static_cast<int>(value) : -1;
+}
 
 DWORD GetLastError() noexcept {
     return lastError;
@@ -165,12 +166,12 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         return INVALID_HANDLE_VALUE;
     }
     SetLastError(ERROR_SUCCESS);
-    return HandleFromFd(fd);
+    return HandleOf(fd);
 }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
               OVERLAPPED* /*overlapped*/) noexcept {
-    const int fd = FdFromHandle(file);
+    const int fd = DescriptorOf(file);
     if (bytesRead != nullptr) {
         *bytesRead = 0;
     }
@@ -200,7 +201,7 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
 
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
                OVERLAPPED* /*overlapped*/) noexcept {
-    const int fd = FdFromHandle(file);
+    const int fd = DescriptorOf(file);
     if (bytesWritten != nullptr) {
         *bytesWritten = 0;
     }
@@ -228,7 +229,7 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
 
 DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh,
                      DWORD moveMethod) noexcept {
-    const int fd = FdFromHandle(file);
+    const int fd = DescriptorOf(file);
     static constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
     if (fd < 0 || moveMethod > FILE_END) {
         SetLastError(fd < 0 ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
@@ -255,7 +256,7 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh,
 }
 
 DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh) noexcept {
-    const int fd = FdFromHandle(file);
+    const int fd = DescriptorOf(file);
     struct stat info {};
     if (fd < 0 || fstat(fd, &info) != 0) {
         SetLastError(fd < 0 ? ERROR_INVALID_HANDLE : ErrorFromErrno(errno));
@@ -270,7 +271,7 @@ DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh) noexcept {
 }
 
 BOOL CloseHandle(HANDLE object) noexcept {
-    const int fd = FdFromHandle(object);
+    const int fd = DescriptorOf(object);
     if (fd < 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

@@ -43,3 +43,8 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh,
                      DWORD moveMethod) noexcept;
 DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh) noexcept;
 BOOL CloseHandle(HANDLE object) noexcept;
+
+// The descriptor behind a handle and back, for the POSIX calls the Windows functions have no
+// counterpart for (rename, owner, extended attributes). -1 for an invalid handle.
+int DescriptorOf(HANDLE handle) noexcept;
+HANDLE HandleOf(int descriptor) noexcept;

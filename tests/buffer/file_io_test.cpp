@@ -47,12 +47,16 @@ TEST(LoadFromFile, FailuresLeaveTheBufferAsItWas) {
     EXPECT_EQ(buffer.LoadFromFile((dir / "missing").c_str(), 0, 0), 0xEFFF0002u);
     EXPECT_EQ(buffer.LoadFromFile(dir.path().c_str(), 0, 0), 0xEFFF0005u);
     EXPECT_EQ(buffer.LoadFromFile(nullptr, 0, 0), BUF_E_INVALIDARG);
-    // A size whose low 32 bits are all set cannot be held with its terminator.
+    // A size whose low 32 bits are all set cannot be held with its terminator, and one
+    // beyond 32 bits would be read cut to its low bits.
     const std::string sparse = dir / "sparse";
     WriteAll(sparse, "");
-    ASSERT_EQ(truncate(sparse.c_str(), 0xFFFFFFFFLL), 0);
-    EXPECT_EQ(buffer.LoadFromFile(sparse.c_str(), 0, 0), BUF_E_FAIL);
-    EXPECT_EQ(Content(buffer), "previous");
+    for (const long long size : {0xFFFFFFFFLL, (4LL << 30) + 100}) {
+        ASSERT_EQ(truncate(sparse.c_str(), size), 0);
+        EXPECT_EQ(buffer.LoadFromFile(sparse.c_str(), 0, 0), BUF_E_SYSTEM | ERROR_FILE_TOO_LARGE)
+            << size;
+        EXPECT_EQ(Content(buffer), "previous");
+    }
     // The handle was closed: the file can be opened exclusively now.
     const HANDLE file =
         CreateFileA(sparse.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);

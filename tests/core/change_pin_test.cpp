@@ -2,7 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <set>
+
 #include "core/soft_certificate.h"
+#include "platform/file_api.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 #include "tests/support/pfx_description.h"
@@ -139,27 +142,127 @@ TEST(ChangePin, FailedAttemptsKeepTheHeldBytesForTheNextTry) {
     EXPECT_EQ(file.Change(kPin, kNewPin, kNewPin), Outcome::PinChanged);
 }
 
-TEST(ChangePin, CannotSaveLeavesTheFileAsItWas) {
-    // A path that vanished since it was chosen is not created anew.
+// How a change ended, as one number, so that it can come back as a child's exit status.
+int Ended(Outcome outcome, Reason reason) {
+    return static_cast<int>(outcome) * 16 + static_cast<int>(reason);
+}
+
+int ChangeAndSay(const ChosenFile& file) {
+    Reason reason = Reason::None;
+    const Outcome outcome = ChangePin(file.certificate, file.path.c_str(), kPin.c_str(),
+                                      kNewPin.c_str(), kNewPin.c_str(), reason);
+    return Ended(outcome, reason);
+}
+
+TEST(ChangePin, AFailedSaveSaysWhyAndLeavesTheFileAsItWas) {
+    using testing_support::RunAsUser;
+    const int cannotSave = Ended(Outcome::CannotSave, Reason::None);
     {
+        SCOPED_TRACE("a directory the user may not write to");
+        const ChosenFile file("modern.p12");
+        chmod(file.dir.path().c_str(), 0755);
+        chmod(file.path.c_str(), 0666);
+        EXPECT_EQ(RunAsUser([&] { return ChangeAndSay(file); }),
+                  cannotSave + static_cast<int>(Reason::DirectoryNotWritable));
+        EXPECT_TRUE(file.Unchanged());
+    }
+    {
+        SCOPED_TRACE("made read-only");
+        const ChosenFile file("modern.p12");
+        chmod(file.path.c_str(), 0444);
+        EXPECT_EQ(ChangeAndSay(file), cannotSave + static_cast<int>(Reason::NoWritePermission));
+        EXPECT_TRUE(file.Unchanged());
+    }
+    {
+        SCOPED_TRACE("held by another program");
+        const ChosenFile file("modern.p12");
+        const HANDLE other =
+            CreateFileA(file.path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(ChangeAndSay(file), cannotSave + static_cast<int>(Reason::FileInUse));
+        CloseHandle(other);
+        EXPECT_TRUE(file.Unchanged());
+    }
+    {
+        SCOPED_TRACE("a second name");
+        const ChosenFile file("modern.p12");
+        ASSERT_EQ(link(file.path.c_str(), (file.dir / "Kopie.p12").c_str()), 0);
+        EXPECT_EQ(ChangeAndSay(file), cannotSave + static_cast<int>(Reason::OtherLinks));
+        EXPECT_EQ(ReadAll(file.path), file.original);
+    }
+    {
+        SCOPED_TRACE("gone since it was chosen: not created anew");
         const ChosenFile file("modern.p12");
         ASSERT_EQ(unlink(file.path.c_str()), 0);
-        EXPECT_EQ(file.Change(kPin, kNewPin, kNewPin), Outcome::CannotSave);
+        EXPECT_EQ(ChangeAndSay(file), Ended(Outcome::FileGone, Reason::None));
         EXPECT_TRUE(file.dir.List().empty());
     }
-    // A directory the user may not write to. Root may write anywhere, so the change runs in
-    // a child without root's rights.
-    const ChosenFile file("modern.p12");
-    chmod(file.dir.path().c_str(), 0555);
-    chmod(file.path.c_str(), 0644);
-    const pid_t child = testing_support::StartChild([&] {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
-            return 99;
+    if (geteuid() == 0) {
+        SCOPED_TRACE("another user's file the user's group may write");
+        const ChosenFile file("modern.p12");
+        chmod(file.dir.path().c_str(), 0777);
+        ASSERT_EQ(chown(file.path.c_str(), 12345, 65534), 0);
+        chmod(file.path.c_str(), 0660);
+        EXPECT_EQ(RunAsUser([&] { return ChangeAndSay(file); }),
+                  cannotSave + static_cast<int>(Reason::OwnerNotKept));
+        EXPECT_TRUE(file.Unchanged());
+        struct stat info {};
+        stat(file.path.c_str(), &info);
+        EXPECT_EQ(info.st_uid, 12345u);
+    }
+}
+
+TEST(ChangePin, AFileChangedSinceItWasOpenedIsNotOverwritten) {
+    // Two windows on one file: the second starts from bytes that are no longer on disk.
+    const ChosenFile first("modern.p12");
+    CByteBuffer second;
+    ASSERT_EQ(OpenSoftCertificate(first.path.c_str(), second), Outcome::Accepted);
+    ASSERT_EQ(first.Change(kPin, kNewPin, kNewPin), Outcome::PinChanged);
+    const std::string changed = ReadAll(first.path);
+    Reason reason = Reason::None;
+    EXPECT_EQ(ChangePin(second, first.path.c_str(), kPin.c_str(), "zweite", "zweite", reason),
+              Outcome::FileChanged);
+    EXPECT_EQ(ReadAll(first.path), changed);
+    EXPECT_EQ(first.dir.List().size(), 1u);
+    // Another program put a renewed file in its place.
+    const std::string renewed = Fixtures::Get().Bytes("legacy.p12");
+    WriteAll(first.dir / "neu", renewed);
+    ASSERT_EQ(rename((first.dir / "neu").c_str(), first.path.c_str()), 0);
+    EXPECT_EQ(ChangePin(first.certificate, first.path.c_str(), kPin.c_str(), "dritte", "dritte"),
+              Outcome::FileChanged);
+    EXPECT_EQ(ReadAll(first.path), renewed);
+}
+
+TEST(ChangePin, OfTwoConcurrentChangesAtMostOneSucceedsAndItsPinOpensTheFile) {
+    for (int round = 0; round < 20; ++round) {
+        const ChosenFile file("modern.p12");
+        const std::string pins[2] = {"erste PIN", "zweite PIN"};
+        pid_t children[2];
+        for (int i = 0; i < 2; ++i) {
+            children[i] = testing_support::StartChild(
+                [&, i] { return static_cast<int>(file.Change(kPin, pins[i], pins[i])); });
         }
-        return static_cast<int>(file.Change(kPin, kNewPin, kNewPin));
-    });
-    EXPECT_EQ(testing_support::WaitChild(child), static_cast<int>(Outcome::CannotSave));
-    EXPECT_TRUE(file.Unchanged());
+        int succeeded = 0;
+        std::string winner;
+        for (int i = 0; i < 2; ++i) {
+            const int status = testing_support::WaitChild(children[i]);
+            if (status == static_cast<int>(Outcome::PinChanged)) {
+                ++succeeded;
+                winner = pins[i];
+            } else {
+                EXPECT_TRUE(status == static_cast<int>(Outcome::CannotSave) ||
+                            status == static_cast<int>(Outcome::FileChanged))
+                    << status;
+            }
+        }
+        ASSERT_LE(succeeded, 1) << "round " << round;
+        CByteBuffer now;
+        ASSERT_EQ(OpenSoftCertificate(file.path.c_str(), now), Outcome::Accepted);
+        const std::string opens = succeeded == 1 ? winner : kPin;
+        EXPECT_EQ(ChangePin(now, file.path.c_str(), opens.c_str(), opens.c_str(), opens.c_str()),
+                  Outcome::PinChanged)
+            << "round " << round;
+    }
 }
 
 TEST(OpenSoftCertificate, AcceptsOnlyPkcs12AndForgetsTheFormerChoice) {
@@ -177,6 +280,55 @@ TEST(OpenSoftCertificate, AcceptsOnlyPkcs12AndForgetsTheFormerChoice) {
         EXPECT_EQ(certificate.data(), nullptr) << rejected;
         EXPECT_EQ(certificate.length(), 0u);
     }
+}
+
+TEST(OpenSoftCertificate, SaysWhenTheFileIsInUseOrTooLarge) {
+    const TempDir dir;
+    const std::string path = Fixtures::Get().CopyTo("modern.p12", dir);
+    CByteBuffer certificate;
+    Reason reason = Reason::None;
+    {
+        const HANDLE writer =
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(OpenSoftCertificate(path.c_str(), certificate, reason), Outcome::FileInUse);
+        EXPECT_EQ(certificate.data(), nullptr);
+        CloseHandle(writer);
+    }
+    EXPECT_EQ(OpenSoftCertificate(path.c_str(), certificate, reason), Outcome::Accepted);
+    // A valid file followed by more than the tool accepts.
+    WriteAll(path, ReadAll(path) + std::string(kMaxPfxBytes, '\0'));
+    EXPECT_EQ(OpenSoftCertificate(path.c_str(), certificate, reason), Outcome::BeyondLimits);
+    EXPECT_EQ(reason, Reason::FileTooLarge);
+    EXPECT_EQ(certificate.data(), nullptr);
+}
+
+TEST(MessageFor, EachReasonIsASecondLineOfItsOwn) {
+    const std::string first = MessageFor(Outcome::CannotSave).text;
+    std::set<std::string> lines;
+    for (int r = static_cast<int>(Reason::FileInUse); r <= static_cast<int>(Reason::ScryptMemory);
+         ++r) {
+        const DetailedMessage message = MessageFor(Outcome::CannotSave, static_cast<Reason>(r));
+        ASSERT_EQ(message.text.rfind(first + "\n", 0), 0u) << r;
+        const std::string line = message.text.substr(first.size() + 1);
+        EXPECT_FALSE(line.empty()) << r;
+        EXPECT_EQ(line.find('\n'), std::string::npos) << r;
+        lines.insert(line);
+        EXPECT_EQ(message.style, MB_ICONHAND);
+    }
+    EXPECT_EQ(lines.size(), static_cast<size_t>(Reason::ScryptMemory));  // all different
+    EXPECT_EQ(MessageFor(Outcome::CannotSave, Reason::None).text, first);
+    EXPECT_EQ(MessageFor(Outcome::BeyondLimits, Reason::TooManyBags).text,
+              std::string(MessageFor(Outcome::BeyondLimits).text) +
+                  "\nDie Datei enthält mehr als 100.000 Einträge.");
+    // A file that is gone is not "unverändert"; one changed meanwhile must be opened again.
+    EXPECT_EQ(std::string(MessageFor(Outcome::FileGone).text).find("unverändert"),
+              std::string::npos);
+    EXPECT_NE(std::string(MessageFor(Outcome::FileChanged).text).find("neu eingelesen"),
+              std::string::npos);
+    // The tool's own seven texts stay as they are.
+    EXPECT_STREQ(MessageFor(Outcome::PinChanged).text, "Die PIN wurde geändert.");
+    EXPECT_EQ(MessageFor(Outcome::PinChanged, Reason::None).text, "Die PIN wurde geändert.");
 }
 
 TEST(MessageFor, FailuresToSaveAndForeignFilesShowTheErrorIcon) {

@@ -26,6 +26,9 @@ const std::string kNewPin = "Neue PIN";
 
 enum class State { Old, New, Broken };
 
+// Not the temporary file's 0600, so that a file that got its name before its mode shows.
+constexpr mode_t kMode = 0640;
+
 struct Trial {
     TempDir dir;
     std::string path;
@@ -35,6 +38,7 @@ struct Trial {
     explicit Trial(const std::string& name)
         : path(dir / "file.p12"), original(Fixtures::Get().Bytes(name)) {
         testing_support::WriteAll(path, original);
+        chmod(path.c_str(), kMode);
         certificate.LoadFromFile(path.c_str(), 0, 0);
     }
     int Change() const {
@@ -43,6 +47,10 @@ struct Trial {
     }
 
     State Target() const {
+        struct stat info {};
+        if (stat(path.c_str(), &info) != 0 || (info.st_mode & 07777) != kMode) {
+            return State::Broken;
+        }
         const std::string now = ReadAll(path);
         if (now == original) {
             return State::Old;
@@ -51,8 +59,8 @@ struct Trial {
                                                                         : State::Broken;
     }
 
-    // Anything but the target must be one hidden, private temporary file named after it,
-    // holding no part of the private key in clear.
+    // Anything but the target must be one hidden temporary file named after it, private or
+    // as private as the target, holding no part of the private key in clear.
     testing::AssertionResult LeftoversAreSafe(const std::string& keyInClear) const {
         int others = 0;
         for (const std::string& name : dir.List()) {
@@ -61,7 +69,8 @@ struct Trial {
             }
             struct stat info {};
             stat((dir / name).c_str(), &info);
-            if (name.rfind(".file.p12.", 0) != 0 || (info.st_mode & 07777) != 0600) {
+            const mode_t mode = info.st_mode & 07777;
+            if (name.rfind(".file.p12.", 0) != 0 || (mode != 0600 && mode != kMode)) {
                 return testing::AssertionFailure() << "unexpected file " << name;
             }
             if (ReadAll(dir / name).find(keyInClear) != std::string::npos) {

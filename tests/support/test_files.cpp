@@ -1,6 +1,7 @@
 #include "tests/support/test_files.h"
 
 #include <dirent.h>
+#include <grp.h>
 #include <sys/wait.h>
 
 #include <unistd.h>
@@ -97,6 +98,17 @@ int WaitChild(pid_t child) {
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool BecomeUser(uid_t user, gid_t group) {
+    if (geteuid() == 0 && (setgroups(1, &group) != 0 || setgid(group) != 0 || setuid(user) != 0)) {
+        return false;
+    }
+    return geteuid() == user;
+}
+
+int RunAsUser(const std::function<int()>& body, uid_t user, gid_t group) {
+    return WaitChild(StartChild([&] { return BecomeUser(user, group) ? body() : 99; }));
 }
 
 }  // namespace testing_support
