@@ -22,15 +22,25 @@ bool CChangePinDlg::OnCommand(UINT code, int id) {
 
 void CChangePinDlg::OnChangePin() {
     UpdateData(TRUE);
-    Outcome outcome = Outcome::CannotSave;
+    Reason reason = Reason::None;
     {
         // The key derivations of a strongly protected file can take a moment.
         const CWaitCursor wait;
-        outcome = ChangePin(m_certificate, m_path.CStr(), m_oldPin, m_newPin, m_newPinRepeat);
+        m_outcome =
+            ChangePin(m_certificate, m_path.CStr(), m_oldPin, m_newPin, m_newPinRepeat, reason);
     }
-    const OutcomeMessage message = MessageFor(outcome);
-    MessageBox(message.text, kMessageCaption, message.style);
-    if (outcome == Outcome::PinChanged) {
-        CDialog::OnOK();
+    const DetailedMessage message = MessageFor(m_outcome, reason);
+    MessageBox(message.text.c_str(), kMessageCaption, message.style);
+    switch (m_outcome) {
+        case Outcome::PinChanged:
+            CDialog::OnOK();
+            break;
+        case Outcome::FileChanged:
+        case Outcome::FileGone:
+            // The bytes held are no longer the file's: another try could only fail again.
+            EndDialog(IDCANCEL);
+            break;
+        default:
+            break;
     }
 }

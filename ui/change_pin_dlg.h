@@ -4,6 +4,7 @@
 #include <array>
 
 #include "buffer/byte_buffer.h"
+#include "core/outcome.h"
 #include "res/resource.h"
 #include "ui/framework/dialog.h"
 
@@ -16,6 +17,8 @@ public:
     CString m_newPin;
     CString m_newPinRepeat;
     CString m_oldPin;
+    // How the last change tried ended, for the window that opened the dialog.
+    Outcome m_outcome = Outcome::Accepted;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

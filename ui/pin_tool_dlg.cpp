@@ -31,9 +31,15 @@ bool CPinToolDlg::OnCommand(UINT code, int id) {
 }
 
 void CPinToolDlg::OpenChosenFile() {
-    if (OpenSoftCertificate(m_path, m_certificate) == Outcome::NotSoftCertificate) {
-        const OutcomeMessage message = MessageFor(Outcome::NotSoftCertificate);
-        MessageBox(message.text, kMessageCaption, message.style);
+    Reason reason = Reason::None;
+    const Outcome outcome = OpenSoftCertificate(m_path, m_certificate, reason);
+    if (outcome == Outcome::Accepted) {
+        return;
+    }
+    const DetailedMessage message = MessageFor(outcome, reason);
+    MessageBox(message.text.c_str(), kMessageCaption, message.style);
+    // A file another program holds keeps its place and is read again on "Ausführen".
+    if (outcome != Outcome::FileInUse) {
         m_path.Empty();
     }
 }
@@ -56,13 +62,31 @@ void CPinToolDlg::OnRun() {
     if (m_operation.GetCheck() != BST_CHECKED) {
         return;
     }
+    // A choice that could not be read while another program held the file is read now.
+    if (!m_path.IsEmpty() && m_certificate.data() == nullptr) {
+        OpenChosenFile();
+        UpdateData(FALSE);
+        if (m_certificate.data() == nullptr) {
+            return;
+        }
+    }
     CChangePinDlg dialog(nullptr);
     dialog.m_path.Assign(static_cast<const char*>(m_path));
     dialog.m_certificate.Assign(m_certificate);
-    // After a change the file on disk is no longer what the window holds: read it again, as
-    // a new choice of the same path would, so that a further change starts from it.
-    if (dialog.DoModal() == IDOK) {
-        OpenChosenFile();
-        UpdateData(FALSE);
+    dialog.DoModal();
+    switch (dialog.m_outcome) {
+        case Outcome::PinChanged:
+        case Outcome::FileChanged:
+            // The file on disk is no longer what the window holds: read it again, as a new
+            // choice of the same path would, so that a further change starts from it.
+            OpenChosenFile();
+            break;
+        case Outcome::FileGone:
+            m_path.Empty();
+            m_certificate.Free();
+            break;
+        default:
+            break;
     }
+    UpdateData(FALSE);
 }

@@ -1,10 +1,12 @@
 #include "ui/change_pin_dlg.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <cstdio>
 
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_description.h"
@@ -116,9 +118,9 @@ TEST(ChangePinDialog, CancelAfterFailedAttemptsLeavesTheFileAlone) {
     EXPECT_TRUE(pin.Unchanged());
 }
 
-TEST(ChangePinDialog, AFileThatCannotBeWrittenShowsTheErrorAndStaysOpen) {
+TEST(ChangePinDialog, AFileThatCannotBeWrittenSaysWhyAndStaysOpen) {
     PinDialog pin;
-    ASSERT_EQ(std::remove(pin.path.c_str()), 0);  // vanished since it was chosen
+    chmod(pin.path.c_str(), 0444);
     ModalDriver driver;
     bool stillOpen = false;
     driver.Then([&](QWidget& window) {
@@ -131,8 +133,40 @@ TEST(ChangePinDialog, AFileThatCannotBeWrittenShowsTheErrorAndStaysOpen) {
     EXPECT_TRUE(stillOpen);
     ASSERT_EQ(driver.messages().size(), 1u);
     EXPECT_EQ(driver.messages()[0].text,
-              "Die PIN konnte nicht geändert werden. Das Softzertifikat ist unverändert.");
+              "Die PIN konnte nicht geändert werden. Das Softzertifikat ist unverändert.\n"
+              "Die Datei ist schreibgeschützt, oder Sie haben keine Berechtigung, sie zu ändern.");
     EXPECT_EQ(driver.messages()[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(pin.Unchanged());
+}
+
+TEST(ChangePinDialog, AFileChangedOrGoneMeanwhileEndsTheDialog) {
+    for (const bool gone : {false, true}) {
+        PinDialog pin;
+        const std::string renewed = Fixtures::Get().Bytes("legacy.p12");
+        ModalDriver driver;
+        driver.Then([&](QWidget& window) {
+            if (gone) {
+                std::remove(pin.path.c_str());
+            } else {
+                testing_support::WriteAll(pin.path, renewed);
+            }
+            TypePins(window, kWidePin, "neu", "neu");
+            Click(window, IDOK);
+            if (window.isVisible()) {
+                window.close();
+            }
+        });
+        EXPECT_EQ(pin.dialog.DoModal(), IDCANCEL);
+        EXPECT_EQ(pin.dialog.m_outcome, gone ? Outcome::FileGone : Outcome::FileChanged);
+        EXPECT_EQ(driver.texts(),
+                  std::vector<std::string>{
+                      MessageFor(gone ? Outcome::FileGone : Outcome::FileChanged).text});
+        EXPECT_EQ(driver.unexpectedDialogs(), 0);
+        if (!gone) {
+            EXPECT_EQ(ReadAll(pin.path), renewed);
+        }
+        EXPECT_EQ(pin.dir.List().size(), gone ? 0u : 1u);
+    }
 }
 
 TEST(ChangePinDialog, PinFieldsAreMasked) {

@@ -5,8 +5,11 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <cstdio>
 #include <optional>
 
+#include "core/outcome.h"
+#include "platform/file_api.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_description.h"
 #include "tests/ui/modal_driver.h"
@@ -142,6 +145,68 @@ TEST(MainWindow, AForeignFileIsRejectedAndForgotten) {
     EXPECT_TRUE(field.isEmpty());
     EXPECT_STREQ(window.m_path, "");
     EXPECT_EQ(window.m_certificate.data(), nullptr);
+}
+
+TEST(MainWindow, AFileInUseKeepsItsPlaceAndIsReadOnRun) {
+    const Chosen file;
+    const FileChoices choices({file.path});
+    HANDLE writer =
+        CreateFileA(file.path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    ModalDriver driver;
+    QString field;
+    driver.Then([&](QWidget& main) {
+        Click(main, IDC_BUTTON_BROWSE);
+        field = TextOf(main, IDC_EDIT_FILE);
+        CloseHandle(writer);  // the other program is done
+        Click(main, IDC_RADIO_CHANGE_PIN);
+        Click(main, IDC_BUTTON_RUN);
+        Press(main, Qt::Key_Escape);
+    });
+    driver.Then(ChangeTo(QString::fromStdString(kPin), "neue PIN"));
+    CPinToolDlg window;
+    window.DoModal();
+    EXPECT_EQ(field.toStdString(), file.path);
+    EXPECT_EQ(driver.texts(), (std::vector<std::string>{MessageFor(Outcome::FileInUse).text,
+                                                        "Die PIN wurde geändert."}));
+    EXPECT_EQ(DescribePfx(ReadAll(file.path), "neue PIN"), DescribePfx(file.original, kPin));
+}
+
+TEST(MainWindow, AFileChangedMeanwhileIsReadAgainAndOneGoneIsForgotten) {
+    const Chosen file;
+    const std::string renewed = Fixtures::Get().Bytes("modern.p12");
+    const FileChoices choices({file.path});
+    ModalDriver driver;
+    QString fieldAtEnd;
+    driver.Then([&](QWidget& main) {
+        Click(main, IDC_BUTTON_BROWSE);
+        Click(main, IDC_RADIO_CHANGE_PIN);
+        Click(main, IDC_BUTTON_RUN);  // the file is renewed while the PIN dialog is open
+        Click(main, IDC_BUTTON_RUN);  // the renewed file, read again, is changed
+        Click(main, IDC_BUTTON_RUN);  // the file goes while the PIN dialog is open
+        fieldAtEnd = TextOf(main, IDC_EDIT_FILE);
+        Press(main, Qt::Key_Escape);
+    });
+    driver.Then([&](QWidget& dialog) {
+        testing_support::WriteAll(file.path, renewed);
+        ChangeTo(QString::fromStdString(kPin), "neue PIN")(dialog);
+    });
+    driver.Then(ChangeTo(QString::fromStdString(kPin), "neue PIN"));
+    std::string changed;
+    driver.Then([&](QWidget& dialog) {
+        changed = ReadAll(file.path);
+        std::remove(file.path.c_str());
+        ChangeTo("neue PIN", "dritte PIN")(dialog);
+    });
+    CPinToolDlg window;
+    window.DoModal();
+    EXPECT_EQ(driver.texts(), (std::vector<std::string>{MessageFor(Outcome::FileChanged).text,
+                                                        "Die PIN wurde geändert.",
+                                                        MessageFor(Outcome::FileGone).text}));
+    EXPECT_EQ(DescribePfx(changed, "neue PIN"), DescribePfx(renewed, kPin));
+    EXPECT_TRUE(fieldAtEnd.isEmpty());
+    EXPECT_EQ(window.m_certificate.data(), nullptr);
+    EXPECT_EQ(driver.unexpectedDialogs(), 0);
 }
 
 TEST(MainWindow, CancellingTheFileDialogDropsThePreviousChoice) {
