@@ -144,6 +144,7 @@ TEST(ChangePinDialog, AFileChangedOrGoneMeanwhileEndsTheDialog) {
         PinDialog pin;
         const std::string renewed = Fixtures::Get().Bytes("legacy.p12");
         ModalDriver driver;
+        bool stillOpen = true;
         driver.Then([&](QWidget& window) {
             if (gone) {
                 std::remove(pin.path.c_str());
@@ -152,11 +153,11 @@ TEST(ChangePinDialog, AFileChangedOrGoneMeanwhileEndsTheDialog) {
             }
             TypePins(window, kWidePin, "neu", "neu");
             Click(window, IDOK);
-            if (window.isVisible()) {
-                window.close();
-            }
+            stillOpen = window.isVisible();
+            window.close();
         });
         EXPECT_EQ(pin.dialog.DoModal(), IDCANCEL);
+        EXPECT_FALSE(stillOpen);
         EXPECT_EQ(pin.dialog.m_outcome, gone ? Outcome::FileGone : Outcome::FileChanged);
         EXPECT_EQ(driver.texts(),
                   std::vector<std::string>{
