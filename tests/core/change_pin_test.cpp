@@ -1,7 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <set>
 
 #include "core/soft_certificate.h"
@@ -209,6 +213,53 @@ TEST(ChangePin, AFailedSaveSaysWhyAndLeavesTheFileAsItWas) {
         struct stat info {};
         stat(file.path.c_str(), &info);
         EXPECT_EQ(info.st_uid, 12345u);
+    }
+}
+
+// In a child with a mount namespace of its own: the file on a small file system that is then
+// filled up, or made read-only. 77 when file systems cannot be mounted here.
+int ChangeOnAFullOrReadOnlyFileSystem(const ChosenFile& file, bool readOnly) {
+    const std::string mountPoint = file.dir / "klein";
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        (mkdir(mountPoint.c_str(), 0700) != 0 && errno != EEXIST) ||
+        mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        return 77;
+    }
+    ChosenFile onIt("modern.p12");
+    const std::string path = mountPoint + "/cert.p12";
+    WriteAll(path, onIt.original);
+    if (readOnly) {
+        if (mount(nullptr, mountPoint.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+            return 77;
+        }
+    } else {
+        const int filler = open((mountPoint + "/Füllung").c_str(), O_WRONLY | O_CREAT, 0600);
+        const std::string block(512, 'x');
+        while (write(filler, block.data(), block.size()) > 0) {
+        }
+        close(filler);
+    }
+    Reason reason = Reason::None;
+    const Outcome outcome = ChangePin(onIt.certificate, path.c_str(), kPin.c_str(), kNewPin.c_str(),
+                                      kNewPin.c_str(), reason);
+    if (ReadAll(path) != onIt.original) {
+        return 78;
+    }
+    return Ended(outcome, reason);
+}
+
+TEST(ChangePin, AFullOrReadOnlyFileSystemIsSaidSo) {
+    const ChosenFile file("modern.p12");
+    for (const bool readOnly : {false, true}) {
+        const int ended = testing_support::WaitChild(testing_support::StartChild(
+            [&] { return ChangeOnAFullOrReadOnlyFileSystem(file, readOnly); }));
+        if (ended == 77) {
+            GTEST_SKIP() << "no file system can be mounted here";
+        }
+        EXPECT_EQ(ended, Ended(Outcome::CannotSave,
+                               readOnly ? Reason::NoWritePermission : Reason::DiskFull))
+            << (readOnly ? "read-only" : "full");
     }
 }
 
