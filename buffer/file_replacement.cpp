@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -254,6 +255,14 @@ BUFRESULT CFileReplacement::CheckTarget() noexcept {
     if (named.st_nlink > 1) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return Fail(ReplaceProblem::HardLinks);
+    }
+    struct stat locked {};
+    if (fstat(DescriptorOf(m_targetFile.get()), &locked) != 0) {
+        return FailWithErrno(ReplaceProblem::Other);
+    }
+    if (static_cast<std::uint64_t>(locked.st_size) != m_original->length()) {
+        SetLastError(ERROR_FILE_INVALID);
+        return Fail(ReplaceProblem::Changed);
     }
     CByteBuffer now;
     const BUFRESULT read = ReadWhole(m_targetFile.get(), now);
