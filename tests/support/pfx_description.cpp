@@ -60,6 +60,28 @@ std::string Protection(const X509_ALGOR* algorithm) {
     return out.str();
 }
 
+// The digest of what a certificate, CRL or secret bag holds.
+std::string Content(const PKCS12_SAFEBAG* bag) {
+    switch (PKCS12_SAFEBAG_get_nid(bag)) {
+        case NID_certBag: {
+            X509* cert = PKCS12_SAFEBAG_get1_cert(bag);
+            const std::string digest = cert ? DigestOf(cert, ASN1_ITEM_rptr(X509)) : "other";
+            X509_free(cert);
+            return digest;
+        }
+        case NID_crlBag: {
+            X509_CRL* crl = PKCS12_SAFEBAG_get1_crl(bag);
+            const std::string digest = crl ? DigestOf(crl, ASN1_ITEM_rptr(X509_CRL)) : "other";
+            X509_CRL_free(crl);
+            return digest;
+        }
+        case NID_secretBag:
+            return DigestOf(PKCS12_SAFEBAG_get0_bag_obj(bag), ASN1_ITEM_rptr(ASN1_ANY));
+        default:
+            return "unknown";
+    }
+}
+
 void DescribeBag(std::ostringstream& out, const PKCS12_SAFEBAG* bag, const std::string& password) {
     out << "  bag " << Name(PKCS12_SAFEBAG_get0_type(bag));
     const STACK_OF(X509_ATTRIBUTE)* attributes = PKCS12_SAFEBAG_get0_attrs(bag);
@@ -76,8 +98,11 @@ void DescribeBag(std::ostringstream& out, const PKCS12_SAFEBAG* bag, const std::
         out << " protected " << Protection(algorithm) << " key "
             << (key ? DigestOf(key, ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO)) : "undecryptable");
         PKCS8_PRIV_KEY_INFO_free(key);
+    } else if (PKCS12_SAFEBAG_get_nid(bag) == NID_keyBag) {
+        out << " plain key "
+            << DigestOf(PKCS12_SAFEBAG_get0_p8inf(bag), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
     } else {
-        out << " content " << DigestOf(PKCS12_SAFEBAG_get0_bag_obj(bag), ASN1_ITEM_rptr(ASN1_ANY));
+        out << " content " << Content(bag);
     }
     out << "\n";
 }
