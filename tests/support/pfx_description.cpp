@@ -4,6 +4,7 @@
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "tests/support/pfx_builder.h"
@@ -151,6 +152,40 @@ std::string DescribePfx(const std::string& bytes, const std::string& password) {
     }
     sk_PKCS7_pop_free(safes, PKCS7_free);
     PKCS12_free(p12);
+    return out.str();
+}
+
+long IterationsForKeysInClear(const std::string& description) {
+    long largest = 2048;
+    const std::string marker = " iterations ";
+    for (size_t at = description.find(marker); at != std::string::npos;
+         at = description.find(marker, at + 1)) {
+        largest = std::max(largest, std::stol(description.substr(at + marker.size())));
+    }
+    return largest;
+}
+
+std::string ExpectedAfterChange(const std::string& description) {
+    const std::string iterations = std::to_string(IterationsForKeysInClear(description));
+    const bool unprotected = description.rfind("no mac\n", 0) == 0 &&
+                             description.find("protected ") == std::string::npos &&
+                             description.find("encrypted part") == std::string::npos;
+    std::istringstream lines(description);
+    std::ostringstream out;
+    bool inPlainPart = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "no mac" && unprotected) {
+            line = "mac SHA256 iterations " + iterations + " salt 8";
+        }
+        inPlainPart = line == "plain part" || (inPlainPart && line.rfind("  ", 0) == 0);
+        const size_t plain = line.find(" plain key ");
+        if (inPlainPart && line.rfind("  bag keyBag", 0) == 0 && plain != std::string::npos) {
+            line = "  bag pkcs8ShroudedKeyBag" + line.substr(12, plain - 12) +
+                   " protected PBES2 PBKDF2 hmacWithSHA256 AES-256-CBC iterations " + iterations +
+                   " salt 8 key" + line.substr(plain + 10);
+        }
+        out << line << "\n";
+    }
     return out.str();
 }
 
