@@ -43,10 +43,12 @@ std::string ReasonText(Reason reason) {
         case Reason::TooMuchWork:
             return "Ihre Schlüsselableitungen verlangen mehr Rechenaufwand, als das Programm "
                    "zulässt (höchstens " +
-                   Grouped(kMaxIterationsPerDerivation) + " Iterationen je Ableitung, " +
-                   Grouped(kMaxIterationsPerFile) + " für die ganze Datei).";
+                   Grouped(kMaxIterationsPerDerivation) + " Iterationen je Ableitung und " +
+                   Grouped(kMaxWorkPerPass) + " Blöcke je Lesen der ganzen Datei).";
         case Reason::ScryptMemory:
-            return "Ihre scrypt-Parameter verlangen mehr als 32 MiB Arbeitsspeicher.";
+            return "Ihre scrypt-Parameter verlangen mehr als " +
+                   Grouped(static_cast<long long>(kMaxScryptMemory / (1024 * 1024))) +
+                   " MiB Arbeitsspeicher.";
     }
     return "";
 }

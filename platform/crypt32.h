@@ -3,6 +3,7 @@
 // bag by bag (order, attributes, how each part was protected), so that an export under a new
 // password gives the same file as before apart from salts, IVs and the password.
 
+#include <cstdint>
 #include <memory>
 
 #include "platform/win32_types.h"
@@ -18,9 +19,14 @@ using HCERTSTORE = CertStore*;
 inline constexpr DWORD CRYPT_EXPORTABLE = 0x00000001;
 inline constexpr DWORD EXPORT_PRIVATE_KEYS = 0x00000004;
 
-// Iteration counts beyond these are refused before any key derivation runs.
-inline constexpr long kMaxIterationsPerDerivation = 5'000'000;
-inline constexpr long kMaxIterationsPerFile = 20'000'000;
+// Limits on the key derivations a file asks for, refused before any derivation runs. Work is
+// counted in blocks: a derivation runs its iterations once for every block of output (hash
+// size) it produces. A pass is one import or one export; a PIN change runs three (reading,
+// writing, checking the written file), so it costs at most three times kMaxWorkPerPass.
+inline constexpr long kMaxIterationsPerDerivation = 5'000'000;  // as the file declares them
+inline constexpr std::int64_t kMaxWorkPerPass = 10'000'000;
+// What OpenSSL's scrypt allows by default (its maxmem); beyond it every attempt fails.
+inline constexpr std::uint64_t kMaxScryptMemory = 32u * 1024 * 1024;
 
 // What the tool accepts of a file at all: real soft certificates are a few kilobytes.
 inline constexpr DWORD kMaxPfxBytes = 16u * 1024 * 1024;

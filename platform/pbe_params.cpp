@@ -42,6 +42,12 @@ std::optional<Params> ReadPbkdf2(const X509_ALGOR* keyFunction, Params params) {
     return params;
 }
 
+// a * b, or the largest long where that does not fit.
+long SaturatingProduct(std::uint64_t a, std::uint64_t b) {
+    constexpr auto kMost = static_cast<std::uint64_t>(std::numeric_limits<long>::max());
+    return b != 0 && a > kMost / b ? std::numeric_limits<long>::max() : static_cast<long>(a * b);
+}
+
 std::optional<Params> ReadScrypt(const X509_ALGOR* keyFunction, Params params) {
     const auto kdf = Unpack<SCRYPT_PARAMS, SCRYPT_PARAMS_free>(ASN1_ITEM_rptr(SCRYPT_PARAMS),
                                                                keyFunction->parameter);
@@ -54,15 +60,67 @@ std::optional<Params> ReadScrypt(const X509_ALGOR* keyFunction, Params params) {
     if (ASN1_INTEGER_get_uint64(&n, kdf->costParameter) != 1 ||
         ASN1_INTEGER_get_uint64(&r, kdf->blockSize) != 1 ||
         ASN1_INTEGER_get_uint64(&p, kdf->parallelizationParameter) != 1 || n == 0 || r == 0 ||
-        p == 0 || n > (1u << 24) || r > 1024 || p > 1024) {
+        p == 0) {
         return std::nullopt;
     }
+    // Sizes beyond the memory limit are kept as they are, for the budget to refuse them.
     params.scryptN = n, params.scryptR = r, params.scryptP = p;
-    const std::uint64_t work = n * r * p;
-    params.iterations = work > static_cast<std::uint64_t>(std::numeric_limits<int>::max())
-                            ? 0
-                            : static_cast<long>(work);
+    params.iterations = SaturatingProduct(static_cast<std::uint64_t>(SaturatingProduct(n, r)), p);
     return params;
+}
+
+ossl::CipherPtr FetchCipher(int nid) {
+    return ossl::CipherPtr(EVP_CIPHER_fetch(nullptr, OBJ_nid2sn(nid), nullptr));
+}
+
+// The output size of a digest, 0 when it is not available.
+int DigestSize(int nid) {
+    const ossl::DigestPtr digest(EVP_MD_fetch(nullptr, OBJ_nid2sn(nid), nullptr));
+    return digest ? EVP_MD_get_size(digest.get()) : 0;
+}
+
+// How many hash-sized blocks make `length` bytes; 0 when either is unknown.
+long BlocksFor(int length, int hashSize) {
+    return length > 0 && hashSize > 0 ? (static_cast<long>(length) + hashSize - 1) / hashSize : 0;
+}
+
+// PBKDF2 makes the cipher's key (or the length the file states) in blocks of the PRF's size.
+long Pbkdf2Blocks(const Params& params) {
+    int digestNid = 0;
+    if (EVP_PBE_find(EVP_PBE_TYPE_PRF, params.prfNid, nullptr, &digestNid, nullptr) != 1) {
+        return 0;
+    }
+    const auto cipher = FetchCipher(params.cipherNid);
+    const int keyLength = params.keyLength > 0 ? params.keyLength
+                          : cipher             ? EVP_CIPHER_get_key_length(cipher.get())
+                                               : 0;
+    return BlocksFor(keyLength, DigestSize(digestNid));
+}
+
+// The PKCS#12 schemes derive key and IV separately, each in blocks of the digest's size;
+// the PKCS#5 v1 ones (PBKDF1) make a single hash.
+long PbeParamBlocks(int algorithmNid) {
+    switch (algorithmNid) {
+        case NID_pbe_WithSHA1And128BitRC4:
+        case NID_pbe_WithSHA1And40BitRC4:
+        case NID_pbe_WithSHA1And3_Key_TripleDES_CBC:
+        case NID_pbe_WithSHA1And2_Key_TripleDES_CBC:
+        case NID_pbe_WithSHA1And128BitRC2_CBC:
+        case NID_pbe_WithSHA1And40BitRC2_CBC:
+            break;
+        default:
+            return 1;
+    }
+    int cipherNid = 0, digestNid = 0;
+    EVP_PBE_find(EVP_PBE_TYPE_OUTER, algorithmNid, &cipherNid, &digestNid, nullptr);
+    const auto cipher = FetchCipher(cipherNid);
+    const int hashSize = DigestSize(digestNid);
+    if (!cipher) {
+        return 0;
+    }
+    const long key = BlocksFor(EVP_CIPHER_get_key_length(cipher.get()), hashSize);
+    const int ivLength = EVP_CIPHER_get_iv_length(cipher.get());
+    return ivLength > 0 ? key + BlocksFor(ivLength, hashSize) : key;
 }
 
 std::optional<Params> ReadPbes2(const X509_ALGOR* algorithm, Params params) {
@@ -80,10 +138,6 @@ std::optional<Params> ReadPbes2(const X509_ALGOR* algorithm, Params params) {
         default:
             return std::nullopt;
     }
-}
-
-ossl::CipherPtr FetchCipher(int nid) {
-    return ossl::CipherPtr(EVP_CIPHER_fetch(nullptr, OBJ_nid2sn(nid), nullptr));
 }
 
 // OpenSSL states the key length only where the cipher's is variable; files that state it
@@ -152,6 +206,17 @@ Encrypted EncryptWith(ossl::AlgorPtr algorithm, const ASN1_ITEM* item, void* val
     return {std::move(algorithm), std::move(data)};
 }
 
+// OpenSSL's scrypt allocates 128 * r * (N + 2) + 128 * r * p bytes and refuses beyond its
+// limit, which no password then passes.
+bool ScryptFitsMemory(std::uint64_t n, std::uint64_t r, std::uint64_t p) {
+    constexpr std::uint64_t kBlockBytes = 128;
+    if (r > kMaxScryptMemory / kBlockBytes) {
+        return false;
+    }
+    const std::uint64_t units = kMaxScryptMemory / (kBlockBytes * r);
+    return n <= units && p <= units && n + 2 + p <= units;
+}
+
 }  // namespace
 
 std::optional<Params> Read(const X509_ALGOR* algorithm) noexcept {
@@ -174,10 +239,21 @@ std::optional<Params> Read(const X509_ALGOR* algorithm) noexcept {
         }
     }
     // A count the file cannot state sensibly is not one this tool could write back.
-    if (result && result->iterations < 1) {
+    if (!result || result->iterations < 1) {
         return std::nullopt;
     }
-    return result;
+    switch (result->scheme) {
+        case Scheme::PbeParam:
+            result->blocks = PbeParamBlocks(result->algorithmNid);
+            break;
+        case Scheme::Pbkdf2:
+            result->blocks = Pbkdf2Blocks(*result);
+            break;
+        case Scheme::Scrypt:  // its work is N * r * p already
+            break;
+    }
+    // Without the blocks the work is unknown, and so is the algorithm.
+    return result->blocks > 0 ? result : std::nullopt;
 }
 
 Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, void* value,
@@ -189,13 +265,41 @@ Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, void* value,
     return encrypted;
 }
 
-bool IterationBudget::Spend(long iterations) noexcept {
-    if (iterations < 1 || iterations > kMaxIterationsPerDerivation ||
-        m_spent + iterations > kMaxIterationsPerFile) {
-        return false;
+Params DefaultKeyProtection(long iterations) noexcept {
+    Params params;
+    params.scheme = Scheme::Pbkdf2;
+    params.algorithmNid = NID_pbes2;
+    params.cipherNid = NID_aes_256_cbc;
+    params.prfNid = NID_hmacWithSHA256;
+    params.iterations = iterations;
+    params.blocks = 1;  // a 32-byte key from SHA-256
+    params.saltLength = 8;
+    return params;
+}
+
+DWORD WorkBudget::Charge(const Params& derivation) noexcept {
+    if (derivation.scheme == Scheme::Scrypt &&
+        !ScryptFitsMemory(derivation.scryptN, derivation.scryptR, derivation.scryptP)) {
+        return PINTOOL_E_SCRYPT_MEMORY;
     }
-    m_spent += iterations;
-    return true;
+    return Spend(derivation.iterations, derivation.blocks);
+}
+
+DWORD WorkBudget::ChargeMac(long iterations) noexcept {
+    return iterations < 1 ? NTE_BAD_DATA : Spend(iterations, 1);
+}
+
+DWORD WorkBudget::Spend(long iterations, long blocks) noexcept {
+    if (iterations > kMaxIterationsPerDerivation) {
+        return PINTOOL_E_TOO_MUCH_WORK;
+    }
+    // Both at most a few million here, so the product fits.
+    if (blocks > kMaxWorkPerPass ||
+        static_cast<std::int64_t>(iterations) * blocks > kMaxWorkPerPass - m_spent) {
+        return PINTOOL_E_TOO_MUCH_WORK;
+    }
+    m_spent += static_cast<std::int64_t>(iterations) * blocks;
+    return ERROR_SUCCESS;
 }
 
 }  // namespace pbe

@@ -1,10 +1,12 @@
 #pragma once
 // How a part of a PKCS#12 file is protected by a password: read from an algorithm identifier,
-// recreated with fresh salt and IV, and checked against the tool's iteration limits.
+// recreated with fresh salt and IV, and checked against the tool's limits on key derivations.
 
+#include <cstdint>
 #include <optional>
 
 #include "platform/openssl_context.h"
+#include "platform/win32_types.h"
 
 namespace pbe {
 
@@ -21,9 +23,14 @@ struct Params {
     int prfNid = 0;        // PBKDF2 only
     int keyLength = 0;     // PBKDF2 only, where the file states it
     long iterations = 0;   // for scrypt: N * r * p, the work it stands for
+    long blocks = 1;       // hash-sized blocks the derivation makes, each running every iteration
     int saltLength = 0;
-    unsigned long scryptN = 0, scryptR = 0, scryptP = 0;
+    std::uint64_t scryptN = 0, scryptR = 0, scryptP = 0;
 };
+
+// What the tool writes for a key that had no protection: PBES2 with PBKDF2-HMAC-SHA256 and
+// AES-256-CBC, an 8-byte salt.
+Params DefaultKeyProtection(long iterations) noexcept;
 
 // Null when the identifier is no password-based scheme this tool can handle.
 std::optional<Params> Read(const X509_ALGOR* algorithm) noexcept;
@@ -40,13 +47,19 @@ struct Encrypted {
 Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, void* value,
                   const ossl::Secret& password) noexcept;
 
-// Counts the iterations a file asks for; refuses single derivations and totals beyond limits.
-class IterationBudget {
+// Counts the work one pass over a file asks of its key derivations, iterations times blocks,
+// so that a file beyond the limits is refused before the first derivation runs.
+class WorkBudget {
 public:
-    bool Spend(long iterations) noexcept;
+    // ERROR_SUCCESS when the derivation fits, otherwise the PINTOOL_E_ code of the limit.
+    DWORD Charge(const Params& derivation) noexcept;
+    // The MAC's key is one block of its digest. A count below 1 is damage: NTE_BAD_DATA.
+    DWORD ChargeMac(long iterations) noexcept;
 
 private:
-    long m_spent = 0;
+    DWORD Spend(long iterations, long blocks) noexcept;
+
+    std::int64_t m_spent = 0;
 };
 
 }  // namespace pbe

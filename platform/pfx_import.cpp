@@ -1,17 +1,21 @@
 #include <openssl/objects.h>
 
-#include <limits>
+#include <algorithm>
 #include <new>
+#include <vector>
 
 #include "platform/file_api.h"
 #include "platform/pfx_store.h"
 
 namespace {
 
+bool TooLarge(const CRYPT_DATA_BLOB* pfx) {
+    return pfx != nullptr && pfx->cbData > kMaxPfxBytes;
+}
+
 // Decodes a PFX; the whole blob must be the one structure, nothing before or after it.
 ossl::Pkcs12Ptr Decode(const CRYPT_DATA_BLOB* pfx) {
-    if (pfx == nullptr || pfx->pbData == nullptr || pfx->cbData == 0 ||
-        pfx->cbData > static_cast<DWORD>(std::numeric_limits<long>::max())) {
+    if (pfx == nullptr || pfx->pbData == nullptr || pfx->cbData == 0 || TooLarge(pfx)) {
         return nullptr;
     }
     const unsigned char* cursor = pfx->pbData;
@@ -26,6 +30,164 @@ ossl::Pkcs12Ptr Decode(const CRYPT_DATA_BLOB* pfx) {
 struct ImportError {
     DWORD code;
 };
+
+std::optional<ImportError> Refused(DWORD code) {
+    return code == ERROR_SUCCESS ? std::nullopt : std::optional<ImportError>(ImportError{code});
+}
+
+// The fewest iterations a key that was in clear is given, whatever the file declares.
+constexpr long kMinimumIterations = 2048;
+
+// The DER of an OpenSSL object, wiped when released: it may hold a key.
+class Der {
+public:
+    Der(const void* object, const ASN1_ITEM* item)
+        : m_length(ASN1_item_i2d(static_cast<const ASN1_VALUE*>(object), &m_bytes, item)) {}
+    Der(const Der&) = delete;
+    Der& operator=(const Der&) = delete;
+    ~Der() { OPENSSL_clear_free(m_bytes, m_length > 0 ? static_cast<size_t>(m_length) : 0); }
+
+    const unsigned char* bytes() const noexcept { return m_bytes; }
+    long length() const noexcept { return m_length; }
+    bool ok() const noexcept { return m_length > 0; }
+
+private:
+    unsigned char* m_bytes = nullptr;
+    int m_length;
+};
+
+ossl::KeyInfoPtr CopyKey(const PKCS8_PRIV_KEY_INFO* key) {
+    const Der der(key, ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
+    const unsigned char* cursor = der.bytes();
+    return ossl::KeyInfoPtr(der.ok() ? d2i_PKCS8_PRIV_KEY_INFO(nullptr, &cursor, der.length())
+                                     : nullptr);
+}
+
+// The attributes of a bag as the DER of a SET, in their order, every value as it was.
+std::vector<unsigned char> AttributeSet(const PKCS12_SAFEBAG* bag) {
+    const STACK_OF(X509_ATTRIBUTE)* attributes = PKCS12_SAFEBAG_get0_attrs(bag);
+    std::vector<unsigned char> content;
+    for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
+        const Der der(sk_X509_ATTRIBUTE_value(attributes, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
+        if (!der.ok()) {
+            return {};
+        }
+        content.insert(content.end(), der.bytes(), der.bytes() + der.length());
+    }
+    const auto length = static_cast<int>(content.size());
+    std::vector<unsigned char> set(static_cast<size_t>(ASN1_object_size(1, length, V_ASN1_SET)));
+    unsigned char* cursor = set.data();
+    ASN1_put_object(&cursor, 1, length, V_ASN1_SET, V_ASN1_UNIVERSAL);
+    std::copy(content.begin(), content.end(), cursor);
+    return set;
+}
+
+// `bag` with the attributes of `model` appended. OpenSSL 3.0 cannot set a bag's attributes
+// from a list, and adding them one by one would split attributes of several values; so the
+// bag is re-read from its DER with the attributes' DER behind its value.
+ossl::SafeBagPtr WithAttributesOf(const PKCS12_SAFEBAG* bag, const PKCS12_SAFEBAG* model) {
+    const std::vector<unsigned char> attributes = AttributeSet(model);
+    const Der der(bag, ASN1_ITEM_rptr(PKCS12_SAFEBAG));
+    const unsigned char* content = der.bytes();
+    long length = 0;
+    int tag = 0, tagClass = 0;
+    if (attributes.empty() || !der.ok() ||
+        ASN1_get_object(&content, &length, &tag, &tagClass, der.length()) != V_ASN1_CONSTRUCTED) {
+        return nullptr;
+    }
+    const auto total = static_cast<int>(length + static_cast<long>(attributes.size()));
+    std::vector<unsigned char> joined(static_cast<size_t>(ASN1_object_size(1, total, tag)));
+    unsigned char* cursor = joined.data();
+    ASN1_put_object(&cursor, 1, total, tag, tagClass);
+    cursor = std::copy(content, content + length, cursor);
+    std::copy(attributes.begin(), attributes.end(), cursor);
+    const unsigned char* reading = joined.data();
+    return ossl::SafeBagPtr(
+        d2i_PKCS12_SAFEBAG(nullptr, &reading, static_cast<long>(joined.size())));
+}
+
+// A shrouded key bag with the attributes of the plain key bag `plain`. Its encrypted content
+// is a placeholder: the export encrypts the key afresh, as for every shrouded key.
+ossl::SafeBagPtr ShroudedLike(const PKCS12_SAFEBAG* plain) {
+    std::unique_ptr<X509_SIG, ossl::Deleter<X509_SIG_free>> sealed(X509_SIG_new());
+    if (!sealed) {
+        return nullptr;
+    }
+    X509_ALGOR* algorithm = nullptr;
+    X509_SIG_getm(sealed.get(), &algorithm, nullptr);
+    X509_ALGOR_set0(algorithm, OBJ_nid2obj(NID_pbes2), V_ASN1_UNDEF, nullptr);
+    ossl::SafeBagPtr bag(PKCS12_SAFEBAG_create0_pkcs8(sealed.get()));
+    if (!bag) {
+        return nullptr;
+    }
+    sealed.release();  // now owned by the bag
+    return sk_X509_ATTRIBUTE_num(PKCS12_SAFEBAG_get0_attrs(plain)) > 0
+               ? WithAttributesOf(bag.get(), plain)
+               : std::move(bag);
+}
+
+// The largest iteration count the file declares (scrypt declares none).
+long LargestIterations(const CertStore& store) {
+    long largest = store.mac ? store.mac->iterations : 0;
+    const auto consider = [&](const std::optional<pbe::Params>& protection) {
+        if (protection && protection->scheme != pbe::Scheme::Scrypt) {
+            largest = std::max(largest, protection->iterations);
+        }
+    };
+    for (const StoredSafe& safe : store.safes) {
+        consider(safe.protection);
+        for (const StoredBag& bag : safe.bags) {
+            consider(bag.protection);
+        }
+    }
+    return largest;
+}
+
+// The password encoding the file's protection was made with, so that what is added matches.
+std::optional<PasswordEncoding> EncodingOfProtection(const CertStore& store) {
+    if (store.mac) {
+        return store.mac->encoding;
+    }
+    for (const StoredSafe& safe : store.safes) {
+        if (safe.protection) {
+            return safe.encoding;
+        }
+        for (const StoredBag& bag : safe.bags) {
+            if (bag.protection) {
+                return bag.encoding;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// The bags of an unencrypted part, counted from the headers of its DER alone, so that a part of
+// too many is refused before they are decoded. Null where the DER is not of the definite-length
+// kind this reads; the count after decoding decides then.
+std::optional<long> CountBags(const PKCS7* safe) {
+    const ASN1_OCTET_STRING* data = safe->d.data;
+    if (data == nullptr) {
+        return std::nullopt;
+    }
+    const unsigned char* cursor = ASN1_STRING_get0_data(data);
+    long length = 0;
+    int tag = 0, tagClass = 0;
+    if (ASN1_get_object(&cursor, &length, &tag, &tagClass, ASN1_STRING_length(data)) !=
+            V_ASN1_CONSTRUCTED ||
+        tag != V_ASN1_SEQUENCE) {
+        return std::nullopt;
+    }
+    const unsigned char* const end = cursor + length;
+    long count = 0;
+    for (; cursor < end && count <= kMaxBags; ++count) {
+        if (ASN1_get_object(&cursor, &length, &tag, &tagClass, end - cursor) !=
+            V_ASN1_CONSTRUCTED) {
+            return std::nullopt;
+        }
+        cursor += length;
+    }
+    return count;
+}
 
 class Importer {
 public:
@@ -51,11 +213,18 @@ public:
         }
         for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
             if (auto error =
-                    OpenSafe(store.safes[static_cast<size_t>(i)], sk_PKCS7_value(safes.get(), i))) {
+                    OpenPart(store.safes[static_cast<size_t>(i)], sk_PKCS7_value(safes.get(), i))) {
                 return error;
             }
         }
-        return std::nullopt;
+        for (StoredSafe& safe : store.safes) {
+            for (StoredBag& bag : safe.bags) {
+                if (bag.protection && !DecryptKey(bag)) {
+                    return ImportError{ERROR_INVALID_PASSWORD};
+                }
+            }
+        }
+        return ProtectWhatIsInClear(store);
     }
 
 private:
@@ -71,8 +240,8 @@ private:
             mac.digestNid = OBJ_obj2nid(digest);
             mac.iterations = iterations == nullptr ? 1 : ASN1_INTEGER_get(iterations);
             mac.saltLength = salt == nullptr ? 0 : ASN1_STRING_length(salt);
-            if (!m_budget.Spend(mac.iterations)) {
-                return ImportError{NTE_BAD_DATA};
+            if (auto error = Refused(m_budget.ChargeMac(mac.iterations))) {
+                return error;
             }
             store.mac = mac;
         }
@@ -81,7 +250,10 @@ private:
             StoredSafe& stored = store.safes.emplace_back();
             switch (OBJ_obj2nid(safe->type)) {
                 case NID_pkcs7_data:
-                    if (auto error = PlanBags(stored, PKCS12_unpack_p7data(safe))) {
+                    if (CountBags(safe).value_or(0) > kMaxBags - m_bags) {
+                        return ImportError{PINTOOL_E_TOO_MANY_BAGS};
+                    }
+                    if (auto error = TakeBags(stored, PKCS12_unpack_p7data(safe))) {
                         return error;
                     }
                     break;
@@ -93,8 +265,8 @@ private:
                     if (!stored.protection) {
                         return ImportError{NTE_BAD_ALGID};
                     }
-                    if (!m_budget.Spend(stored.protection->iterations)) {
-                        return ImportError{NTE_BAD_DATA};
+                    if (auto error = Refused(m_budget.Charge(*stored.protection))) {
+                        return error;
                     }
                     break;
                 default:  // public-key protected parts cannot be opened with a password
@@ -104,15 +276,32 @@ private:
         return std::nullopt;
     }
 
-    // Takes over the bags of one part, reading how each shrouded key is protected.
-    std::optional<ImportError> PlanBags(StoredSafe& stored, STACK_OF(PKCS12_SAFEBAG) * raw) {
+    // Takes over the bags of one part, counting them against the limit, and plans its keys.
+    std::optional<ImportError> TakeBags(StoredSafe& stored, STACK_OF(PKCS12_SAFEBAG) * raw) {
         ossl::SafeBagsPtr bags(raw);
         if (!bags) {
             return ImportError{CRYPT_E_BAD_ENCODE};
         }
-        while (sk_PKCS12_SAFEBAG_num(bags.get()) > 0) {
-            StoredBag& bag = stored.bags.emplace_back();
-            bag.bag.reset(sk_PKCS12_SAFEBAG_shift(bags.get()));
+        const int count = sk_PKCS12_SAFEBAG_num(bags.get());
+        if (count > kMaxBags - m_bags) {
+            return ImportError{PINTOOL_E_TOO_MANY_BAGS};
+        }
+        m_bags += count;
+        const size_t first = stored.bags.size();
+        // Only the reservation may fail, while the stack still owns every bag; within it
+        // nothing allocates, so each bag changes owner exactly once.
+        stored.bags.reserve(first + static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            stored.bags.emplace_back().bag.reset(sk_PKCS12_SAFEBAG_value(bags.get(), i));
+        }
+        sk_PKCS12_SAFEBAG_zero(bags.get());
+        return PlanKeys(stored, first);
+    }
+
+    // Reads how each shrouded key from bag `first` on is protected.
+    std::optional<ImportError> PlanKeys(StoredSafe& stored, size_t first) {
+        for (size_t i = first; i < stored.bags.size(); ++i) {
+            StoredBag& bag = stored.bags[i];
             switch (PKCS12_SAFEBAG_get_nid(bag.bag.get())) {
                 case NID_pkcs8ShroudedKeyBag: {
                     const X509_ALGOR* algorithm = nullptr;
@@ -121,8 +310,8 @@ private:
                     if (!bag.protection) {
                         return ImportError{NTE_BAD_ALGID};
                     }
-                    if (!m_budget.Spend(bag.protection->iterations)) {
-                        return ImportError{NTE_BAD_DATA};
+                    if (auto error = Refused(m_budget.Charge(*bag.protection))) {
+                        return error;
                     }
                     break;
                 }
@@ -148,27 +337,20 @@ private:
         return std::nullopt;
     }
 
-    std::optional<ImportError> OpenSafe(StoredSafe& stored, PKCS7* safe) {
-        if (stored.protection) {
-            STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
-            const auto encoding = FirstThatOpens([&](const ossl::Secret& password) {
-                bags = PKCS12_unpack_p7encdata(safe, password.data(), password.size());
-                return bags != nullptr;
-            });
-            if (!encoding) {
-                return ImportError{ERROR_INVALID_PASSWORD};
-            }
-            stored.encoding = *encoding;
-            if (auto error = PlanBags(stored, bags)) {
-                return error;
-            }
+    std::optional<ImportError> OpenPart(StoredSafe& stored, PKCS7* safe) {
+        if (!stored.protection) {
+            return std::nullopt;
         }
-        for (StoredBag& bag : stored.bags) {
-            if (bag.protection && !DecryptKey(bag)) {
-                return ImportError{ERROR_INVALID_PASSWORD};
-            }
+        STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
+        const auto encoding = FirstThatOpens([&](const ossl::Secret& password) {
+            bags = PKCS12_unpack_p7encdata(safe, password.data(), password.size());
+            return bags != nullptr;
+        });
+        if (!encoding) {
+            return ImportError{ERROR_INVALID_PASSWORD};
         }
-        return std::nullopt;
+        stored.encoding = *encoding;
+        return TakeBags(stored, bags);
     }
 
     bool DecryptKey(StoredBag& bag) {
@@ -182,9 +364,54 @@ private:
         return encoding.has_value();
     }
 
+    // Keys in clear in unencrypted parts become shrouded keys, and a file with no protection
+    // at all gets a MAC, so that after a change nothing opens without the new PIN. Keys in
+    // encrypted parts are encrypted under the PIN already and stay as they are.
+    std::optional<ImportError> ProtectWhatIsInClear(CertStore& store) {
+        const std::optional<PasswordEncoding> encoding = EncodingOfProtection(store);
+        const long iterations = std::max(kMinimumIterations, LargestIterations(store));
+        const pbe::Params protection = pbe::DefaultKeyProtection(iterations);
+        for (StoredSafe& safe : store.safes) {
+            for (StoredBag& bag : safe.bags) {
+                if (safe.protection || PKCS12_SAFEBAG_get_nid(bag.bag.get()) != NID_keyBag) {
+                    continue;
+                }
+                // The export and the check of the written file derive its key too.
+                if (auto error = Refused(m_budget.Charge(protection))) {
+                    return error;
+                }
+                if (auto error = Shroud(bag, protection, encoding)) {
+                    return error;
+                }
+            }
+        }
+        if (!encoding) {
+            if (auto error = Refused(m_budget.ChargeMac(iterations))) {
+                return error;
+            }
+            store.mac = MacParams{NID_sha256, iterations, 8, PasswordEncoding::Utf8};
+        }
+        return std::nullopt;
+    }
+
+    static std::optional<ImportError> Shroud(StoredBag& bag, const pbe::Params& protection,
+                                             std::optional<PasswordEncoding> encoding) {
+        ossl::KeyInfoPtr key(CopyKey(PKCS12_SAFEBAG_get0_p8inf(bag.bag.get())));
+        ossl::SafeBagPtr shrouded = ShroudedLike(bag.bag.get());
+        if (!key || !shrouded) {
+            return ImportError{CRYPT_E_BAD_ENCODE};
+        }
+        bag.bag = std::move(shrouded);  // frees the plain bag, whose key is wiped
+        bag.key = std::move(key);
+        bag.protection = protection;
+        bag.encoding = encoding.value_or(PasswordEncoding::Utf8);
+        return std::nullopt;
+    }
+
     PKCS12* m_p12;
     Passwords m_passwords;
-    pbe::IterationBudget m_budget;
+    pbe::WorkBudget m_budget;
+    long m_bags = 0;
 };
 
 }  // namespace
@@ -199,6 +426,10 @@ HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flag
         const ossl::ScopedContext context;
         if (!context.ok()) {
             SetLastError(NTE_FAIL);
+            return nullptr;
+        }
+        if (TooLarge(pfx)) {
+            SetLastError(PINTOOL_E_FILE_TOO_LARGE);
             return nullptr;
         }
         const ossl::Pkcs12Ptr p12 = Decode(pfx);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <set>
+#include <sstream>
 
 #include "core/soft_certificate.h"
 #include "platform/file_api.h"
@@ -38,6 +39,12 @@ struct ChosenFile {
         : path(Fixtures::Get().CopyTo(name, dir)), original(ReadAll(path)) {
         EXPECT_EQ(OpenSoftCertificate(path.c_str(), certificate), Outcome::Accepted);
     }
+    // A file made by the test itself.
+    ChosenFile(const std::string& name, const std::string& bytes)
+        : path(dir / name), original(bytes) {
+        WriteAll(path, bytes);
+        EXPECT_EQ(OpenSoftCertificate(path.c_str(), certificate), Outcome::Accepted);
+    }
     Outcome Change(const std::string& oldPin, const std::string& newPin,
                    const std::string& repeat) const {
         return ChangePin(certificate, path.c_str(), oldPin.c_str(), newPin.c_str(), repeat.c_str());
@@ -52,6 +59,44 @@ testing_support::CommandResult OpensslInfo(const std::string& path, const std::s
     WriteAll(dir / "pin", pin);
     return Run("openssl pkcs12 -info -nodes " + std::string(legacy ? "-legacy " : "") + "-in " +
                Quote(path) + " -passin file:" + Quote(dir / "pin"));
+}
+
+// What `openssl pkcs12 -info` reports of a file after a change, from its report before: keys
+// that were in clear in unencrypted parts come out shrouded, and a file with no protection at
+// all gets a MAC. `iterations` is what those get.
+std::string ExpectedInfoAfterChange(const std::string& before, long iterations) {
+    const std::string count = std::to_string(iterations);
+    const bool unprotected = before.find("Warning: MAC is absent!") != std::string::npos &&
+                             before.find("Encrypted data") == std::string::npos &&
+                             before.find("Shrouded Keybag") == std::string::npos;
+    std::istringstream lines(before);
+    std::ostringstream out;
+    bool inPlainPart = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("PKCS7 ", 0) == 0) {
+            inPlainPart = line == "PKCS7 Data";
+        }
+        if (line == "Key bag" && inPlainPart) {
+            line = "Shrouded Keybag: PBES2, PBKDF2, AES-256-CBC, Iteration " + count +
+                   ", PRF hmacWithSHA256";
+        } else if (line == "Warning: MAC is absent!" && unprotected) {
+            line = "MAC: sha256, Iteration " + count + "\nMAC length: 32, salt length: 8";
+        }
+        out << line << "\n";
+    }
+    return out.str();
+}
+
+// A file the openssl command writes from the fixtures' leaf key and certificate.
+std::string ExportWithOpenssl(const std::string& options) {
+    const TempDir dir;
+    const std::string path = dir / "made.p12";
+    const auto made =
+        Run("openssl pkcs12 -export -inkey " + Quote(Fixtures::Get().Path("leaf.key")) + " -in " +
+            Quote(Fixtures::Get().Path("leaf.pem")) + " -passout file:" +
+            Quote(Fixtures::Get().Path("pin.txt")) + " -out " + Quote(path) + " " + options);
+    EXPECT_EQ(made.status, 0) << made.output;
+    return ReadAll(path);
 }
 
 TEST(ChangePin, ChecksTheEntriesFirstAndInOrder) {
@@ -92,7 +137,7 @@ TEST(ChangePin, FileOpensWithTheNewPinOnlyAndHoldsTheSameContents) {
             return name == "old-encoding.p12" ? testing_support::WidenBytes(pin) : pin;
         };
         EXPECT_EQ(DescribePfx(changed, encoded(kNewPin)),
-                  DescribePfx(file.original, encoded(kPin)));
+                  testing_support::ExpectedAfterChange(DescribePfx(file.original, encoded(kPin))));
         EXPECT_EQ(file.dir.List().size(), 1u) << "a temporary file was left behind";
         // The file now refuses the old PIN, and the held bytes still are the old file.
         CByteBuffer reloaded;
@@ -113,9 +158,71 @@ TEST(ChangePin, SystemOpensslReadsTheResultAsItReadTheOriginal) {
         ASSERT_EQ(file.Change(kPin, kNewPin, kNewPin), Outcome::PinChanged);
         const auto after = OpensslInfo(file.path, kNewPin, legacy);
         EXPECT_EQ(after.status, 0) << after.output;
-        EXPECT_EQ(after.output, before.output);
+        const long iterations = testing_support::IterationsForKeysInClear(DescribePfx(
+            file.original, name == "old-encoding.p12" ? testing_support::WidenBytes(kPin) : kPin));
+        EXPECT_EQ(after.output, ExpectedInfoAfterChange(before.output, iterations));
         EXPECT_NE(OpensslInfo(file.path, kPin, legacy).status, 0);
     }
+}
+
+TEST(ChangePin, KeysInClearComeOutEncryptedUnderTheNewPin) {
+    const ChosenFile file("plain-key.p12",
+                          ExportWithOpenssl("-keypbe NONE -iter 3000 -name Klartextschlüssel"));
+    const auto before = OpensslInfo(file.path, kPin, false);
+    ASSERT_EQ(before.status, 0) << before.output;
+    ASSERT_NE(before.output.find("\nKey bag\n"), std::string::npos) << before.output;
+
+    ASSERT_EQ(file.Change(kPin, kNewPin, kNewPin), Outcome::PinChanged);
+    const auto after = OpensslInfo(file.path, kNewPin, false);
+    ASSERT_EQ(after.status, 0) << after.output;
+    EXPECT_EQ(after.output.find("\nKey bag\n"), std::string::npos);
+    EXPECT_NE(after.output.find("Shrouded Keybag: PBES2, PBKDF2, AES-256-CBC, Iteration 3000, "
+                                "PRF hmacWithSHA256\n"),
+              std::string::npos)
+        << after.output;
+    // The same attributes and the same key; only the key's protection differs.
+    EXPECT_EQ(after.output, ExpectedInfoAfterChange(before.output, 3000));
+    EXPECT_NE(DescribePfx(ReadAll(file.path), kNewPin)
+                  .find("protected PBES2 PBKDF2 hmacWithSHA256 AES-256-CBC iterations 3000 salt 8"),
+              std::string::npos);
+    EXPECT_NE(OpensslInfo(file.path, kPin, false).status, 0);
+}
+
+TEST(ChangePin, UnprotectedFilesComeOutWithAMacAndEncryptedKeys) {
+    const ChosenFile file("unprotected.p12",
+                          ExportWithOpenssl("-keypbe NONE -certpbe NONE -nomac -name Offen"));
+    const auto before = OpensslInfo(file.path, "beliebig", false);
+    ASSERT_EQ(before.status, 0) << before.output;
+    // Nothing checks the old PIN of such a file, so any opens it.
+    ASSERT_EQ(file.Change("beliebig", kNewPin, kNewPin), Outcome::PinChanged);
+    const auto after = OpensslInfo(file.path, kNewPin, false);
+    ASSERT_EQ(after.status, 0) << after.output;
+    EXPECT_NE(after.output.find("MAC: sha256, Iteration 2048\nMAC length: 32, salt length: 8\n"),
+              std::string::npos)
+        << after.output;
+    EXPECT_NE(after.output.find("Shrouded Keybag: PBES2, PBKDF2, AES-256-CBC, Iteration 2048, "
+                                "PRF hmacWithSHA256\n"),
+              std::string::npos)
+        << after.output;
+    EXPECT_EQ(after.output, ExpectedInfoAfterChange(before.output, 2048));
+    EXPECT_NE(OpensslInfo(file.path, "beliebig", false).status, 0);
+    EXPECT_NE(OpensslInfo(file.path, kPin, false).status, 0);
+    // From now on the file is protected: only the new PIN opens it for another change.
+    CByteBuffer changed;
+    ASSERT_EQ(OpenSoftCertificate(file.path.c_str(), changed), Outcome::Accepted);
+    EXPECT_EQ(ChangePin(changed, file.path.c_str(), "beliebig", "x", "x"),
+              Outcome::CannotOpenWithOldPin);
+    EXPECT_EQ(ChangePin(changed, file.path.c_str(), kNewPin.c_str(), "x", "x"),
+              Outcome::PinChanged);
+}
+
+TEST(ChangePin, HeavyButOrdinaryFilesStillChange) {
+    const ChosenFile file("heavy.p12", ExportWithOpenssl("-iter 600000 -macalg sha512"));
+    const std::string before = DescribePfx(file.original, kPin);
+    ASSERT_NE(before.find("mac SHA512 iterations 600000"), std::string::npos) << before;
+    ASSERT_NE(before.find("hmacWithSHA256 AES-256-CBC iterations 600000"), std::string::npos);
+    ASSERT_EQ(file.Change(kPin, kNewPin, kNewPin), Outcome::PinChanged);
+    EXPECT_EQ(DescribePfx(ReadAll(file.path), kNewPin), before);
 }
 
 TEST(ChangePin, PinsAreTakenExactlyAsTyped) {

@@ -91,8 +91,16 @@ TEST(HostileInput, IterationBombsEndAtOnceWithTheToolsOutcome) {
                                     BuildIterationBomb(0, 2048, 1, 2'000'000'000),
                                     BuildIterationBomb(4'000'000, 4'000'000, 5, 0)}) {
         WriteAll(path, bomb);
-        EXPECT_EQ(InChild([&] { return static_cast<int>(ChooseAndChange(path)); }),
-                  static_cast<int>(Outcome::CannotOpenWithOldPin));
+        // Not a wrong PIN: the message names the limit.
+        EXPECT_EQ(InChild([&] {
+                      CByteBuffer certificate;
+                      Reason reason = Reason::None;
+                      OpenSoftCertificate(path.c_str(), certificate);
+                      const Outcome outcome =
+                          ChangePin(certificate, path.c_str(), kPin.c_str(), "neu", "neu", reason);
+                      return outcome == Outcome::BeyondLimits ? static_cast<int>(reason) : 0;
+                  }),
+                  static_cast<int>(Reason::TooMuchWork));
         EXPECT_EQ(ReadAll(path), bomb);
     }
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <openssl/objects.h>
 
 #include <memory>
 #include <string>
@@ -95,11 +96,66 @@ TEST(PFXImportCertStore, RefusesFilesThatAskForTooManyIterations) {
         ASSERT_TRUE(IsPfx(bombs[i])) << why[i];
         SetLastError(0);
         EXPECT_FALSE(Import(bombs[i], kWidePin)) << why[i];
-        EXPECT_EQ(GetLastError(), NTE_BAD_DATA) << why[i];
+        EXPECT_EQ(GetLastError(), PINTOOL_E_TOO_MUCH_WORK) << why[i];
     }
     // Within the limits the derivations do run, and fail on the random data.
     EXPECT_FALSE(Import(BuildIterationBomb(0, 2048, 1, 0), kWidePin));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PASSWORD);
+}
+
+// Refused with `error`, and at once: the derivations asked for would take seconds.
+void ExpectRefused(const std::string& bytes, DWORD error, const char* why) {
+    ASSERT_TRUE(IsPfx(bytes)) << why;
+    SetLastError(0);
+    EXPECT_FALSE(Import(bytes, kWidePin)) << why;
+    EXPECT_EQ(GetLastError(), error) << why;
+}
+
+TEST(PFXImportCertStore, CountsTheBlocksEachDerivationMakes) {
+    using testing_support::BuildIterationBomb;
+    using testing_support::BuildPbkdf2Bomb;
+    // Declared 20 million in all, but HMAC-SHA1 needs two blocks for an AES-256 key.
+    ExpectRefused(BuildPbkdf2Bomb(4, 4'999'999, NID_hmacWithSHA1, NID_aes_256_cbc),
+                  PINTOOL_E_TOO_MUCH_WORK, "PBKDF2");
+    // The PKCS#12 scheme derives a 3DES key in two blocks and its IV in a third.
+    ExpectRefused(BuildIterationBomb(0, 1'700'000, 2, 0), PINTOOL_E_TOO_MUCH_WORK, "3DES");
+    ExpectRefused(BuildPbkdf2Bomb(1, 5'000'001, NID_hmacWithSHA512, NID_aes_128_cbc),
+                  PINTOOL_E_TOO_MUCH_WORK, "one derivation");
+}
+
+TEST(PFXImportCertStore, RefusesScryptBeyondTheMemoryOpenSslAllows) {
+    using testing_support::BuildScryptBomb;
+    ExpectRefused(BuildScryptBomb(1u << 20, 8, 1), PINTOOL_E_SCRYPT_MEMORY, "N 2^20");
+    // 128 * 8 * (2^15 + 2) + 128 * 8 bytes: just beyond 32 MiB.
+    ExpectRefused(BuildScryptBomb(1u << 15, 8, 1), PINTOOL_E_SCRYPT_MEMORY, "N 2^15");
+    ExpectRefused(BuildScryptBomb(2, 1, 1u << 20), PINTOOL_E_SCRYPT_MEMORY, "p 2^20");
+    // Within the limit the derivation runs, and fails on the random data.
+    ExpectRefused(BuildScryptBomb(1u << 14, 8, 1), ERROR_INVALID_PASSWORD, "N 2^14");
+}
+
+TEST(PFXImportCertStore, RefusesFilesWithTooManyBags) {
+    using testing_support::BuildManyBags;
+    ExpectRefused(BuildManyBags(200'000, 0, kPin), PINTOOL_E_TOO_MANY_BAGS, "plain");
+    // Counted again once the encrypted part is open.
+    ExpectRefused(BuildManyBags(kMaxBags / 2 + 1, kMaxBags / 2, kPin), PINTOOL_E_TOO_MANY_BAGS,
+                  "encrypted");
+    EXPECT_TRUE(Import(BuildManyBags(kMaxBags / 2, kMaxBags / 2, kPin), kWidePin));
+    EXPECT_TRUE(Import(BuildManyBags(kMaxBags, 0, kPin), kWidePin));
+}
+
+TEST(PFXImportCertStore, RefusesBlobsBeyondTheSizeLimit) {
+    using testing_support::BuildLargeSecret;
+    std::string large = BuildLargeSecret(kMaxPfxBytes);
+    ASSERT_GT(large.size(), kMaxPfxBytes);
+    EXPECT_FALSE(IsPfx(large));
+    CRYPT_DATA_BLOB blob = BlobOf(large);
+    SetLastError(0);
+    EXPECT_FALSE(Store(PFXImportCertStore(&blob, kWidePin.c_str(), CRYPT_EXPORTABLE)));
+    EXPECT_EQ(GetLastError(), PINTOOL_E_FILE_TOO_LARGE);
+    const std::string fits = BuildLargeSecret(kMaxPfxBytes - 1000);
+    ASSERT_LE(fits.size(), kMaxPfxBytes);
+    EXPECT_TRUE(IsPfx(fits));
+    EXPECT_TRUE(Import(fits, kWidePin));
 }
 
 TEST(PFXImportCertStore, OpensFilesWrittenWithTheOlderPasswordEncoding) {
@@ -122,7 +178,7 @@ TEST(PFXExportCertStoreEx, KeepsEveryBagAttributeAndProtectionUnderTheNewPasswor
             DescribePfx(original, widened ? testing_support::WidenBytes(kPin) : kPin);
         EXPECT_EQ(
             DescribePfx(exported, widened ? testing_support::WidenBytes(kNewPinUtf8) : kNewPinUtf8),
-            before)
+            testing_support::ExpectedAfterChange(before))
             << name;
         EXPECT_EQ(before.find("WRONG"), std::string::npos) << name;
         EXPECT_EQ(before.find("undecryptable"), std::string::npos) << name;

@@ -6,6 +6,7 @@
 #include <openssl/rand.h>
 
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -131,6 +132,85 @@ CertPtr SelfSigned(EVP_PKEY* key, long serial) {
     return cert;
 }
 
+// A file that asks for the derivations the algorithms given describe without them ever being
+// run: a MAC (0: none), `parts` encrypted parts and, where `keyAlgorithm` is set, one shrouded
+// key. Its encrypted data is random.
+std::string BuildBomb(long macIterations, const std::function<X509_ALGOR*()>& partAlgorithm,
+                      int parts, const std::function<X509_ALGOR*()>& keyAlgorithm) {
+    LoadProviders();
+    STACK_OF(PKCS7)* safes = sk_PKCS7_new_null();
+    for (int i = 0; i < parts; ++i) {
+        PKCS7* safe = PKCS7_new();
+        PKCS7_set_type(safe, NID_pkcs7_encrypted);
+        X509_ALGOR* algorithm = partAlgorithm();
+        Check(algorithm != nullptr, "part algorithm");
+        X509_ALGOR_copy(safe->d.encrypted->enc_data->algorithm, algorithm);
+        X509_ALGOR_free(algorithm);
+        safe->d.encrypted->enc_data->enc_data = RandomOctets();
+        sk_PKCS7_push(safes, safe);
+    }
+    if (keyAlgorithm) {
+        X509_SIG* sealed = X509_SIG_new();
+        X509_ALGOR* algorithm = nullptr;
+        ASN1_OCTET_STRING* data = nullptr;
+        X509_SIG_getm(sealed, &algorithm, &data);
+        X509_ALGOR* wanted = keyAlgorithm();
+        Check(wanted != nullptr, "key algorithm");
+        X509_ALGOR_copy(algorithm, wanted);
+        X509_ALGOR_free(wanted);
+        ASN1_OCTET_STRING* random = RandomOctets();
+        ASN1_STRING_copy(data, random);
+        ASN1_OCTET_STRING_free(random);
+        STACK_OF(PKCS12_SAFEBAG)* bags = sk_PKCS12_SAFEBAG_new_null();
+        sk_PKCS12_SAFEBAG_push(bags, PKCS12_SAFEBAG_create0_pkcs8(sealed));
+        sk_PKCS7_push(safes, PKCS12_pack_p7data(bags));
+        sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+    }
+    const P12Ptr p12 = Assemble(safes);
+    if (macIterations > 0) {
+        // Sets up the MAC's parameters without computing it.
+        Check(PKCS12_setup_mac(p12.get(), static_cast<int>(macIterations), nullptr, 8,
+                               EVP_sha256()) == 1,
+              "MAC");
+    }
+    return Encode(p12.get());
+}
+
+// PBES2 with scrypt and AES-256-CBC. OpenSSL writes only parameters its scrypt accepts, so
+// these are set afterwards.
+X509_ALGOR* Scrypt(std::uint64_t n, std::uint64_t r, std::uint64_t p) {
+    X509_ALGOR* algorithm =
+        PKCS5_pbe2_set_scrypt(EVP_aes_256_cbc(), nullptr, 16, nullptr, 1024, 8, 1);
+    Check(algorithm != nullptr, "scrypt");
+    PBE2PARAM* pbe2 = static_cast<PBE2PARAM*>(
+        ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBE2PARAM), algorithm->parameter));
+    SCRYPT_PARAMS* kdf = static_cast<SCRYPT_PARAMS*>(
+        ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(SCRYPT_PARAMS), pbe2->keyfunc->parameter));
+    Check(kdf != nullptr && ASN1_INTEGER_set_uint64(kdf->costParameter, n) == 1 &&
+              ASN1_INTEGER_set_uint64(kdf->blockSize, r) == 1 &&
+              ASN1_INTEGER_set_uint64(kdf->parallelizationParameter, p) == 1 &&
+              ASN1_TYPE_pack_sequence(ASN1_ITEM_rptr(SCRYPT_PARAMS), kdf,
+                                      &pbe2->keyfunc->parameter) != nullptr &&
+              ASN1_TYPE_pack_sequence(ASN1_ITEM_rptr(PBE2PARAM), pbe2, &algorithm->parameter) !=
+                  nullptr,
+          "scrypt parameters");
+    SCRYPT_PARAMS_free(kdf);
+    PBE2PARAM_free(pbe2);
+    return algorithm;
+}
+
+// Secret bags of one byte each: about 35 bytes a bag.
+STACK_OF(PKCS12_SAFEBAG) * TinyBags(int count) {
+    static const unsigned char value[] = "x";
+    STACK_OF(PKCS12_SAFEBAG)* bags = sk_PKCS12_SAFEBAG_new_null();
+    Check(sk_PKCS12_SAFEBAG_reserve(bags, count) == 1, "bags");
+    for (int i = 0; i < count; ++i) {
+        sk_PKCS12_SAFEBAG_push(
+            bags, PKCS12_SAFEBAG_create_secret(NID_pkcs7_data, V_ASN1_OCTET_STRING, value, 1));
+    }
+    return bags;
+}
+
 }  // namespace
 
 void BuildManyCertificates(const std::string& out, const std::string& pin, int certificates) {
@@ -235,41 +315,57 @@ void BuildOldEncoding(const std::string& dir, const std::string& out, const std:
 
 std::string BuildIterationBomb(long macIterations, long partIterations, int parts,
                                long keyIterations) {
+    return BuildBomb(
+        macIterations, [&] { return Pbe(static_cast<int>(partIterations)); }, parts,
+        keyIterations > 0 ? [&] { return Pbe(static_cast<int>(keyIterations)); }
+                          : std::function<X509_ALGOR*()>());
+}
+
+std::string BuildPbkdf2Bomb(int parts, long iterations, int prfNid, int cipherNid) {
+    LoadProviders();
+    const EVP_CIPHER* cipher = EVP_get_cipherbynid(cipherNid);
+    return BuildBomb(0,
+                     [&] {
+                         return PKCS5_pbe2_set_iv_ex(cipher, static_cast<int>(iterations), nullptr,
+                                                     8, nullptr, prfNid, nullptr);
+                     },
+                     parts, {});
+}
+
+std::string BuildScryptBomb(std::uint64_t n, std::uint64_t r, std::uint64_t p) {
+    LoadProviders();
+    return BuildBomb(0, [&] { return Scrypt(n, r, p); }, 1, {});
+}
+
+std::string BuildManyBags(int plainBags, int encryptedBags, const std::string& pin) {
     LoadProviders();
     STACK_OF(PKCS7)* safes = sk_PKCS7_new_null();
-    for (int i = 0; i < parts; ++i) {
-        PKCS7* safe = PKCS7_new();
-        PKCS7_set_type(safe, NID_pkcs7_encrypted);
-        X509_ALGOR* algorithm = Pbe(static_cast<int>(partIterations));
-        X509_ALGOR_copy(safe->d.encrypted->enc_data->algorithm, algorithm);
-        X509_ALGOR_free(algorithm);
-        safe->d.encrypted->enc_data->enc_data = RandomOctets();
-        sk_PKCS7_push(safes, safe);
-    }
-    if (keyIterations > 0) {
-        X509_SIG* sealed = X509_SIG_new();
-        X509_ALGOR* algorithm = nullptr;
-        ASN1_OCTET_STRING* data = nullptr;
-        X509_SIG_getm(sealed, &algorithm, &data);
-        X509_ALGOR* wanted = Pbe(static_cast<int>(keyIterations));
-        X509_ALGOR_copy(algorithm, wanted);
-        X509_ALGOR_free(wanted);
-        ASN1_OCTET_STRING* random = RandomOctets();
-        ASN1_STRING_copy(data, random);
-        ASN1_OCTET_STRING_free(random);
-        STACK_OF(PKCS12_SAFEBAG)* bags = sk_PKCS12_SAFEBAG_new_null();
-        sk_PKCS12_SAFEBAG_push(bags, PKCS12_SAFEBAG_create0_pkcs8(sealed));
+    if (plainBags > 0) {
+        STACK_OF(PKCS12_SAFEBAG)* bags = TinyBags(plainBags);
         sk_PKCS7_push(safes, PKCS12_pack_p7data(bags));
         sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
     }
-    const P12Ptr p12 = Assemble(safes);
-    if (macIterations > 0) {
-        // Sets up the MAC's parameters without computing it.
-        Check(PKCS12_setup_mac(p12.get(), static_cast<int>(macIterations), nullptr, 8,
-                               EVP_sha256()) == 1,
-              "MAC");
+    if (encryptedBags > 0) {
+        STACK_OF(PKCS12_SAFEBAG)* bags = TinyBags(encryptedBags);
+        sk_PKCS7_push(safes,
+                      PKCS12_pack_p7encdata(NID_aes_256_cbc, pin.c_str(), -1, nullptr, 8, 1, bags));
+        sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
     }
-    return Encode(p12.get());
+    return Encode(Assemble(safes).get());
+}
+
+std::string BuildLargeSecret(size_t bytes) {
+    LoadProviders();
+    const std::string value(bytes, 'x');
+    STACK_OF(PKCS12_SAFEBAG)* bags = sk_PKCS12_SAFEBAG_new_null();
+    sk_PKCS12_SAFEBAG_push(
+        bags, PKCS12_SAFEBAG_create_secret(NID_pkcs7_data, V_ASN1_OCTET_STRING,
+                                           reinterpret_cast<const unsigned char*>(value.data()),
+                                           static_cast<int>(value.size())));
+    STACK_OF(PKCS7)* safes = sk_PKCS7_new_null();
+    sk_PKCS7_push(safes, PKCS12_pack_p7data(bags));
+    sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+    return Encode(Assemble(safes).get());
 }
 
 }  // namespace testing_support

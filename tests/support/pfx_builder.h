@@ -1,6 +1,7 @@
 #pragma once
 // PKCS#12 files made with the OpenSSL API, for structures the openssl command does not write.
 
+#include <cstdint>
 #include <string>
 
 namespace testing_support {
@@ -22,6 +23,20 @@ void BuildOldEncoding(const std::string& dir, const std::string& out, const std:
 // `parts` encrypted parts and one shrouded key. Its encrypted data is random.
 std::string BuildIterationBomb(long macIterations, long partIterations, int parts,
                                long keyIterations);
+
+// Like BuildIterationBomb: `parts` encrypted parts in PBES2 with PBKDF2 (`prfNid`) and the
+// cipher `cipherNid`, each asking for `iterations`; no MAC.
+std::string BuildPbkdf2Bomb(int parts, long iterations, int prfNid, int cipherNid);
+
+// One encrypted part in PBES2 with scrypt of the given cost, block size and parallelism.
+std::string BuildScryptBomb(std::uint64_t n, std::uint64_t r, std::uint64_t p);
+
+// A file of tiny secret bags: `plainBags` in an unencrypted part, `encryptedBags` in a part
+// encrypted under `pin` (PBES2, AES-256, one iteration); no MAC.
+std::string BuildManyBags(int plainBags, int encryptedBags, const std::string& pin);
+
+// A file with no MAC holding one secret bag of `bytes` bytes.
+std::string BuildLargeSecret(size_t bytes);
 
 // The password in the form older OpenSSL releases used: each byte widened to a character.
 std::string WidenBytes(const std::string& password);

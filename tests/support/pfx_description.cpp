@@ -4,6 +4,7 @@
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "tests/support/pfx_builder.h"
@@ -60,6 +61,28 @@ std::string Protection(const X509_ALGOR* algorithm) {
     return out.str();
 }
 
+// The digest of what a certificate, CRL or secret bag holds.
+std::string Content(const PKCS12_SAFEBAG* bag) {
+    switch (PKCS12_SAFEBAG_get_nid(bag)) {
+        case NID_certBag: {
+            X509* cert = PKCS12_SAFEBAG_get1_cert(bag);
+            const std::string digest = cert ? DigestOf(cert, ASN1_ITEM_rptr(X509)) : "other";
+            X509_free(cert);
+            return digest;
+        }
+        case NID_crlBag: {
+            X509_CRL* crl = PKCS12_SAFEBAG_get1_crl(bag);
+            const std::string digest = crl ? DigestOf(crl, ASN1_ITEM_rptr(X509_CRL)) : "other";
+            X509_CRL_free(crl);
+            return digest;
+        }
+        case NID_secretBag:
+            return DigestOf(PKCS12_SAFEBAG_get0_bag_obj(bag), ASN1_ITEM_rptr(ASN1_ANY));
+        default:
+            return "unknown";
+    }
+}
+
 void DescribeBag(std::ostringstream& out, const PKCS12_SAFEBAG* bag, const std::string& password) {
     out << "  bag " << Name(PKCS12_SAFEBAG_get0_type(bag));
     const STACK_OF(X509_ATTRIBUTE)* attributes = PKCS12_SAFEBAG_get0_attrs(bag);
@@ -76,8 +99,11 @@ void DescribeBag(std::ostringstream& out, const PKCS12_SAFEBAG* bag, const std::
         out << " protected " << Protection(algorithm) << " key "
             << (key ? DigestOf(key, ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO)) : "undecryptable");
         PKCS8_PRIV_KEY_INFO_free(key);
+    } else if (PKCS12_SAFEBAG_get_nid(bag) == NID_keyBag) {
+        out << " plain key "
+            << DigestOf(PKCS12_SAFEBAG_get0_p8inf(bag), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
     } else {
-        out << " content " << DigestOf(PKCS12_SAFEBAG_get0_bag_obj(bag), ASN1_ITEM_rptr(ASN1_ANY));
+        out << " content " << Content(bag);
     }
     out << "\n";
 }
@@ -126,6 +152,40 @@ std::string DescribePfx(const std::string& bytes, const std::string& password) {
     }
     sk_PKCS7_pop_free(safes, PKCS7_free);
     PKCS12_free(p12);
+    return out.str();
+}
+
+long IterationsForKeysInClear(const std::string& description) {
+    long largest = 2048;
+    const std::string marker = " iterations ";
+    for (size_t at = description.find(marker); at != std::string::npos;
+         at = description.find(marker, at + 1)) {
+        largest = std::max(largest, std::stol(description.substr(at + marker.size())));
+    }
+    return largest;
+}
+
+std::string ExpectedAfterChange(const std::string& description) {
+    const std::string iterations = std::to_string(IterationsForKeysInClear(description));
+    const bool unprotected = description.rfind("no mac\n", 0) == 0 &&
+                             description.find("protected ") == std::string::npos &&
+                             description.find("encrypted part") == std::string::npos;
+    std::istringstream lines(description);
+    std::ostringstream out;
+    bool inPlainPart = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "no mac" && unprotected) {
+            line = "mac SHA256 iterations " + iterations + " salt 8";
+        }
+        inPlainPart = line == "plain part" || (inPlainPart && line.rfind("  ", 0) == 0);
+        const size_t plain = line.find(" plain key ");
+        if (inPlainPart && line.rfind("  bag keyBag", 0) == 0 && plain != std::string::npos) {
+            line = "  bag pkcs8ShroudedKeyBag" + line.substr(12, plain - 12) +
+                   " protected PBES2 PBKDF2 hmacWithSHA256 AES-256-CBC iterations " + iterations +
+                   " salt 8 key" + line.substr(plain + 10);
+        }
+        out << line << "\n";
+    }
     return out.str();
 }
 
