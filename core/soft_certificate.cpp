@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <memory>
 #include <new>
-#include <vector>
 
 #include "buffer/file_replacement.h"
 #include "platform/memory_api.h"
+#include "platform/secret.h"
 #include "platform/string_api.h"
 
 namespace {
@@ -14,21 +14,20 @@ namespace {
 // A PIN converted to UTF-16 for one platform call; wiped when it goes.
 class CWidePin {
 public:
-    explicit CWidePin(const char* pin) : m_units(static_cast<size_t>(lstrlenA(pin)) + 1, 0) {
-        m_units[0] = 0;
+    explicit CWidePin(const char* pin)
+        : m_units(WideSecret::Zeroed(static_cast<size_t>(lstrlenA(pin)))) {
         m_converted = MultiByteToWideChar(CP_ACP, 0, pin, -1, m_units.data(),
-                                          static_cast<int>(m_units.size())) != 0;
+                                          static_cast<int>(m_units.size() + 1)) != 0;
     }
     CWidePin(const CWidePin&) = delete;
     CWidePin& operator=(const CWidePin&) = delete;
-    ~CWidePin() { SecureZeroMemory(m_units.data(), m_units.size() * sizeof(WCHAR)); }
 
     LPCWSTR get() const noexcept { return m_units.data(); }
     // A failed conversion must not go on as an empty password.
     bool converted() const noexcept { return m_converted; }
 
 private:
-    std::vector<WCHAR> m_units;
+    WideSecret m_units;  // no more units than the PIN has bytes, and the terminator
     bool m_converted = false;
 };
 
