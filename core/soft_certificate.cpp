@@ -100,8 +100,12 @@ Outcome OpenSoftCertificate(const char* path, CByteBuffer& certificate) noexcept
     return Outcome::NotSoftCertificate;
 }
 
-Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* oldPin,
-                  const char* newPin, const char* newPinRepeat) noexcept {
+namespace {
+
+// Kept out of line, so that all it leaves on the stack lies below ChangePin's frame.
+[[gnu::noinline]] Outcome ChangePinUnwiped(const CByteBuffer& certificate, const char* path,
+                                           const char* oldPin, const char* newPin,
+                                           const char* newPinRepeat) noexcept {
     if (lstrlenA(oldPin) == 0) {
         return Outcome::OldPinMissing;
     }
@@ -123,4 +127,13 @@ Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* 
     } catch (const std::bad_alloc&) {
         return Outcome::CannotSave;  // the rename comes last, so the file is as it was
     }
+}
+
+}  // namespace
+
+Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* oldPin,
+                  const char* newPin, const char* newPinRepeat) noexcept {
+    const Outcome outcome = ChangePinUnwiped(certificate, path, oldPin, newPin, newPinRepeat);
+    WipeStackBelowCaller();  // keys and PINs the change left in dead stack frames
+    return outcome;
 }
