@@ -4,10 +4,10 @@
 #include <memory>
 #include <new>
 #include <utility>
-#include <vector>
 
 #include "buffer/file_replacement.h"
 #include "platform/memory_api.h"
+#include "platform/secret.h"
 #include "platform/string_api.h"
 
 namespace {
@@ -15,21 +15,20 @@ namespace {
 // A PIN converted to UTF-16 for one platform call; wiped when it goes.
 class CWidePin {
 public:
-    explicit CWidePin(const char* pin) : m_units(static_cast<size_t>(lstrlenA(pin)) + 1, 0) {
-        m_units[0] = 0;
+    explicit CWidePin(const char* pin)
+        : m_units(WideSecret::Zeroed(static_cast<size_t>(lstrlenA(pin)))) {
         m_converted = MultiByteToWideChar(CP_ACP, 0, pin, -1, m_units.data(),
-                                          static_cast<int>(m_units.size())) != 0;
+                                          static_cast<int>(m_units.size() + 1)) != 0;
     }
     CWidePin(const CWidePin&) = delete;
     CWidePin& operator=(const CWidePin&) = delete;
-    ~CWidePin() { SecureZeroMemory(m_units.data(), m_units.size() * sizeof(WCHAR)); }
 
     LPCWSTR get() const noexcept { return m_units.data(); }
     // A failed conversion must not go on as an empty password.
     bool converted() const noexcept { return m_converted; }
 
 private:
-    std::vector<WCHAR> m_units;
+    WideSecret m_units;  // no more units than the PIN has bytes, and the terminator
     bool m_converted = false;
 };
 
@@ -181,14 +180,12 @@ Outcome OpenSoftCertificate(const char* path, CByteBuffer& certificate, Reason& 
     return outcome;
 }
 
-Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* oldPin,
-                  const char* newPin, const char* newPinRepeat) noexcept {
-    Reason reason = Reason::None;
-    return ChangePin(certificate, path, oldPin, newPin, newPinRepeat, reason);
-}
+namespace {
 
-Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* oldPin,
-                  const char* newPin, const char* newPinRepeat, Reason& reason) noexcept {
+// Kept out of line, so that all it leaves on the stack lies below ChangePin's frame.
+[[gnu::noinline]] Outcome ChangePinUnwiped(const CByteBuffer& certificate, const char* path,
+                                           const char* oldPin, const char* newPin,
+                                           const char* newPinRepeat, Reason& reason) noexcept {
     reason = Reason::None;
     if (lstrlenA(oldPin) == 0) {
         return Outcome::OldPinMissing;
@@ -211,4 +208,20 @@ Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* 
     } catch (const std::bad_alloc&) {
         return Outcome::CannotSave;  // the rename comes last, so the file is as it was
     }
+}
+
+}  // namespace
+
+Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* oldPin,
+                  const char* newPin, const char* newPinRepeat) noexcept {
+    Reason reason = Reason::None;
+    return ChangePin(certificate, path, oldPin, newPin, newPinRepeat, reason);
+}
+
+Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* oldPin,
+                  const char* newPin, const char* newPinRepeat, Reason& reason) noexcept {
+    const Outcome outcome =
+        ChangePinUnwiped(certificate, path, oldPin, newPin, newPinRepeat, reason);
+    WipeStackBelowCaller();  // keys and PINs the change left in dead stack frames
+    return outcome;
 }

@@ -4,3 +4,18 @@
 #include <cstddef>
 
 void SecureZeroMemory(void* destination, std::size_t length) noexcept;
+
+// How much of the stack below its caller WipeStackBelowCaller zeroes. A PIN change writes
+// about 4 KiB below ChangePin (measured on x86-64 with OpenSSL 3.0, modern and legacy files);
+// 64 KiB covers other OpenSSL releases, error paths and larger files many times over, and
+// zeroing it takes a few microseconds.
+inline constexpr std::size_t kWipedStackBytes = 64 * 1024;
+
+// Zeroes the stack just below the caller's frame, where the functions it called left their
+// locals: key material and passwords that no destructor wipes.
+void WipeStackBelowCaller() noexcept;
+
+// Makes OpenSSL wipe every block it gives back. Some of its frees are not wiped otherwise:
+// the PKCS#12 key derivation frees the salt and password (as BMPString) and the derived key
+// as they were. Takes effect only before OpenSSL's first allocation; false after it.
+bool WipeOpensslMemoryOnRelease() noexcept;

@@ -43,22 +43,6 @@ OSSL_LIB_CTX* ToolContext() noexcept {
 
 }  // namespace
 
-Secret& Secret::operator=(Secret&& other) noexcept {
-    if (this != &other) {
-        Wipe();
-        m_text = std::move(other.m_text);
-        other.Wipe();
-    }
-    return *this;
-}
-
-void Secret::Wipe() noexcept {
-    // Wipe the whole allocation, not just the characters in use.
-    m_text.resize(m_text.capacity());
-    OPENSSL_cleanse(m_text.data(), m_text.size());
-    m_text.clear();
-}
-
 ScopedContext::ScopedContext() noexcept {
     OSSL_LIB_CTX* const context = ToolContext();
     if (context != nullptr) {

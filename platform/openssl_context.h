@@ -5,7 +5,8 @@
 #include <openssl/x509.h>
 
 #include <memory>
-#include <string>
+
+#include "platform/secret.h"
 
 namespace ossl {
 
@@ -35,25 +36,8 @@ using OctetStringPtr = std::unique_ptr<ASN1_OCTET_STRING, Deleter<ASN1_OCTET_STR
 using CipherPtr = std::unique_ptr<EVP_CIPHER, Deleter<EVP_CIPHER_free>>;
 using DigestPtr = std::unique_ptr<EVP_MD, Deleter<EVP_MD_free>>;
 
-// A password or other secret: its bytes are wiped before the memory is released.
-class Secret {
-public:
-    Secret() = default;
-    explicit Secret(std::string text) noexcept : m_text(std::move(text)) {}
-    Secret(const Secret&) = delete;
-    Secret& operator=(const Secret&) = delete;
-    Secret(Secret&& other) noexcept : m_text(std::move(other.m_text)) { other.Wipe(); }
-    Secret& operator=(Secret&& other) noexcept;
-    ~Secret() { Wipe(); }
-
-    const char* data() const noexcept { return m_text.c_str(); }
-    int size() const noexcept { return static_cast<int>(m_text.size()); }
-    const std::string& text() const noexcept { return m_text; }
-    void Wipe() noexcept;
-
-private:
-    std::string m_text;
-};
+// The passwords the tool hands to OpenSSL.
+using Secret = ::Secret;
 
 // Makes the tool's library context (default and legacy providers, no system configuration)
 // the calling thread's default for as long as it lives, so that every OpenSSL call made in

@@ -108,7 +108,7 @@ bool Encode(const CertStore& store, const Passwords& passwords, std::vector<BYTE
 
 // Encodes once per password; the size query and the export that follows share the result.
 bool PrepareExport(CertStore& store, Passwords passwords) {
-    if (store.hasExport && store.exportPassword.text() == passwords.utf8.text()) {
+    if (store.hasExport && store.exportPassword == passwords.utf8) {
         return true;
     }
     store.hasExport = false;

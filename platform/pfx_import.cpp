@@ -331,7 +331,7 @@ private:
         if (opens(m_passwords.utf8)) {
             return PasswordEncoding::Utf8;
         }
-        if (m_passwords.widened.text() != m_passwords.utf8.text() && opens(m_passwords.widened)) {
+        if (!(m_passwords.widened == m_passwords.utf8) && opens(m_passwords.widened)) {
             return PasswordEncoding::Widened;
         }
         return std::nullopt;

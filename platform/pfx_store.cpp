@@ -8,21 +8,21 @@
 
 namespace {
 
-void AppendUtf8(std::string& out, char32_t code) {
+void AppendUtf8(ossl::Secret& out, char32_t code) {
     if (code < 0x80) {
-        out += static_cast<char>(code);
+        out.Append(static_cast<char>(code));
     } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
+        out.Append(static_cast<char>(0xC0 | (code >> 6)));
+        out.Append(static_cast<char>(0x80 | (code & 0x3F)));
     } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
+        out.Append(static_cast<char>(0xE0 | (code >> 12)));
+        out.Append(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.Append(static_cast<char>(0x80 | (code & 0x3F)));
     } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
+        out.Append(static_cast<char>(0xF0 | (code >> 18)));
+        out.Append(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.Append(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.Append(static_cast<char>(0x80 | (code & 0x3F)));
     }
 }
 
@@ -104,8 +104,8 @@ ossl::Secret Utf8FromWide(LPCWSTR password) {
     while (password != nullptr && password[units] != 0) {
         ++units;
     }
-    std::string text;
-    text.reserve(3 * units + 1);  // no reallocation leaves a copy behind
+    ossl::Secret text;
+    text.Reserve(3 * units);
     for (const WCHAR* unit = password; unit != nullptr && *unit != 0; ++unit) {
         char32_t code = *unit;
         if (code >= 0xD800 && code <= 0xDBFF && unit[1] >= 0xDC00 && unit[1] <= 0xDFFF) {
@@ -116,10 +116,7 @@ ossl::Secret Utf8FromWide(LPCWSTR password) {
         }
         AppendUtf8(text, code);
     }
-    ossl::Secret secret(text);
-    std::fill(text.begin(), text.end(), '\0');
-    OPENSSL_cleanse(text.data(), text.size());
-    return secret;
+    return text;
 }
 
 }  // namespace
@@ -138,14 +135,11 @@ CertStore::~CertStore() {
 
 Passwords PasswordsFrom(LPCWSTR password) {
     Passwords passwords{Utf8FromWide(password), {}};
-    const std::string& utf8 = passwords.utf8.text();
-    std::string widened;
-    widened.reserve(2 * utf8.size() + 1);
-    for (const char c : utf8) {
-        AppendUtf8(widened, static_cast<unsigned char>(c));
+    const ossl::Secret& utf8 = passwords.utf8;
+    passwords.widened.Reserve(2 * utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        AppendUtf8(passwords.widened, static_cast<unsigned char>(utf8.c_str()[i]));
     }
-    passwords.widened = ossl::Secret(widened);
-    OPENSSL_cleanse(widened.data(), widened.size());
     return passwords;
 }
 

@@ -1,3 +1,8 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/memory_api.h"
+#include "platform/process_api.h"
 #include "ui/framework/win_app.h"
 #include "ui/pin_tool_app.h"
 
@@ -5,5 +10,11 @@
 CPinToolApp theApp;
 
 int main(int argc, char** argv) {
+    // Before any PIN is typed and before OpenSSL allocates: a crash writes no core, and
+    // OpenSSL wipes what it frees. Without both the tool does not start.
+    if (!ForbidCoreDumps() || !WipeOpensslMemoryOnRelease()) {
+        std::fputs("pintool: cannot protect its memory, not starting\n", stderr);
+        return EXIT_FAILURE;
+    }
     return AfxWinMain(argc, argv);
 }

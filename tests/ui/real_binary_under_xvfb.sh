@@ -1,7 +1,8 @@
 #!/bin/sh
 # Starts the real pintool on a virtual X display, finds its window by its title, closes it
 # with Escape and checks that the process ends with status 0; once without and once with
-# command-line arguments, which the tool ignores.
+# command-line arguments, which the tool ignores. While it runs, its core file limit must be 0;
+# and it must be linked to resolve every symbol at start-up.
 set -eu
 binary=$1
 title='Quintara(R) Tessaplan für Softzertifikate'
@@ -32,6 +33,12 @@ run_and_close() {
         kill "$pid"
         return 1
     fi
+    core=$(grep '^Max core file size' "/proc/$pid/limits" | awk '{print $5 " " $6}')
+    if [ "$core" != "0 0" ]; then
+        echo "pintool may write a core file: $(grep '^Max core file size' "/proc/$pid/limits")"
+        kill "$pid"
+        return 1
+    fi
     xdotool windowfocus --sync "$window"
     xdotool key Escape
     status=0
@@ -42,8 +49,13 @@ run_and_close() {
         cat "$work/out.log"
         return 1
     fi
-    echo "closed with Escape, status 0 ($*)"
+    echo "core file size 0, closed with Escape, status 0 ($*)"
 }
+
+if ! readelf -d "$binary" | grep -q 'BIND_NOW'; then
+    echo "pintool resolves its symbols lazily"
+    exit 1
+fi
 
 run_and_close
 run_and_close --help -style fusion -reverse "$work/irgendeine.p12"

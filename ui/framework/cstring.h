@@ -1,8 +1,10 @@
 #pragma once
-// The framework's 8-bit string (UTF-8). It carries PINs, so its bytes are wiped whenever they
-// change or the string goes. An empty string is "", never a null pointer.
+// The framework's 8-bit string (UTF-8). It carries PINs, so it keeps them in the tool's secret
+// type, which wipes every block it gives back. An empty string is "", never a null pointer.
 
-#include <string>
+#include <cstddef>
+
+#include "platform/secret.h"
 
 class CString {
 public:
@@ -23,5 +25,5 @@ public:
 private:
     void Assign(const char* text, std::size_t length);
 
-    std::string m_text;
+    Secret m_text;
 };

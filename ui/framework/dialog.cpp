@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLineEdit>
 
+#include "platform/memory_api.h"
 #include "ui/framework/dialog_window.h"
 #include "ui/framework/seams.h"
 #include "ui/framework/win_app.h"
@@ -20,6 +21,16 @@ QWidget* Owner(CWnd* parent) {
     return app != nullptr && app->m_pMainWnd != nullptr ? app->m_pMainWnd->GetSafeHwnd() : nullptr;
 }
 
+// A PIN's way into a CString leaves copies in Qt's strings. A copy only this code holds is
+// wiped before Qt frees it; one still shared, as the line edit's text is, belongs to the edit,
+// and writing to it would only make another copy.
+template <typename QtString>
+void WipeIfOwned(QtString& text) {
+    if (!text.isEmpty() && text.isDetached()) {
+        SecureZeroMemory(text.data(), static_cast<std::size_t>(text.size()) * sizeof(*text.data()));
+    }
+}
+
 }  // namespace
 
 void DDX_Text(CDataExchange* pDX, int id, CString& value) {
@@ -31,9 +42,11 @@ void DDX_Text(CDataExchange* pDX, int id, CString& value) {
         edit->setText(QString::fromUtf8(static_cast<const char*>(value)));
         return;
     }
-    QByteArray bytes = edit->text().toUtf8();
+    QString text = edit->text();
+    QByteArray bytes = text.toUtf8();
     value = bytes.constData();
-    bytes.fill('\0');  // it may hold a PIN
+    WipeIfOwned(bytes);
+    WipeIfOwned(text);
 }
 
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
