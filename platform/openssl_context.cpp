@@ -43,6 +43,18 @@ OSSL_LIB_CTX* ToolContext() noexcept {
 
 }  // namespace
 
+Der::Der(const void* object, const ASN1_ITEM* item) noexcept
+    : m_length(ASN1_item_i2d(static_cast<const ASN1_VALUE*>(object), &m_bytes, item)) {}
+
+Der::~Der() {
+    OPENSSL_clear_free(m_bytes, ok() ? static_cast<size_t>(m_length) : 0);
+}
+
+bool Der::operator==(const Der& other) const noexcept {
+    return ok() && m_length == other.m_length &&
+           CRYPTO_memcmp(m_bytes, other.m_bytes, static_cast<size_t>(m_length)) == 0;
+}
+
 ScopedContext::ScopedContext() noexcept {
     OSSL_LIB_CTX* const context = ToolContext();
     if (context != nullptr) {

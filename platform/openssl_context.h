@@ -39,6 +39,24 @@ using DigestPtr = std::unique_ptr<EVP_MD, Deleter<EVP_MD_free>>;
 // The passwords the tool hands to OpenSSL.
 using Secret = ::Secret;
 
+// The DER of an OpenSSL object, wiped when released: it may hold a key.
+class Der {
+public:
+    Der(const void* object, const ASN1_ITEM* item) noexcept;
+    Der(const Der&) = delete;
+    Der& operator=(const Der&) = delete;
+    ~Der();
+
+    const unsigned char* bytes() const noexcept { return m_bytes; }
+    long length() const noexcept { return m_length; }
+    bool ok() const noexcept { return m_length > 0; }
+    bool operator==(const Der& other) const noexcept;
+
+private:
+    unsigned char* m_bytes = nullptr;
+    int m_length;
+};
+
 // Makes the tool's library context (default and legacy providers, no system configuration)
 // the calling thread's default for as long as it lives, so that every OpenSSL call made in
 // between reads every algorithm OpenSSL has, whatever openssl.cnf says.

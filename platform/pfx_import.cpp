@@ -38,23 +38,7 @@ std::optional<ImportError> Refused(DWORD code) {
 // The fewest iterations a key that was in clear is given, whatever the file declares.
 constexpr long kMinimumIterations = 2048;
 
-// The DER of an OpenSSL object, wiped when released: it may hold a key.
-class Der {
-public:
-    Der(const void* object, const ASN1_ITEM* item)
-        : m_length(ASN1_item_i2d(static_cast<const ASN1_VALUE*>(object), &m_bytes, item)) {}
-    Der(const Der&) = delete;
-    Der& operator=(const Der&) = delete;
-    ~Der() { OPENSSL_clear_free(m_bytes, m_length > 0 ? static_cast<size_t>(m_length) : 0); }
-
-    const unsigned char* bytes() const noexcept { return m_bytes; }
-    long length() const noexcept { return m_length; }
-    bool ok() const noexcept { return m_length > 0; }
-
-private:
-    unsigned char* m_bytes = nullptr;
-    int m_length;
-};
+using ossl::Der;
 
 ossl::KeyInfoPtr CopyKey(const PKCS8_PRIV_KEY_INFO* key) {
     const Der der(key, ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));

@@ -40,23 +40,7 @@ void WipeBagValue(const PKCS12_SAFEBAG* bag) {
     }
 }
 
-// DER of an OpenSSL object, wiped when released since it may be a key.
-struct Der {
-    unsigned char* bytes = nullptr;
-    int length = -1;
-    Der() = default;
-    Der(const Der&) = delete;
-    Der& operator=(const Der&) = delete;
-    ~Der() { OPENSSL_clear_free(bytes, length > 0 ? static_cast<size_t>(length) : 0); }
-    bool operator==(const Der& other) const {
-        return length >= 0 && length == other.length &&
-               CRYPTO_memcmp(bytes, other.bytes, static_cast<size_t>(length)) == 0;
-    }
-};
-
-void Encode(Der& der, const void* object, const ASN1_ITEM* item) {
-    der.length = ASN1_item_i2d(static_cast<const ASN1_VALUE*>(object), &der.bytes, item);
-}
+using ossl::Der;
 
 // The encodings of a bag's attributes, sorted: attributes form a SET, whose order a file
 // need not keep and a DER encoder sorts.
@@ -64,10 +48,9 @@ std::vector<std::string> AttributeEncodings(const PKCS12_SAFEBAG* bag) {
     const STACK_OF(X509_ATTRIBUTE)* attributes = PKCS12_SAFEBAG_get0_attrs(bag);
     std::vector<std::string> encodings;
     for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
-        Der der;
-        Encode(der, sk_X509_ATTRIBUTE_value(attributes, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
-        encodings.emplace_back(reinterpret_cast<const char*>(der.bytes),
-                               der.length > 0 ? static_cast<size_t>(der.length) : 0);
+        const Der der(sk_X509_ATTRIBUTE_value(attributes, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
+        encodings.emplace_back(reinterpret_cast<const char*>(der.bytes()),
+                               der.ok() ? static_cast<size_t>(der.length()) : 0);
     }
     std::sort(encodings.begin(), encodings.end());
     return encodings;
@@ -82,15 +65,12 @@ bool SameBag(const StoredBag& first, const StoredBag& second) {
         !first.key != !second.key || !SameAttributes(first.bag.get(), second.bag.get())) {
         return false;
     }
-    Der left, right;
-    if (first.key) {
-        Encode(left, first.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
-        Encode(right, second.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
-    } else {
-        Encode(left, first.bag.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAG));
-        Encode(right, second.bag.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAG));
-    }
-    return left == right;
+    // A key is compared decrypted: its encryption differs with every salt.
+    const auto encode = [](const StoredBag& stored) {
+        return stored.key ? Der(stored.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO))
+                          : Der(stored.bag.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAG));
+    };
+    return encode(first) == encode(second);
 }
 
 bool SameSafe(const StoredSafe& first, const StoredSafe& second) {
