@@ -60,7 +60,14 @@ KeyPtr MakeKey(const std::string& type) {
         return KeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048)));
     }
     if (type == "rsa-pss") {
-        return KeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA-PSS", static_cast<size_t>(2048)));
+        std::unique_ptr<EVP_PKEY_CTX, Release<EVP_PKEY_CTX_free>> context(
+            EVP_PKEY_CTX_new_from_name(nullptr, "RSA-PSS", nullptr));
+        EVP_PKEY* key = nullptr;
+        Check(context && EVP_PKEY_keygen_init(context.get()) == 1 &&
+                  EVP_PKEY_CTX_set_rsa_keygen_bits(context.get(), 2048) == 1 &&
+                  EVP_PKEY_keygen(context.get(), &key) == 1,
+              "RSA-PSS key");
+        return KeyPtr(key);
     }
     if (type == "ec") {
         return KeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
@@ -320,8 +327,12 @@ int main(int argc, char** argv) {
                 Check(key != nullptr, "key " + spec.key);
                 cert = SelfSigned(key.get(), "Matrix " + spec.key);
             }
-            std::ofstream(std::string(argv[1]) + "/" + spec.name, std::ios::binary)
-                << Build(spec, key.get(), cert.get());
+            try {
+                std::ofstream(std::string(argv[1]) + "/" + spec.name, std::ios::binary)
+                    << Build(spec, key.get(), cert.get());
+            } catch (const std::exception& error) {
+                throw std::runtime_error(spec.name + ": " + error.what());
+            }
         }
     } catch (const std::exception& error) {
         std::cerr << "make_pfx_matrix: " << error.what() << "\n";

@@ -150,7 +150,7 @@ HMACS = {  # HMAC and PRF identifiers: hashlib's name
     "1.2.840.113549.2.11": "sha512", "1.2.840.113549.2.12": "sha512_224",
     "1.2.840.113549.2.13": "sha512_256", "2.16.840.1.101.3.4.2.13": "sha3_224",
     "2.16.840.1.101.3.4.2.14": "sha3_256", "2.16.840.1.101.3.4.2.15": "sha3_384",
-    "2.16.840.1.101.3.4.2.16": "sha3_512",
+    "2.16.840.1.101.3.4.2.16": "sha3_512", "1.2.840.113549.2.6": "md5",
 }
 HMAC_OIDS = {name: number for number, name in HMACS.items()}
 
@@ -239,6 +239,12 @@ def mac_data(pfx):
     return pfx.value[2] if len(pfx.value) > 2 else None
 
 
+def widened(password):
+    """The password as OpenSSL before 1.1.0 gave it to the PKCS#12 derivations: every UTF-8
+    byte one character."""
+    return password.encode().decode("latin-1")
+
+
 def check_mac(pfx, password):
     """'ok', 'wrong', 'bad parameters' or 'unchecked' (a digest hashlib lacks), and a line on
     how the MAC is made."""
@@ -272,12 +278,13 @@ def check_mac(pfx, password):
     return ("ok" if good else "wrong"), line
 
 
-def describe(data, password):
+def describe(data, password, older=False):
     """The protection of every part and key, and, where this checker can open the file, its
-    contents: every bag's type, attributes, certificate and decrypted key as digests.
-    Returns (opened, protection lines, content lines)."""
+    contents: every bag's type, attributes, certificate and decrypted key as digests. With
+    `older` the MAC takes the password in the older encoding. Returns (opened, protection
+    lines, content lines)."""
     pfx = decode(data)
-    verdict, line = check_mac(pfx, password)
+    verdict, line = check_mac(pfx, widened(password) if older else password)
     protection, contents, opened = [line], [], verdict == "ok"
     for info in decode(authenticated_safe(pfx).octets()).value:
         kind = oid(info.value[0])
