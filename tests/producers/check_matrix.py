@@ -263,8 +263,10 @@ def check(row, files, work):
         now = source.read()
     if pbmac1 and pbmac1[2]:
         refused = status != 0 and "alten PIN nicht verarbeitet" in message and now == original
+        results["identifiers"] = " "
         return name, spec, pbmac1, ber, "refused" if refused else "FAIL", results, []
     if status != 0:
+        results["identifiers"] = " "
         return name, spec, pbmac1, ber, "FAIL", results, [message.strip()]
     problems = []
     had_clear_key = spec["keys"] == "none"
@@ -297,6 +299,17 @@ def check(row, files, work):
         problems += ["%s %s" % (reader, w) for w in why]
         if why and os.environ.get("MATRIX_VERBOSE"):
             problems += ["  before: %r" % (was_protection,), "  after:  %r" % (protection,)]
+    # Every algorithm identifier, whoever can decrypt the file: only salts and IVs may differ.
+    with open(path, "rb") as source:
+        layout_after = pfx_der.describe(source.read(), new)[1]
+    layout_before = pfx_der.describe(original, old, spec["pass"] == "old")[1]
+    same_layout = (clear_key_expectation(layout_before, layout_after, max(2048, spec["iter"]))
+                   if had_clear_key else
+                   expected_protection(layout_before, False, spec["salt"] == 0) == layout_after)
+    results["identifiers"] = "ok" if same_layout else "FAIL"
+    if not same_layout:
+        problems.append("the algorithm identifiers differ: %r -> %r" % (layout_before,
+                                                                          layout_after))
     if results["checker"] != "ok" and (pbmac1 or "SHA3-" in spec["certs"] + spec["keys"]):
         problems.append("the checker must verify every PBMAC1 and SHA-3 file")
     if "ok" not in results.values():
@@ -335,7 +348,7 @@ def main():
 
         with concurrent.futures.ThreadPoolExecutor(2) as pool:
             results = list(pool.map(one, rows))
-    names = [reader for reader, _ in READERS]
+    names = [reader for reader, _ in READERS] + ["identifiers"]
     print("%-36s %-7s %-4s %-6s %-52s %-5s %s" % ("file", "key", "pin", "salt", "protection",
                                                   "BER", " ".join("%-8s" % n for n in names)))
     failures = 0
