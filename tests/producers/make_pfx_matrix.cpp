@@ -311,9 +311,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        Check(OSSL_PROVIDER_load(nullptr, "legacy") != nullptr &&
-                  OSSL_PROVIDER_load(nullptr, "default") != nullptr,
-              "providers");
+        const std::unique_ptr<OSSL_PROVIDER, Release<OSSL_PROVIDER_unload>> legacy(
+            OSSL_PROVIDER_load(nullptr, "legacy"));
+        const std::unique_ptr<OSSL_PROVIDER, Release<OSSL_PROVIDER_unload>> standard(
+            OSSL_PROVIDER_load(nullptr, "default"));
+        Check(legacy && standard, "providers");
         AddSha3Prfs();
         std::map<std::string, std::pair<KeyPtr, CertPtr>> keys;
         for (std::string line; std::getline(std::cin, line);) {
