@@ -2,16 +2,43 @@
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
 #include <openssl/provider.h>
 
 namespace ossl {
 namespace {
 
+// PBKDF2 with an HMAC-SHA-3 PRF, which OpenSSL 3.0 derives with but cannot name in PBES2.
+constexpr struct {
+    int prf;
+    int digest;
+} kSha3Prfs[] = {
+    {NID_hmac_sha3_224, NID_sha3_224},
+    {NID_hmac_sha3_256, NID_sha3_256},
+    {NID_hmac_sha3_384, NID_sha3_384},
+    {NID_hmac_sha3_512, NID_sha3_512},
+};
+
+// Teaches OpenSSL's table of PBE algorithms the SHA-3 PRFs it lacks. The table is the
+// process's; a lookup right after the additions sorts it, so that later lookups, from any
+// thread, only read it.
+void AddSha3Prfs() noexcept {
+    for (const auto& prf : kSha3Prfs) {
+        if (EVP_PBE_find(EVP_PBE_TYPE_PRF, prf.prf, nullptr, nullptr, nullptr) != 1) {
+            EVP_PBE_alg_add_type(EVP_PBE_TYPE_PRF, prf.prf, -1, prf.digest, nullptr);
+        }
+    }
+    EVP_PBE_find(EVP_PBE_TYPE_PRF, NID_hmacWithSHA256, nullptr, nullptr, nullptr);
+}
+
 // Lives until the program ends; freeing it unloads its providers.
 class ToolLibraryContext {
 public:
     ToolLibraryContext() noexcept
-        : m_context(OSSL_LIB_CTX_new()), m_default(Load("default")), m_legacy(Load("legacy")) {}
+        : m_context(OSSL_LIB_CTX_new()), m_default(Load("default")), m_legacy(Load("legacy")) {
+        AddSha3Prfs();
+    }
     ToolLibraryContext(const ToolLibraryContext&) = delete;
     ToolLibraryContext& operator=(const ToolLibraryContext&) = delete;
     ~ToolLibraryContext() {

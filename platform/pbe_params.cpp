@@ -3,8 +3,13 @@
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 
+#include <openssl/rand.h>
+
 #include <cstdint>
 #include <limits>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "platform/crypt32.h"
 
@@ -15,16 +20,6 @@ template <typename T, auto Free>
 std::unique_ptr<T, ossl::Deleter<Free>> Unpack(const ASN1_ITEM* item, const ASN1_TYPE* parameter) {
     return std::unique_ptr<T, ossl::Deleter<Free>>(
         static_cast<T*>(ASN1_TYPE_unpack_sequence(item, parameter)));
-}
-
-// A positive count that fits a long, or 0 for anything else (absent, negative, too large).
-long PositiveCount(const ASN1_INTEGER* value) {
-    std::int64_t number = 0;
-    if (value == nullptr || ASN1_INTEGER_get_int64(&number, value) != 1 || number < 1 ||
-        number > std::numeric_limits<int>::max()) {
-        return 0;
-    }
-    return static_cast<long>(number);
 }
 
 std::optional<Params> ReadPbkdf2(const X509_ALGOR* keyFunction, Params params) {
@@ -71,12 +66,6 @@ std::optional<Params> ReadScrypt(const X509_ALGOR* keyFunction, Params params) {
 
 ossl::CipherPtr FetchCipher(int nid) {
     return ossl::CipherPtr(EVP_CIPHER_fetch(nullptr, OBJ_nid2sn(nid), nullptr));
-}
-
-// The output size of a digest, 0 when it is not available.
-int DigestSize(int nid) {
-    const ossl::DigestPtr digest(EVP_MD_fetch(nullptr, OBJ_nid2sn(nid), nullptr));
-    return digest ? EVP_MD_get_size(digest.get()) : 0;
 }
 
 // How many hash-sized blocks make `length` bytes; 0 when either is unknown.
@@ -140,56 +129,158 @@ std::optional<Params> ReadPbes2(const X509_ALGOR* algorithm, Params params) {
     }
 }
 
-// OpenSSL states the key length only where the cipher's is variable; files that state it
-// anyway keep it, so that they read as before.
-ossl::AlgorPtr StateKeyLength(ossl::AlgorPtr algorithm, const Params& params) {
+// What the tool writes for a key that had no protection.
+ossl::AlgorPtr CreateDefault(const Params& params) {
+    const auto cipher = FetchCipher(params.cipherNid);
+    return cipher ? ossl::AlgorPtr(PKCS5_pbe2_set_iv_ex(
+                        cipher.get(), static_cast<int>(params.iterations), nullptr,
+                        SaltLengthFor(params.saltLength), nullptr, params.prfNid, nullptr))
+                  : nullptr;
+}
+
+template <typename T>
+bool Pack(const ASN1_ITEM* item, const T& value, ASN1_TYPE** parameter) {
+    return value && ASN1_TYPE_pack_sequence(item, value.get(), parameter) != nullptr;
+}
+
+bool RefreshPbkdf2Salt(X509_ALGOR* keyFunction) {
+    const auto kdf =
+        Unpack<PBKDF2PARAM, PBKDF2PARAM_free>(ASN1_ITEM_rptr(PBKDF2PARAM), keyFunction->parameter);
+    return kdf && kdf->salt != nullptr && kdf->salt->type == V_ASN1_OCTET_STRING &&
+           RefreshSalt(kdf->salt->value.octet_string) &&
+           Pack(ASN1_ITEM_rptr(PBKDF2PARAM), kdf, &keyFunction->parameter);
+}
+
+bool RefreshScryptSalt(X509_ALGOR* keyFunction) {
+    const auto kdf = Unpack<SCRYPT_PARAMS, SCRYPT_PARAMS_free>(ASN1_ITEM_rptr(SCRYPT_PARAMS),
+                                                               keyFunction->parameter);
+    return kdf && kdf->salt != nullptr && RefreshSalt(kdf->salt) &&
+           Pack(ASN1_ITEM_rptr(SCRYPT_PARAMS), kdf, &keyFunction->parameter);
+}
+
+using CipherContextPtr = std::unique_ptr<EVP_CIPHER_CTX, ossl::Deleter<EVP_CIPHER_CTX_free>>;
+using TypePtr = std::unique_ptr<ASN1_TYPE, ossl::Deleter<ASN1_TYPE_free>>;
+
+// The cipher's parameters with a fresh IV. OpenSSL reads them into a cipher context (for RC2
+// also the effective key bits) and writes them back from it; a cipher without an IV keeps
+// its parameters as they are.
+bool RefreshIv(X509_ALGOR* scheme) {
+    const auto cipher = FetchCipher(OBJ_obj2nid(scheme->algorithm));
+    const CipherContextPtr context(EVP_CIPHER_CTX_new());
+    if (!cipher || !context) {
+        return false;
+    }
+    const int ivLength = EVP_CIPHER_get_iv_length(cipher.get());
+    if (ivLength <= 0 || scheme->parameter == nullptr || scheme->parameter->type == V_ASN1_NULL) {
+        return true;
+    }
+    unsigned char iv[EVP_MAX_IV_LENGTH];
+    TypePtr fresh(ASN1_TYPE_new());
+    if (ivLength > EVP_MAX_IV_LENGTH || !fresh ||
+        EVP_CipherInit_ex2(context.get(), cipher.get(), nullptr, nullptr, 1, nullptr) != 1 ||
+        EVP_CIPHER_asn1_to_param(context.get(), scheme->parameter) <= 0 ||
+        RAND_bytes(iv, ivLength) != 1 ||
+        EVP_CipherInit_ex2(context.get(), nullptr, nullptr, iv, 1, nullptr) != 1 ||
+        EVP_CIPHER_param_to_asn1(context.get(), fresh.get()) <= 0) {
+        return false;
+    }
+    ASN1_TYPE_free(scheme->parameter);
+    scheme->parameter = fresh.release();
+    return true;
+}
+
+bool RefreshSaltAndIv(X509_ALGOR* algorithm) {
+    if (OBJ_obj2nid(algorithm->algorithm) != NID_pbes2) {
+        const auto pbe =
+            Unpack<PBEPARAM, PBEPARAM_free>(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter);
+        return pbe && pbe->salt != nullptr && RefreshSalt(pbe->salt) &&
+               Pack(ASN1_ITEM_rptr(PBEPARAM), pbe, &algorithm->parameter);
+    }
     const auto pbe2 =
         Unpack<PBE2PARAM, PBE2PARAM_free>(ASN1_ITEM_rptr(PBE2PARAM), algorithm->parameter);
-    X509_ALGOR* keyFunction =
-        PKCS5_pbkdf2_set_ex(static_cast<int>(params.iterations), nullptr, params.saltLength,
-                            params.prfNid, params.keyLength, nullptr);
-    if (!pbe2 || keyFunction == nullptr) {
-        X509_ALGOR_free(keyFunction);
-        return nullptr;
+    if (!pbe2 || pbe2->keyfunc == nullptr || pbe2->encryption == nullptr) {
+        return false;
     }
-    X509_ALGOR_free(pbe2->keyfunc);
-    pbe2->keyfunc = keyFunction;
-    if (ASN1_TYPE_pack_sequence(ASN1_ITEM_rptr(PBE2PARAM), pbe2.get(), &algorithm->parameter) ==
-        nullptr) {
-        return nullptr;
-    }
-    return algorithm;
+    const bool salted = OBJ_obj2nid(pbe2->keyfunc->algorithm) == NID_id_pbkdf2
+                            ? RefreshPbkdf2Salt(pbe2->keyfunc)
+                            : RefreshScryptSalt(pbe2->keyfunc);
+    return salted && RefreshIv(pbe2->encryption) &&
+           Pack(ASN1_ITEM_rptr(PBE2PARAM), pbe2, &algorithm->parameter);
 }
 
-ossl::AlgorPtr CreateLike(const Params& params) {
-    if (params.scheme == Scheme::PbeParam) {
-        return ossl::AlgorPtr(PKCS5_pbe_set_ex(params.algorithmNid,
-                                               static_cast<int>(params.iterations), nullptr,
-                                               params.saltLength, nullptr));
-    }
-    const auto cipher = FetchCipher(params.cipherNid);
-    if (!cipher) {
+// The file's identifier with fresh salt and IV, or null where anything else would change.
+ossl::AlgorPtr Refreshed(const std::vector<unsigned char>& identifier) {
+    const unsigned char* cursor = identifier.data();
+    ossl::AlgorPtr algorithm(
+        d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(identifier.size())));
+    if (!algorithm || !RefreshSaltAndIv(algorithm.get())) {
         return nullptr;
     }
-    if (params.scheme == Scheme::Scrypt) {
-        return ossl::AlgorPtr(PKCS5_pbe2_set_scrypt(cipher.get(), nullptr, params.saltLength,
-                                                    nullptr, params.scryptN, params.scryptR,
-                                                    params.scryptP));
-    }
-    ossl::AlgorPtr algorithm(PKCS5_pbe2_set_iv_ex(cipher.get(), static_cast<int>(params.iterations),
-                                                  nullptr, params.saltLength, nullptr,
-                                                  params.prfNid, nullptr));
-    return algorithm && params.keyLength > 0 ? StateKeyLength(std::move(algorithm), params)
-                                             : std::move(algorithm);
+    const std::vector<unsigned char> fresh = EncodeIdentifier(algorithm.get());
+    return SameExceptOctets(identifier.data(), static_cast<long>(identifier.size()), fresh.data(),
+                            static_cast<long>(fresh.size()))
+               ? std::move(algorithm)
+               : nullptr;
 }
 
-ossl::AlgorPtr CreateFallback(const Params& params) {
-    const auto cipher = FetchCipher(NID_aes_256_cbc);
-    const long iterations = params.scheme == Scheme::Scrypt ? 2048 : params.iterations;
-    return cipher ? ossl::AlgorPtr(PKCS5_pbe2_set_iv_ex(cipher.get(), static_cast<int>(iterations),
-                                                        nullptr, params.saltLength, nullptr,
-                                                        NID_hmacWithSHA256, nullptr))
-                  : nullptr;
+// One element of a DER or BER encoding: its tag, and for a primitive its value, except for
+// OCTET STRINGs, whose contents are salts and IVs here.
+struct Token {
+    int tag = 0;
+    int tagClass = 0;
+    int form = 0;  // V_ASN1_CONSTRUCTED or 0; -1 closes a constructed element
+    std::string value;
+
+    bool operator==(const Token&) const = default;
+};
+
+// Deeper than any algorithm identifier: a bound for hostile input.
+constexpr int kMaxNesting = 32;
+
+// Appends the tokens of the elements in `length` bytes from `cursor`, or up to their
+// end-of-contents octets when `indefinite`.
+bool Tokenize(const unsigned char*& cursor, long length, bool indefinite, int depth,
+              std::vector<Token>& tokens) {
+    const unsigned char* const end = cursor + length;
+    if (depth > kMaxNesting) {
+        return false;
+    }
+    while (cursor < end) {
+        if (indefinite && end - cursor >= 2 && cursor[0] == 0 && cursor[1] == 0) {
+            cursor += 2;
+            return true;
+        }
+        long contentLength = 0;
+        int tag = 0, tagClass = 0;
+        const int kind = ASN1_get_object(&cursor, &contentLength, &tag, &tagClass, end - cursor);
+        if ((kind & 0x80) != 0) {
+            return false;
+        }
+        Token& token = tokens.emplace_back();
+        token.tag = tag, token.tagClass = tagClass, token.form = kind & V_ASN1_CONSTRUCTED;
+        if (token.form != 0) {
+            const bool open = (kind & 1) != 0;
+            if (!Tokenize(cursor, open ? end - cursor : contentLength, open, depth + 1, tokens)) {
+                return false;
+            }
+            tokens.push_back(Token{tag, tagClass, -1, {}});
+            continue;
+        }
+        if (tag != V_ASN1_OCTET_STRING || tagClass != V_ASN1_UNIVERSAL) {
+            tokens.back().value.assign(reinterpret_cast<const char*>(cursor),
+                                       static_cast<size_t>(contentLength));
+        }
+        cursor += contentLength;
+    }
+    return !indefinite;
+}
+
+std::optional<std::vector<Token>> TokensOf(const unsigned char* der, long length) {
+    std::vector<Token> tokens;
+    if (der == nullptr || length <= 0 || !Tokenize(der, length, false, 0, tokens)) {
+        return std::nullopt;
+    }
+    return tokens;
 }
 
 Encrypted EncryptWith(ossl::AlgorPtr algorithm, const ASN1_ITEM* item, void* value,
@@ -219,7 +310,52 @@ bool ScryptFitsMemory(std::uint64_t n, std::uint64_t r, std::uint64_t p) {
 
 }  // namespace
 
-std::optional<Params> Read(const X509_ALGOR* algorithm) noexcept {
+long PositiveCount(const ASN1_INTEGER* value) noexcept {
+    std::int64_t number = 0;
+    if (value == nullptr || ASN1_INTEGER_get_int64(&number, value) != 1 || number < 1 ||
+        number > std::numeric_limits<int>::max()) {
+        return 0;
+    }
+    return static_cast<long>(number);
+}
+
+int DigestSize(int nid) noexcept {
+    const ossl::DigestPtr digest(EVP_MD_fetch(nullptr, OBJ_nid2sn(nid), nullptr));
+    return digest ? EVP_MD_get_size(digest.get()) : 0;
+}
+
+std::vector<unsigned char> EncodeIdentifier(const X509_ALGOR* algorithm) {
+    const int length = i2d_X509_ALGOR(algorithm, nullptr);
+    std::vector<unsigned char> der(length > 0 ? static_cast<size_t>(length) : 0);
+    unsigned char* cursor = der.data();
+    if (der.empty() || i2d_X509_ALGOR(algorithm, &cursor) != length) {
+        der.clear();
+    }
+    return der;
+}
+
+int SaltLengthFor(int length) noexcept {
+    return length > 0 ? length : 8;
+}
+
+bool RefreshSalt(ASN1_OCTET_STRING* salt) {
+    const int length = SaltLengthFor(ASN1_STRING_length(salt));
+    std::vector<unsigned char> bytes(static_cast<size_t>(length));
+    return RAND_bytes(bytes.data(), length) == 1 &&
+           ASN1_OCTET_STRING_set(salt, bytes.data(), length) == 1;
+}
+
+bool SameExceptOctets(const unsigned char* first, long firstLength, const unsigned char* second,
+                      long secondLength) noexcept {
+    try {
+        const auto tokens = TokensOf(first, firstLength);
+        return tokens && tokens == TokensOf(second, secondLength);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+std::optional<Params> Read(const X509_ALGOR* algorithm) {
     if (algorithm == nullptr) {
         return std::nullopt;
     }
@@ -253,16 +389,18 @@ std::optional<Params> Read(const X509_ALGOR* algorithm) noexcept {
             break;
     }
     // Without the blocks the work is unknown, and so is the algorithm.
-    return result->blocks > 0 ? result : std::nullopt;
+    if (result->blocks < 1) {
+        return std::nullopt;
+    }
+    result->identifier = EncodeIdentifier(algorithm);
+    return result->identifier.empty() ? std::nullopt : result;
 }
 
 Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, void* value,
-                  const ossl::Secret& password) noexcept {
-    Encrypted encrypted = EncryptWith(CreateLike(params), item, value, password);
-    if (!encrypted.data) {
-        encrypted = EncryptWith(CreateFallback(params), item, value, password);
-    }
-    return encrypted;
+                  const ossl::Secret& password) {
+    return EncryptWith(
+        params.identifier.empty() ? CreateDefault(params) : Refreshed(params.identifier), item,
+        value, password);
 }
 
 Params DefaultKeyProtection(long iterations) noexcept {
@@ -285,8 +423,8 @@ DWORD WorkBudget::Charge(const Params& derivation) noexcept {
     return Spend(derivation.iterations, derivation.blocks);
 }
 
-DWORD WorkBudget::ChargeMac(long iterations) noexcept {
-    return iterations < 1 ? NTE_BAD_DATA : Spend(iterations, 1);
+DWORD WorkBudget::ChargeMac(long iterations, long blocks) noexcept {
+    return iterations < 1 ? NTE_BAD_DATA : Spend(iterations, blocks);
 }
 
 DWORD WorkBudget::Spend(long iterations, long blocks) noexcept {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "platform/openssl_context.h"
 #include "platform/win32_types.h"
@@ -26,14 +27,38 @@ struct Params {
     long blocks = 1;       // hash-sized blocks the derivation makes, each running every iteration
     int saltLength = 0;
     std::uint64_t scryptN = 0, scryptR = 0, scryptP = 0;
+    // The identifier as the file has it (DER), which an export repeats with fresh salt and IV;
+    // empty for the protection the tool chooses itself.
+    std::vector<unsigned char> identifier;
 };
+
+// The salt length written for a salt of `length` bytes: the same, except that an empty salt,
+// which adds nothing to the derivation, becomes 8 bytes.
+int SaltLengthFor(int length) noexcept;
+
+// A positive count that fits an int, or 0 for anything else (absent, negative, too large).
+long PositiveCount(const ASN1_INTEGER* value) noexcept;
+
+// The output size of a digest, 0 when it is not available.
+int DigestSize(int nid) noexcept;
+
+// The DER of an algorithm identifier, empty on failure.
+std::vector<unsigned char> EncodeIdentifier(const X509_ALGOR* algorithm);
+
+// Fills `salt` with fresh random bytes, as many as SaltLengthFor its length.
+bool RefreshSalt(ASN1_OCTET_STRING* salt);
+
+// True when two DER encodings have the same structure and the same values apart from the
+// contents of their OCTET STRINGs (salts and IVs): nothing about the algorithm differs.
+bool SameExceptOctets(const unsigned char* first, long firstLength, const unsigned char* second,
+                      long secondLength) noexcept;
 
 // What the tool writes for a key that had no protection: PBES2 with PBKDF2-HMAC-SHA256 and
 // AES-256-CBC, an 8-byte salt.
 Params DefaultKeyProtection(long iterations) noexcept;
 
 // Null when the identifier is no password-based scheme this tool can handle.
-std::optional<Params> Read(const X509_ALGOR* algorithm) noexcept;
+std::optional<Params> Read(const X509_ALGOR* algorithm);
 
 // A part encrypted under a password, with the algorithm identifier that says how.
 struct Encrypted {
@@ -41,11 +66,11 @@ struct Encrypted {
     ossl::OctetStringPtr data;
 };
 
-// Encrypts `value` (of ASN.1 type `item`) the way `params` describe, with a fresh salt and IV.
-// Where that scheme cannot encrypt here, PBES2 (PBKDF2-HMAC-SHA256, AES-256-CBC) with the same
-// iteration count is used instead. Empty members on failure.
+// Encrypts `value` (of ASN.1 type `item`) the way `params` describe: with the identifier the
+// file had, every parameter as it was, only salt and IV fresh. Empty members on failure,
+// never another algorithm.
 Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, void* value,
-                  const ossl::Secret& password) noexcept;
+                  const ossl::Secret& password);
 
 // Counts the work one pass over a file asks of its key derivations, iterations times blocks,
 // so that a file beyond the limits is refused before the first derivation runs.
@@ -53,8 +78,9 @@ class WorkBudget {
 public:
     // ERROR_SUCCESS when the derivation fits, otherwise the PINTOOL_E_ code of the limit.
     DWORD Charge(const Params& derivation) noexcept;
-    // The MAC's key is one block of its digest. A count below 1 is damage: NTE_BAD_DATA.
-    DWORD ChargeMac(long iterations) noexcept;
+    // The PKCS#12 MAC's key is one block of its digest; PBMAC1's PBKDF2 may make more. A count
+    // below 1 is damage: NTE_BAD_DATA.
+    DWORD ChargeMac(long iterations, long blocks = 1) noexcept;
 
 private:
     DWORD Spend(long iterations, long blocks) noexcept;

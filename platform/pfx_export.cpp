@@ -15,10 +15,10 @@ ossl::SafeBagPtr Duplicate(const PKCS12_SAFEBAG* bag) {
 }
 
 // A copy of a shrouded key bag, its key encrypted afresh; the attributes stay as they are.
-ossl::SafeBagPtr SealKey(const StoredBag& stored, const Passwords& passwords) {
+ossl::SafeBagPtr SealKey(const StoredBag& stored, const ossl::Secret& password) {
     ossl::SafeBagPtr bag = Duplicate(stored.bag.get());
     pbe::Encrypted sealed = pbe::Encrypt(*stored.protection, ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO),
-                                         stored.key.get(), passwords[stored.encoding]);
+                                         stored.key.get(), password);
     if (!bag || !sealed.data) {
         return nullptr;
     }
@@ -33,14 +33,13 @@ ossl::SafeBagPtr SealKey(const StoredBag& stored, const Passwords& passwords) {
     return bag;
 }
 
-ossl::SafeBagsPtr CollectBags(const StoredSafe& safe, const Passwords& passwords) {
+ossl::SafeBagsPtr CollectBags(const StoredSafe& safe, const ossl::Secret& password) {
     ossl::SafeBagsPtr bags(sk_PKCS12_SAFEBAG_new_null());
     if (!bags) {
         return nullptr;
     }
     for (const StoredBag& stored : safe.bags) {
-        ossl::SafeBagPtr bag =
-            stored.key ? SealKey(stored, passwords) : Duplicate(stored.bag.get());
+        ossl::SafeBagPtr bag = stored.key ? SealKey(stored, password) : Duplicate(stored.bag.get());
         if (!bag || sk_PKCS12_SAFEBAG_push(bags.get(), bag.get()) == 0) {
             return nullptr;
         }
@@ -63,38 +62,41 @@ ossl::Pkcs7Ptr PackEncrypted(STACK_OF(PKCS12_SAFEBAG) * bags, const pbe::Params&
     return safe;
 }
 
-ossl::Pkcs7Ptr PackSafe(const StoredSafe& safe, const Passwords& passwords) {
-    const ossl::SafeBagsPtr bags = CollectBags(safe, passwords);
+ossl::Pkcs7Ptr PackSafe(const StoredSafe& safe, const ossl::Secret& password) {
+    const ossl::SafeBagsPtr bags = CollectBags(safe, password);
     if (!bags) {
         return nullptr;
     }
-    return safe.protection ? PackEncrypted(bags.get(), *safe.protection, passwords[safe.encoding])
+    return safe.protection ? PackEncrypted(bags.get(), *safe.protection, password)
                            : ossl::Pkcs7Ptr(PKCS12_pack_p7data(bags.get()));
 }
 
-bool AddMac(PKCS12* p12, const MacParams& mac, const Passwords& passwords) {
-    const ossl::Secret& password = passwords[mac.encoding];
+bool AddMac(PKCS12* p12, const MacParams& mac, const ossl::Secret& password) {
+    if (mac.pbmac1) {
+        return pbmac1::Set(p12, *mac.pbmac1, password);
+    }
     const ossl::DigestPtr digest(EVP_MD_fetch(nullptr, OBJ_nid2sn(mac.digestNid), nullptr));
-    return digest && PKCS12_set_mac(p12, password.data(), password.size(), nullptr, mac.saltLength,
+    return digest && PKCS12_set_mac(p12, password.data(), password.size(), nullptr,
+                                    pbe::SaltLengthFor(mac.saltLength),
                                     static_cast<int>(mac.iterations), digest.get()) == 1;
 }
 
 // The whole file under the new password, with the structure and protection of the imported
-// one, each part in the password encoding it had.
-bool Encode(const CertStore& store, const Passwords& passwords, std::vector<BYTE>& out) {
+// one, in the standard password encoding.
+bool Encode(const CertStore& store, const ossl::Secret& password, std::vector<BYTE>& out) {
     ossl::SafesPtr safes(sk_PKCS7_new_null());
     if (!safes) {
         return false;
     }
     for (const StoredSafe& safe : store.safes) {
-        ossl::Pkcs7Ptr packed = PackSafe(safe, passwords);
+        ossl::Pkcs7Ptr packed = PackSafe(safe, password);
         if (!packed || sk_PKCS7_push(safes.get(), packed.get()) == 0) {
             return false;
         }
         packed.release();
     }
     const ossl::Pkcs12Ptr p12(PKCS12_add_safes_ex(safes.get(), NID_pkcs7_data, nullptr, nullptr));
-    if (!p12 || (store.mac && !AddMac(p12.get(), *store.mac, passwords))) {
+    if (!p12 || (store.mac && !AddMac(p12.get(), *store.mac, password))) {
         return false;
     }
     const int length = i2d_PKCS12(p12.get(), nullptr);
@@ -113,7 +115,7 @@ bool PrepareExport(CertStore& store, Passwords passwords) {
     }
     store.hasExport = false;
     std::vector<BYTE> encoding;
-    if (!Encode(store, passwords, encoding)) {
+    if (!Encode(store, passwords.utf8, encoding)) {
         return false;
     }
     store.exportEncoding = std::move(encoding);

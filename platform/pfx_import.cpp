@@ -127,22 +127,51 @@ long LargestIterations(const CertStore& store) {
     return largest;
 }
 
-// The password encoding the file's protection was made with, so that what is added matches.
-std::optional<PasswordEncoding> EncodingOfProtection(const CertStore& store) {
-    if (store.mac) {
-        return store.mac->encoding;
-    }
-    for (const StoredSafe& safe : store.safes) {
-        if (safe.protection) {
-            return safe.encoding;
+// Whether anything in the file checks the password: a MAC or an encrypted part or key.
+bool HasProtection(const CertStore& store) {
+    return store.mac ||
+           std::any_of(store.safes.begin(), store.safes.end(), [](const StoredSafe& safe) {
+               return safe.protection ||
+                      std::any_of(safe.bags.begin(), safe.bags.end(),
+                                  [](const StoredBag& bag) { return bag.protection.has_value(); });
+           });
+}
+
+// How the file's MAC is made: PBMAC1 or the PKCS#12 MAC. Null with the error where the MAC
+// cannot be checked: damaged, or asking too much of the budget.
+struct MacPlan {
+    std::optional<MacParams> mac;
+    DWORD error = ERROR_SUCCESS;
+};
+
+MacPlan PlanMac(const PKCS12* p12, pbe::WorkBudget& budget) {
+    MacParams mac;
+    if (pbmac1::Uses(p12)) {
+        mac.pbmac1 = pbmac1::Read(p12);
+        if (!mac.pbmac1) {
+            return {std::nullopt, NTE_BAD_DATA};
         }
-        for (const StoredBag& bag : safe.bags) {
-            if (bag.protection) {
-                return bag.encoding;
-            }
-        }
+        mac.digestNid = NID_pbmac1;
+        mac.iterations = mac.pbmac1->iterations;
+        mac.saltLength = mac.pbmac1->saltLength;
+    } else {
+        const ASN1_OBJECT* digest = nullptr;
+        const ASN1_OCTET_STRING* salt = nullptr;
+        const ASN1_INTEGER* iterations = nullptr;
+        const X509_ALGOR* algorithm = nullptr;
+        PKCS12_get0_mac(nullptr, &algorithm, &salt, &iterations, p12);
+        X509_ALGOR_get0(&digest, nullptr, nullptr, algorithm);
+        mac.digestNid = OBJ_obj2nid(digest);
+        mac.iterations = iterations == nullptr ? 1 : ASN1_INTEGER_get(iterations);
+        mac.saltLength = salt == nullptr ? 0 : ASN1_STRING_length(salt);
     }
-    return std::nullopt;
+    const DWORD error = budget.ChargeMac(mac.iterations, mac.pbmac1 ? mac.pbmac1->blocks : 1);
+    return error == ERROR_SUCCESS ? MacPlan{mac, ERROR_SUCCESS} : MacPlan{std::nullopt, error};
+}
+
+bool MacOpens(PKCS12* p12, const MacParams& mac, const ossl::Secret& password) {
+    return mac.pbmac1 ? pbmac1::Verify(p12, *mac.pbmac1, password)
+                      : PKCS12_verify_mac(p12, password.data(), password.size()) == 1;
 }
 
 // The bags of an unencrypted part, counted from the headers of its DER alone, so that a part of
@@ -186,14 +215,10 @@ public:
         if (auto error = Plan(store, safes.get())) {
             return error;
         }
-        if (store.mac) {
-            const auto encoding = FirstThatOpens([&](const ossl::Secret& password) {
-                return PKCS12_verify_mac(m_p12, password.data(), password.size()) == 1;
-            });
-            if (!encoding) {
-                return ImportError{ERROR_INVALID_PASSWORD};
-            }
-            store.mac->encoding = *encoding;
+        if (store.mac && !FirstThatOpens([&](const ossl::Secret& password) {
+                return MacOpens(m_p12, *store.mac, password);
+            })) {
+            return ImportError{ERROR_INVALID_PASSWORD};
         }
         for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
             if (auto error =
@@ -214,20 +239,11 @@ public:
 private:
     std::optional<ImportError> Plan(CertStore& store, STACK_OF(PKCS7) * safes) {
         if (PKCS12_mac_present(m_p12)) {
-            const ASN1_OBJECT* digest = nullptr;
-            const ASN1_OCTET_STRING* salt = nullptr;
-            const ASN1_INTEGER* iterations = nullptr;
-            const X509_ALGOR* algorithm = nullptr;
-            PKCS12_get0_mac(nullptr, &algorithm, &salt, &iterations, m_p12);
-            X509_ALGOR_get0(&digest, nullptr, nullptr, algorithm);
-            MacParams mac;
-            mac.digestNid = OBJ_obj2nid(digest);
-            mac.iterations = iterations == nullptr ? 1 : ASN1_INTEGER_get(iterations);
-            mac.saltLength = salt == nullptr ? 0 : ASN1_STRING_length(salt);
-            if (auto error = Refused(m_budget.ChargeMac(mac.iterations))) {
+            MacPlan plan = PlanMac(m_p12, m_budget);
+            if (auto error = Refused(plan.error)) {
                 return error;
             }
-            store.mac = mac;
+            store.mac = std::move(plan.mac);
         }
         for (int i = 0; i < sk_PKCS7_num(safes); ++i) {
             PKCS7* safe = sk_PKCS7_value(safes, i);
@@ -308,17 +324,12 @@ private:
         return std::nullopt;
     }
 
-    // The first encoding of the password with which `opens` succeeds: UTF-8, then, for a
-    // password beyond ASCII, the older one.
+    // Whether `opens` succeeds with the password in the standard encoding or, for a
+    // password beyond ASCII, in the older one.
     template <typename Attempt>
-    std::optional<PasswordEncoding> FirstThatOpens(const Attempt& opens) const {
-        if (opens(m_passwords.utf8)) {
-            return PasswordEncoding::Utf8;
-        }
-        if (!(m_passwords.widened == m_passwords.utf8) && opens(m_passwords.widened)) {
-            return PasswordEncoding::Widened;
-        }
-        return std::nullopt;
+    bool FirstThatOpens(const Attempt& opens) const {
+        return opens(m_passwords.utf8) ||
+               (!(m_passwords.widened == m_passwords.utf8) && opens(m_passwords.widened));
     }
 
     std::optional<ImportError> OpenPart(StoredSafe& stored, PKCS7* safe) {
@@ -326,33 +337,29 @@ private:
             return std::nullopt;
         }
         STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
-        const auto encoding = FirstThatOpens([&](const ossl::Secret& password) {
-            bags = PKCS12_unpack_p7encdata(safe, password.data(), password.size());
-            return bags != nullptr;
-        });
-        if (!encoding) {
+        if (!FirstThatOpens([&](const ossl::Secret& password) {
+                bags = PKCS12_unpack_p7encdata(safe, password.data(), password.size());
+                return bags != nullptr;
+            })) {
             return ImportError{ERROR_INVALID_PASSWORD};
         }
-        stored.encoding = *encoding;
         return TakeBags(stored, bags);
     }
 
     bool DecryptKey(StoredBag& bag) {
         const X509_SIG* sealed = PKCS12_SAFEBAG_get0_pkcs8(bag.bag.get());
-        const auto encoding = FirstThatOpens([&](const ossl::Secret& password) {
+        return FirstThatOpens([&](const ossl::Secret& password) {
             bag.key.reset(
                 PKCS8_decrypt_ex(sealed, password.data(), password.size(), nullptr, nullptr));
             return bag.key != nullptr;
         });
-        bag.encoding = encoding.value_or(PasswordEncoding::Utf8);
-        return encoding.has_value();
     }
 
     // Keys in clear in unencrypted parts become shrouded keys, and a file with no protection
     // at all gets a MAC, so that after a change nothing opens without the new PIN. Keys in
     // encrypted parts are encrypted under the PIN already and stay as they are.
     std::optional<ImportError> ProtectWhatIsInClear(CertStore& store) {
-        const std::optional<PasswordEncoding> encoding = EncodingOfProtection(store);
+        const bool hadProtection = HasProtection(store);
         const long iterations = std::max(kMinimumIterations, LargestIterations(store));
         const pbe::Params protection = pbe::DefaultKeyProtection(iterations);
         for (StoredSafe& safe : store.safes) {
@@ -364,22 +371,21 @@ private:
                 if (auto error = Refused(m_budget.Charge(protection))) {
                     return error;
                 }
-                if (auto error = Shroud(bag, protection, encoding)) {
+                if (auto error = Shroud(bag, protection)) {
                     return error;
                 }
             }
         }
-        if (!encoding) {
+        if (!hadProtection) {
             if (auto error = Refused(m_budget.ChargeMac(iterations))) {
                 return error;
             }
-            store.mac = MacParams{NID_sha256, iterations, 8, PasswordEncoding::Utf8};
+            store.mac = MacParams{NID_sha256, iterations, 8, std::nullopt};
         }
         return std::nullopt;
     }
 
-    static std::optional<ImportError> Shroud(StoredBag& bag, const pbe::Params& protection,
-                                             std::optional<PasswordEncoding> encoding) {
+    static std::optional<ImportError> Shroud(StoredBag& bag, const pbe::Params& protection) {
         ossl::KeyInfoPtr key(CopyKey(PKCS12_SAFEBAG_get0_p8inf(bag.bag.get())));
         ossl::SafeBagPtr shrouded = ShroudedLike(bag.bag.get());
         if (!key || !shrouded) {
@@ -388,7 +394,6 @@ private:
         bag.bag = std::move(shrouded);  // frees the plain bag, whose key is wiped
         bag.key = std::move(key);
         bag.protection = protection;
-        bag.encoding = encoding.value_or(PasswordEncoding::Utf8);
         return std::nullopt;
     }
 

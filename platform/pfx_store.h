@@ -7,20 +7,15 @@
 #include "platform/crypt32.h"
 #include "platform/openssl_context.h"
 #include "platform/pbe_params.h"
+#include "platform/pbmac1.h"
 
-// How the password was turned into bytes for a part: UTF-8, or, as older OpenSSL releases did,
-// every UTF-8 byte taken as one character. An export keeps each part's encoding, so that the
-// programs that read the part before still do.
-enum class PasswordEncoding { Utf8, Widened };
-
-// The password in both encodings, wiped when released.
+// The password in the two encodings a file may have been made with, wiped when released: the
+// standard one (UTF-8, which OpenSSL gives the PKCS#12 derivation and MAC as BMPString), and,
+// as OpenSSL releases before 1.1.0 did, every UTF-8 byte taken as one character. Both are
+// read; an export always writes the standard one, the only one readers try today.
 struct Passwords {
     ossl::Secret utf8;
     ossl::Secret widened;  // the same as utf8 for an ASCII password
-
-    const ossl::Secret& operator[](PasswordEncoding encoding) const noexcept {
-        return encoding == PasswordEncoding::Utf8 ? utf8 : widened;
-    }
 };
 
 // Invalid UTF-16 becomes U+FFFD.
@@ -30,20 +25,18 @@ struct StoredBag {
     ossl::SafeBagPtr bag;                   // as in the file; shrouded keys still encrypted
     ossl::KeyInfoPtr key;                   // the decrypted key of a shrouded key bag
     std::optional<pbe::Params> protection;  // how that key was encrypted
-    PasswordEncoding encoding = PasswordEncoding::Utf8;
 };
 
 struct StoredSafe {
     std::optional<pbe::Params> protection;  // set for password-encrypted parts
-    PasswordEncoding encoding = PasswordEncoding::Utf8;
-    std::vector<StoredBag> bags;  // decrypted bags of an encrypted part
+    std::vector<StoredBag> bags;            // decrypted bags of an encrypted part
 };
 
 struct MacParams {
-    int digestNid = 0;
+    int digestNid = 0;  // NID_pbmac1 for PBMAC1
     long iterations = 1;
     int saltLength = 0;
-    PasswordEncoding encoding = PasswordEncoding::Utf8;
+    std::optional<pbmac1::Params> pbmac1;  // the PBMAC1 parameters instead of the PKCS#12 MAC's
 };
 
 struct CertStore {

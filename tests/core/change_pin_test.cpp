@@ -81,6 +81,8 @@ std::string ExpectedInfoAfterChange(const std::string& before, long iterations) 
                    ", PRF hmacWithSHA256";
         } else if (line == "Warning: MAC is absent!" && unprotected) {
             line = "MAC: sha256, Iteration " + count + "\nMAC length: 32, salt length: 8";
+        } else if (line == "Warning: using broken algorithm") {
+            continue;  // the older password encoding becomes the standard one
         }
         out << line << "\n";
     }
@@ -133,11 +135,11 @@ TEST(ChangePin, FileOpensWithTheNewPinOnlyAndHoldsTheSameContents) {
         const ChosenFile file(name);
         ASSERT_EQ(file.Change(kPin, kNewPin, kNewPin), Outcome::PinChanged);
         const std::string changed = ReadAll(file.path);
-        const auto encoded = [&](const std::string& pin) {
-            return name == "old-encoding.p12" ? testing_support::WidenBytes(pin) : pin;
-        };
-        EXPECT_EQ(DescribePfx(changed, encoded(kNewPin)),
-                  testing_support::ExpectedAfterChange(DescribePfx(file.original, encoded(kPin))));
+        // A file in the older password encoding comes out in the standard one.
+        const std::string oldPin =
+            name == "old-encoding.p12" ? testing_support::WidenBytes(kPin) : kPin;
+        EXPECT_EQ(DescribePfx(changed, kNewPin),
+                  testing_support::ExpectedAfterChange(DescribePfx(file.original, oldPin)));
         EXPECT_EQ(file.dir.List().size(), 1u) << "a temporary file was left behind";
         // The file now refuses the old PIN, and the held bytes still are the old file.
         CByteBuffer reloaded;

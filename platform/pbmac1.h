@@ -1,0 +1,40 @@
+#pragma once
+// PBMAC1 (RFC 9579) as a PKCS#12 file's integrity: an HMAC keyed by PBKDF2 of the password.
+// OpenSSL 3.0 neither checks nor writes it; this does both with OpenSSL's PBKDF2 and HMAC.
+
+#include <optional>
+#include <vector>
+
+#include "platform/openssl_context.h"
+
+namespace pbmac1 {
+
+struct Params {
+    int prfDigestNid = 0;   // the digest of PBKDF2's HMAC
+    int hmacDigestNid = 0;  // the digest of the MAC's HMAC
+    long iterations = 0;
+    int saltLength = 0;
+    int keyLength = 0;
+    long blocks = 0;  // the PRF's blocks PBKDF2 makes for the key, each running every iteration
+    // The MAC's algorithm identifier as the file has it (DER); an export repeats it with a
+    // fresh salt.
+    std::vector<unsigned char> identifier;
+};
+
+// True when the file's MAC names PBMAC1.
+bool Uses(const PKCS12* p12) noexcept;
+
+// The parameters of the file's PBMAC1 MAC. Null when they are not sound: no PBKDF2, a key
+// length missing, shorter than the HMAC's output or beyond any digest's, an iteration count or
+// salt that differs from the MAC data's, a MAC value of another length than the HMAC's, an
+// unknown digest.
+std::optional<Params> Read(const PKCS12* p12);
+
+// True when the file's MAC is the HMAC of its contents under `password`.
+bool Verify(const PKCS12* p12, const Params& params, const ossl::Secret& password);
+
+// Gives `p12` a PBMAC1 MAC under `password` with the parameters read, a fresh salt of the
+// same length (8 bytes for an empty one) in both the PBKDF2 parameters and the MAC data.
+bool Set(PKCS12* p12, const Params& params, const ossl::Secret& password);
+
+}  // namespace pbmac1
