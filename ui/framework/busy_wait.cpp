@@ -86,8 +86,8 @@ private:
         m_busy->setRange(0, 0);
         m_busy->setTextVisible(false);
         m_busy->setAccessibleName(QStringLiteral("Bitte warten"));
-        m_busy->setGeometry(area.x(), m_window->height() - area.x() - area.height(),
-                            area.width(), area.height());
+        m_busy->setGeometry(area.x(), m_window->height() - area.x() - area.height(), area.width(),
+                            area.height());
         m_busy->show();
     }
 
