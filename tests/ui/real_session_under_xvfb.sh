@@ -16,7 +16,6 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() {
-    [ -n "${KEEP:-}" ] && cp "$work"/*.xwd "$KEEP" 2>/dev/null
     echo "$*"
     [ -f "$work/out.log" ] && cat "$work/out.log"
     exit 1
