@@ -137,13 +137,19 @@ PY
 echo "the PIN dialog painted its controls while the change ran"
 
 box=$(wait_for '^Quintara\(R\) Tessaplan$' 1 | head -n 1)
+sleep 0.5
 keys "$box" Return
-for _ in $(seq 50); do
-    [ "$(windows "$title" | grep -c .)" -eq 1 ] && break
-    sleep 0.1
-done
+gone() { # pattern count: waits until fewer than count windows have the title
+    for _ in $(seq 300); do
+        [ "$(windows "$1" | grep -c .)" -lt "$2" ] && return 0
+        sleep 0.1
+    done
+    fail "window '$1' still open"
+}
+gone '^Quintara\(R\) Tessaplan$' 1
+gone "$title" 2  # the PIN dialog closed after the change
 keys "$main" Escape
-timeout 30 tail --pid="$pid" -f /dev/null || fail "pintool did not end"
+timeout 60 tail --pid="$pid" -f /dev/null || fail "pintool did not end"
 status=0
 wait "$pid" || status=$?
 pid=""
