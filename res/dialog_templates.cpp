@@ -11,7 +11,7 @@ constexpr DialogItem kMainItems[] = {
     {IDC_STATIC, ControlKind::Static, "Softzertifikat (Datei):", 7, 7, 67, 13, WS_GROUP},
     {IDC_EDIT_FILE, ControlKind::Edit, "", 77, 7, 218, 15,
      WS_BORDER | ES_READONLY | ES_AUTOHSCROLL},
-    {IDC_BUTTON_BROWSE, ControlKind::PushButton, "...", 297, 7, 16, 16, WS_TABSTOP},
+    {IDC_BUTTON_BROWSE, ControlKind::PushButton, "...", 297, 7, 16, 16, WS_TABSTOP, "Durchsuchen"},
     {IDC_BUTTON_RUN, ControlKind::PushButton, "Ausführen", 263, 35, 50, 17, WS_TABSTOP},
     {IDC_RADIO_CHANGE_PIN, ControlKind::RadioButton, "PIN ändern", 77, 39, 179, 13,
      BS_AUTORADIOBUTTON},

@@ -13,6 +13,9 @@ struct DialogItem {
     const char* text;  // UTF-8
     int x, y, cx, cy;
     DWORD style;  // beyond WS_CHILD | WS_VISIBLE
+    // What a screen reader calls the control where its text does not say it; null: the text,
+    // or for an edit control the label before it.
+    const char* accessibleName = nullptr;
 };
 
 struct DialogTemplate {

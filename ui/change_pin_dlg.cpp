@@ -1,6 +1,7 @@
 #include "ui/change_pin_dlg.h"
 
 #include "core/soft_certificate.h"
+#include "ui/framework/worker_thread.h"
 
 const std::array<MessageMapEntry<CChangePinDlg>, 1> CChangePinDlg::kMessageMap = {{
     {BN_CLICKED, IDOK, &CChangePinDlg::OnChangePin},
@@ -23,12 +24,12 @@ bool CChangePinDlg::OnCommand(UINT code, int id) {
 void CChangePinDlg::OnChangePin() {
     UpdateData(TRUE);
     Reason reason = Reason::None;
-    {
-        // The key derivations of a strongly protected file can take a moment.
-        const CWaitCursor wait;
+    // The key derivations of a strongly protected file take seconds; the windows keep
+    // painting meanwhile, and nothing the user does stops the change halfway.
+    RunOnWorkerThread(*this, [&] {
         m_outcome =
             ChangePin(m_certificate, m_path.CStr(), m_oldPin, m_newPin, m_newPinRepeat, reason);
-    }
+    });
     const DetailedMessage message = MessageFor(m_outcome, reason);
     MessageBox(message.text.c_str(), kMessageCaption, message.style);
     switch (m_outcome) {

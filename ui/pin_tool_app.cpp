@@ -2,7 +2,9 @@
 
 #include "ui/pin_tool_dlg.h"
 
-CPinToolApp::CPinToolApp() : CWinApp(nullptr) {}
+CPinToolApp::CPinToolApp() : CWinApp(nullptr) {
+    m_pszDesktopFileName = "de.quintara.pintool";
+}
 
 BOOL CPinToolApp::InitInstance() {
     CPinToolDlg dialog;

@@ -1,5 +1,8 @@
 #include "ui/pin_tool_dlg.h"
 
+#include <filesystem>
+#include <string>
+
 #include "core/soft_certificate.h"
 #include "ui/change_pin_dlg.h"
 #include "ui/framework/file_dialog.h"
@@ -47,6 +50,12 @@ void CPinToolDlg::OpenChosenFile() {
 void CPinToolDlg::OnBrowse() {
     CFileDialog dialog(TRUE, "*.p12", nullptr, 0, "Softzertifikate (*.pfx,*.p12)|*.pfx; *.p12||",
                        nullptr);
+    // The dialog starts where the current file is.
+    const std::string folder =
+        std::filesystem::path(static_cast<const char*>(m_path)).parent_path();
+    if (!folder.empty()) {
+        dialog.m_ofn.lpstrInitialDir = folder.c_str();
+    }
     if (dialog.DoModal() == IDOK) {
         m_path = dialog.GetPathName();
         OpenChosenFile();

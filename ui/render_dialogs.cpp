@@ -11,6 +11,7 @@
 
 #include "res/resource.h"
 #include "ui/framework/seams.h"
+#include "ui/framework/win_app.h"
 #include "ui/pin_tool_app.h"
 #include "ui/pin_tool_dlg.h"
 
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
     }
     CPinToolApp app;
     QApplication application(argc, argv);
+    AfxInitToolkit();
     const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
     bool saved = true;
     int shown = 0;

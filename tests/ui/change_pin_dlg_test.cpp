@@ -4,13 +4,18 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QTest>
 #include <cstdio>
+#include <functional>
 
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_description.h"
 #include "tests/ui/modal_driver.h"
+#include "ui/framework/seams.h"
 
 namespace {
 
@@ -37,7 +42,11 @@ struct PinDialog {
     std::string original;
     CChangePinDlg dialog;
 
-    PinDialog() : path(Fixtures::Get().CopyTo("modern.p12", dir)), original(ReadAll(path)) {
+    PinDialog()
+        : PinDialog([](const TempDir& in) { return Fixtures::Get().CopyTo("modern.p12", in); }) {}
+    // `make` puts the file into the dialog's directory and returns its path.
+    explicit PinDialog(const std::function<std::string(const TempDir&)>& make)
+        : path(make(dir)), original(ReadAll(path)) {
         dialog.m_path.Assign(path.c_str());
         dialog.m_certificate.LoadFromFile(path.c_str(), 0, 0);
     }
@@ -209,6 +218,73 @@ TEST(ChangePinDialog, TabFollowsTheTemplateOrderAndEnterPressesTheFocusedButton)
                                          IDC_EDIT_NEW_PIN_REPEAT, IDOK}));
     EXPECT_TRUE(driver.messages().empty());
     EXPECT_TRUE(pin.Unchanged());
+}
+
+// Lets the test act on the window while a change runs on its worker thread.
+class WhileBusy {
+public:
+    explicit WhileBusy(framework_seams::BusyHook hook) {
+        framework_seams::SetBusyHook(std::move(hook));
+    }
+    ~WhileBusy() { framework_seams::SetBusyHook(nullptr); }
+};
+
+// A file whose key derivations take a good part of a second each.
+std::string SlowFile(const TempDir& dir) {
+    const Fixtures& fixtures = Fixtures::Get();
+    const std::string path = dir / "langsam.p12";
+    const auto made = testing_support::Run("openssl pkcs12 -export -iter 300000 -inkey '" +
+                                           fixtures.Path("leaf.key") + "' -in '" +
+                                           fixtures.Path("leaf.pem") + "' -passout file:'" +
+                                           fixtures.Path("pin.txt") + "' -out '" + path + "'");
+    EXPECT_EQ(made.status, 0) << made.output;
+    return path;
+}
+
+TEST(ChangePinDialog, WhileTheChangeRunsTheWindowPaintsAndTakesNoInput) {
+    PinDialog pin(SlowFile);
+    ModalDriver driver;
+    bool untouchedAtStart = false;
+    bool ranWhileWindowWaited = false, waitCursor = false, visibleAfterInput = false;
+    bool busyShown = false, busyAtOnce = true;
+    QImage picture;
+    const WhileBusy busy([&](QWidget& window) {
+        waitCursor = QApplication::overrideCursor() != nullptr &&
+                     QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        busyAtOnce = window.findChild<QProgressBar*>() != nullptr;
+        untouchedAtStart = ReadAll(pin.path) == pin.original;
+        // Everything that would end or restart the dialog.
+        Press(window, Qt::Key_Escape);
+        Press(window, Qt::Key_Return);
+        Click(window, IDCANCEL);
+        Click(window, IDOK);
+        window.close();
+        QCoreApplication::quit();
+        visibleAfterInput = window.isVisible();
+        // The change goes on meanwhile: this runs on the window's thread, and the file is
+        // replaced while it waits here.
+        ranWhileWindowWaited =
+            QTest::qWaitFor([&] { return ReadAll(pin.path) != pin.original; }, 20000);
+        QTest::qWait(700);
+        const auto* bar = window.findChild<QProgressBar*>();
+        busyShown = bar != nullptr && bar->isVisible();
+        picture = window.grab().toImage();
+    });
+    driver.Then([&](QWidget& window) {
+        TypePins(window, kWidePin, "neu", "neu");
+        Click(window, IDOK);
+    });
+    EXPECT_EQ(pin.dialog.DoModal(), IDOK);
+    EXPECT_TRUE(untouchedAtStart);
+    EXPECT_TRUE(waitCursor);
+    EXPECT_FALSE(busyAtOnce);
+    EXPECT_TRUE(visibleAfterInput);
+    EXPECT_TRUE(ranWhileWindowWaited);
+    EXPECT_TRUE(busyShown);
+    EXPECT_FALSE(picture.isNull());
+    EXPECT_EQ(driver.texts(), std::vector<std::string>{"Die PIN wurde geändert."});
+    EXPECT_EQ(DescribePfx(ReadAll(pin.path), "neu"), DescribePfx(pin.original, kPin));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 }  // namespace

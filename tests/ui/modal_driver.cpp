@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QTest>
 
@@ -29,7 +30,8 @@ std::vector<std::string> ModalDriver::texts() const {
 void ModalDriver::OnShown(QWidget& window) {
     if (auto* box = qobject_cast<QMessageBox*>(&window)) {
         m_messages.push_back({box->windowTitle().toStdString(), box->text().toStdString(),
-                              box->icon(), static_cast<int>(box->buttons().size())});
+                              box->icon(), static_cast<int>(box->buttons().size()), box->width(),
+                              box->font()});
         box->button(QMessageBox::Ok)->click();
         return;
     }
@@ -44,7 +46,10 @@ void ModalDriver::OnShown(QWidget& window) {
     m_steps.pop_front();
     // Keyboard focus moves only in the active window, as for a user.
     window.activateWindow();
-    static_cast<void>(QTest::qWaitForWindowActive(&window, 2000));
+    // qWaitForWindowActive counts a window as active while its owner is: wait for the window
+    // itself to have the focus.
+    static_cast<void>(QTest::qWaitFor(
+        [&] { return QGuiApplication::focusWindow() == window.windowHandle(); }, 2000));
     step(window);
     // A step that leaves its dialog open would hang the test: end it with a code no dialog
     // returns, which the test's check of DoModal's result reports.
@@ -67,18 +72,33 @@ int IdOf(const QWidget* widget) {
     return widget == nullptr ? 0 : widget->property("controlId").toInt();
 }
 
-void Type(QWidget& dialog, int id, const QString& text) {
-    QWidget* control = Control(dialog, id);
-    control->setFocus(Qt::MouseFocusReason);
-    // Character by character with its text, so that umlauts and the euro sign type too.
+namespace {
+
+QWidget* FocusOf(QWidget& dialog) {
+    return dialog.focusWidget() != nullptr ? dialog.focusWidget() : &dialog;
+}
+
+// Character by character with its text, so that umlauts and the euro sign type too.
+void TypeInto(QWidget* control, const QString& text) {
     for (const QChar c : text) {
         QTest::sendKeyEvent(QTest::Click, control, Qt::Key_unknown, QString(c), Qt::NoModifier);
     }
 }
 
-void Press(QWidget& dialog, int key) {
-    QWidget* target = dialog.focusWidget() != nullptr ? dialog.focusWidget() : &dialog;
-    QTest::keyClick(target, static_cast<Qt::Key>(key));
+}  // namespace
+
+void Type(QWidget& dialog, int id, const QString& text) {
+    QWidget* control = Control(dialog, id);
+    control->setFocus(Qt::MouseFocusReason);
+    TypeInto(control, text);
+}
+
+void TypeHere(QWidget& dialog, const QString& text) {
+    TypeInto(FocusOf(dialog), text);
+}
+
+void Press(QWidget& dialog, int key, Qt::KeyboardModifiers modifiers) {
+    QTest::keyClick(FocusOf(dialog), static_cast<Qt::Key>(key), modifiers);
 }
 
 void Click(QWidget& dialog, int id) {

@@ -2,6 +2,7 @@
 // Plays the user's part in modal windows: each dialog that opens gets the next step of the
 // script; every message box is read, recorded and answered with OK.
 
+#include <QFont>
 #include <QMessageBox>
 #include <QString>
 #include <deque>
@@ -18,6 +19,8 @@ struct ShownMessage {
     std::string text;
     QMessageBox::Icon icon;
     int buttons;
+    int width;   // of the box as shown
+    QFont font;  // of its text
 };
 
 class ModalDriver {
@@ -52,7 +55,9 @@ int IdOf(const QWidget* widget);
 // Gives a control the focus and types into it.
 void Type(QWidget& dialog, int id, const QString& text);
 // Presses a key where the dialog's keyboard focus is.
-void Press(QWidget& dialog, int key);
+void Press(QWidget& dialog, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+// Types where the dialog's keyboard focus is, as a keyboard-only user does.
+void TypeHere(QWidget& dialog, const QString& text);
 // Clicks a button.
 void Click(QWidget& dialog, int id);
 // The text of an edit control.

@@ -1,25 +1,12 @@
 #include "ui/framework/dialog.h"
 
-#include <QApplication>
 #include <QLineEdit>
 
 #include "platform/memory_api.h"
 #include "ui/framework/dialog_window.h"
 #include "ui/framework/seams.h"
-#include "ui/framework/win_app.h"
 
 namespace {
-
-QWidget* Owner(CWnd* parent) {
-    if (parent != nullptr && parent->GetSafeHwnd() != nullptr) {
-        return parent->GetSafeHwnd();
-    }
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-        return modal;
-    }
-    const CWinApp* app = AfxGetApp();
-    return app != nullptr && app->m_pMainWnd != nullptr ? app->m_pMainWnd->GetSafeHwnd() : nullptr;
-}
 
 // A PIN's way into a CString leaves copies in Qt's strings. A copy only this code holds is
 // wiped before Qt frees it; one still shared, as the line edit's text is, belongs to the edit,
@@ -64,7 +51,8 @@ int CDialog::DoModal() {
     if (dialog == nullptr) {
         return -1;
     }
-    CDialogWindow window(*dialog, Owner(m_parent), [this](int id) { OnCommand(BN_CLICKED, id); });
+    CDialogWindow window(*dialog, AfxGetSafeOwner(m_parent),
+                         [this](int id) { OnCommand(BN_CLICKED, id); });
     m_window = &window;
     Attach(&window);
     if (OnInitDialog()) {
@@ -73,7 +61,7 @@ int CDialog::DoModal() {
         }
     }
     framework_seams::ScheduleModalHook(window);
-    const int result = window.exec();
+    const int result = window.RunModal();
     for (CWnd* control : m_boundControls) {
         control->Detach();
     }

@@ -52,8 +52,7 @@ bool RouteCommand(Dialog& dialog, std::span<const MessageMapEntry<Dialog>> map, 
 
 class CDialog : public CWnd {
 public:
-    // No window exists until DoModal. Without a parent the active modal window, or else the
-    // application's main window, owns the dialog.
+    // No window exists until DoModal. Without a parent AfxGetSafeOwner picks the owner.
     explicit CDialog(int templateId, CWnd* parent = nullptr);
     ~CDialog() override;
 

@@ -1,12 +1,16 @@
 #include "ui/framework/dialog_window.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+
+#include "ui/framework/dialog_manager.h"
 
 namespace {
 
@@ -84,17 +88,43 @@ QFont DialogFont(const DialogTemplate& dialog) {
     return font;
 }
 
+namespace {
+
+// A window of its own, with a task-bar entry, for a template with WS_EX_APPWINDOW; otherwise a
+// dialog that stays above its owner. Either has a caption with a close box and keeps its size.
+Qt::WindowFlags WindowFlagsFor(const DialogTemplate& dialog) {
+    const Qt::WindowFlags type = (dialog.exStyle & WS_EX_APPWINDOW) != 0 ? Qt::Window : Qt::Dialog;
+    Qt::WindowFlags flags = type | Qt::MSWindowsFixedSizeDialogHint;
+    if ((dialog.style & WS_CAPTION) != 0) {
+        flags |= Qt::WindowTitleHint;
+    }
+    if ((dialog.style & WS_SYSMENU) != 0) {
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    }
+    return flags;
+}
+
+bool IsArrowKey(const QKeyEvent& key) {
+    const Qt::KeyboardModifiers modifiers = key.modifiers() & ~Qt::KeypadModifier;
+    return modifiers == Qt::NoModifier &&
+           (key.key() == Qt::Key_Left || key.key() == Qt::Key_Right || key.key() == Qt::Key_Up ||
+            key.key() == Qt::Key_Down);
+}
+
+}  // namespace
+
 CDialogWindow::CDialogWindow(const DialogTemplate& dialog, QWidget* owner, CommandHandler onCommand)
-    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QDialog((dialog.exStyle & WS_EX_APPWINDOW) != 0 ? nullptr : owner, WindowFlagsFor(dialog)),
+      m_items(dialog.items),
       m_onCommand(std::move(onCommand)) {
     setWindowTitle(QString::fromUtf8(dialog.caption));
     setFont(DialogFont(dialog));
     const CDialogUnits units = CDialogUnits::ForFont(font());
     setFixedSize(units.ToPixels(0, 0, dialog.cx, dialog.cy).size());
     QWidget* previousTabStop = nullptr;
-    for (const DialogItem& item : dialog.items) {
+    for (const DialogItem& item : m_items) {
         QWidget* control = AddControl(item, units);
+        m_controls.push_back(control);
         if ((item.style & WS_TABSTOP) != 0) {
             if (previousTabStop != nullptr) {
                 QWidget::setTabOrder(previousTabStop, control);
@@ -102,6 +132,7 @@ CDialogWindow::CDialogWindow(const DialogTemplate& dialog, QWidget* owner, Comma
             previousTabStop = control;
         }
     }
+    NameControls();
 }
 
 QWidget* CDialogWindow::AddControl(const DialogItem& item, const CDialogUnits& units) {
@@ -115,25 +146,88 @@ QWidget* CDialogWindow::AddControl(const DialogItem& item, const CDialogUnits& u
     if (auto* button = qobject_cast<QAbstractButton*>(control)) {
         connect(button, &QAbstractButton::clicked, this, [this, id = item.id] { m_onCommand(id); });
     }
+    control->installEventFilter(this);
     return control;
 }
 
+void CDialogWindow::NameControls() {
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        if (const char* name = AccessibleNameOf(m_items, i)) {
+            m_controls[i]->setAccessibleName(QString::fromUtf8(name));
+        }
+        // The label before an edit control is its label for assistive technology too.
+        if (m_items[i].kind == ControlKind::Edit && i > 0) {
+            if (auto* label = qobject_cast<QLabel*>(m_controls[i - 1])) {
+                label->setBuddy(m_controls[i]);
+            }
+        }
+    }
+}
+
 QWidget* CDialogWindow::Control(int id) const {
-    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (child->property("controlId").toInt() == id && id != IDC_STATIC) {
-            return child;
+    if (id == IDC_STATIC) {
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        if (m_items[i].id == id) {
+            return m_controls[i];
         }
     }
     return nullptr;
 }
 
 QWidget* CDialogWindow::FirstTabStop() const {
-    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (child->focusPolicy() == Qt::StrongFocus) {
-            return child;
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        if ((m_items[i].style & WS_TABSTOP) != 0) {
+            return m_controls[i];
         }
     }
     return nullptr;
+}
+
+int CDialogWindow::RunModal() {
+    if (parentWidget() != nullptr || windowType() != Qt::Window) {
+        return exec();
+    }
+    // A top-level window of its own is shown as a normal window, not a modal one: the window
+    // manager lists it like any application window, and the dialogs it opens are modal to it.
+    show();
+    if (!m_ending) {
+        QEventLoop loop;
+        connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::DialogExec);
+    }
+    return result();
+}
+
+bool CDialogWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && IsArrowKey(*static_cast<QKeyEvent*>(event))) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        for (std::size_t i = 0; i < m_controls.size(); ++i) {
+            if (m_controls[i] == watched && ArrowsMoveFocusFrom(m_items[i])) {
+                MoveFocusInGroup(i, key->key() == Qt::Key_Left || key->key() == Qt::Key_Up);
+                return true;
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CDialogWindow::MoveFocusInGroup(std::size_t from, bool backwards) {
+    std::vector<ControlState> states;
+    states.reserve(m_controls.size());
+    for (const QWidget* control : m_controls) {
+        states.push_back({control->isEnabled(), control->isVisible()});
+    }
+    const std::size_t to = NextInGroup(m_items, states, from, backwards);
+    if (to == from) {
+        return;
+    }
+    m_controls[to]->setFocus(Qt::OtherFocusReason);
+    auto* button = qobject_cast<QAbstractButton*>(m_controls[to]);
+    if (IsAutoRadioButton(m_items[to]) && button != nullptr && !button->isChecked()) {
+        button->click();
+    }
 }
 
 void CDialogWindow::reject() {

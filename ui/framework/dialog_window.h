@@ -6,6 +6,8 @@
 #include <QRect>
 #include <functional>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "res/dialog_templates.h"
 
@@ -29,7 +31,8 @@ private:
 QFont DialogFont(const DialogTemplate& dialog);
 
 // The window of a dialog template. Clicks on buttons, Esc and the close box arrive as
-// commands (a control id); each control carries its id in the property "controlId".
+// commands (a control id); each control carries its id in the property "controlId". The arrow
+// keys move the focus within a group of controls, as the platform's dialog manager does.
 class CDialogWindow : public QDialog {
 public:
     using CommandHandler = std::function<void(int id)>;
@@ -39,16 +42,24 @@ public:
     QWidget* Control(int id) const;
     // Where the keyboard focus goes when the dialog opens.
     QWidget* FirstTabStop() const;
+    // Shows the window and returns the code it ended with: a window of its own as a normal
+    // window, a dialog modal to its owner.
+    int RunModal();
 
     void reject() override;  // Esc and the close box: IDCANCEL, as the dialog decides
     void done(int result) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* AddControl(const DialogItem& item, const CDialogUnits& units);
+    void NameControls();
+    void MoveFocusInGroup(std::size_t from, bool backwards);
 
+    std::span<const DialogItem> m_items;
+    std::vector<QWidget*> m_controls;  // in template order, owned by the window as children
     CommandHandler m_onCommand;
     bool m_ending = false;
 };

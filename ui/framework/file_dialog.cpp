@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "ui/framework/seams.h"
@@ -56,6 +58,17 @@ std::string QtFilterFromFrameworkFilter(const char* filter) {
     return result;
 }
 
+std::string WithDefaultExtension(const std::string& path, const char* defaultExtension) {
+    std::string extension = defaultExtension == nullptr ? "" : defaultExtension;
+    extension.erase(0, extension.find_first_not_of("*."));
+    const std::filesystem::path name(path);
+    std::error_code error;
+    if (extension.empty() || name.has_extension() || std::filesystem::exists(name, error)) {
+        return path;
+    }
+    return path + "." + extension;
+}
+
 CFileDialog::CFileDialog(BOOL /*openFileDialog*/, const char* defaultExtension,
                          const char* fileName, DWORD /*flags*/, const char* filter, CWnd* parent)
     : m_defaultExtension(defaultExtension),
@@ -69,18 +82,24 @@ int CFileDialog::DoModal() {
         m_pathName = chosen ? chosen->c_str() : "";
         return chosen ? IDOK : IDCANCEL;
     }
-    QWidget* owner =
-        m_parent != nullptr ? m_parent->GetSafeHwnd() : QApplication::activeModalWidget();
-    QFileDialog dialog(owner, QString(), QString::fromUtf8(static_cast<const char*>(m_fileName)),
-                       QString::fromUtf8(QtFilterFromFrameworkFilter(m_filter).c_str()));
+    QFileDialog dialog(
+        AfxGetSafeOwner(m_parent), QString(),
+        QString::fromUtf8(m_ofn.lpstrInitialDir == nullptr ? "" : m_ofn.lpstrInitialDir),
+        QString::fromUtf8(QtFilterFromFrameworkFilter(m_filter).c_str()));
+    // Qt's own dialog, whose texts are translated with Qt's and which remembers nothing
+    // beyond the process; each filter shows its description alone.
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);  // the name need not exist
-    QString suffix = QString::fromUtf8(static_cast<const char*>(m_defaultExtension));
-    dialog.setDefaultSuffix(suffix.remove(QStringLiteral("*.")).remove(QLatin1Char('.')));
+    if (!m_fileName.IsEmpty()) {
+        dialog.selectFile(QString::fromUtf8(static_cast<const char*>(m_fileName)));
+    }
+    framework_seams::ScheduleModalHook(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         m_pathName = "";
         return IDCANCEL;
     }
-    m_pathName = QFileInfo(dialog.selectedFiles().front()).absoluteFilePath().toUtf8().constData();
+    const QString chosen = QFileInfo(dialog.selectedFiles().front()).absoluteFilePath();
+    m_pathName = WithDefaultExtension(chosen.toUtf8().constData(), m_defaultExtension).c_str();
     return IDOK;
 }

@@ -6,6 +6,11 @@
 #include "ui/framework/cstring.h"
 #include "ui/framework/wnd.h"
 
+// The part of the platform's OPENFILENAME the tool sets before DoModal.
+struct OpenFileName {
+    const char* lpstrInitialDir = nullptr;  // where the dialog starts; null: the working folder
+};
+
 class CFileDialog {
 public:
     // `filter` pairs descriptions and patterns, separated by '|' and closed by "||",
@@ -19,6 +24,8 @@ public:
     // The full path of the confirmed name.
     CString GetPathName() const { return m_pathName; }
 
+    OpenFileName m_ofn;
+
 private:
     CString m_defaultExtension;
     CString m_fileName;
@@ -29,3 +36,7 @@ private:
 
 // The filter in Qt's form: "description (patterns)" entries separated by ";;".
 std::string QtFilterFromFrameworkFilter(const char* filter);
+
+// The name the user confirmed, with the default extension ("*.p12", ".p12" or "p12") appended
+// only when the name has no extension and no file of that name exists.
+std::string WithDefaultExtension(const std::string& path, const char* defaultExtension);

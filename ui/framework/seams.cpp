@@ -17,7 +17,23 @@ FileDialogHook& FileHook() {
     return hook;
 }
 
+BusyHook& Busy() {
+    static BusyHook hook;
+    return hook;
+}
+
 }  // namespace
+
+void SetBusyHook(BusyHook hook) {
+    Busy() = std::move(hook);
+}
+
+void RunBusyHook(QWidget& window) {
+    if (Busy()) {
+        const BusyHook hook = Busy();
+        hook(window);
+    }
+}
 
 void SetModalHook(ModalHook hook) {
     Hook() = std::move(hook);

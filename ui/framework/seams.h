@@ -19,9 +19,16 @@ void SetModalHook(ModalHook hook);
 using FileDialogHook = std::function<std::optional<std::string>()>;
 void SetFileDialogHook(FileDialogHook hook);
 
+// Runs once on the window's thread when a worker thread has started its work, while the windows
+// wait for it (input blocked); the window is the one that waits.
+using BusyHook = std::function<void(QWidget& window)>;
+void SetBusyHook(BusyHook hook);
+
 // For the framework: lets the modal hook see `window` once its modal loop runs.
 void ScheduleModalHook(QWidget& window);
 // For the framework: the stand-in for the file dialog, if a test set one.
 const FileDialogHook& FileDialogStandIn();
+// For the framework: runs the busy hook, if a test set one.
+void RunBusyHook(QWidget& window);
 
 }  // namespace framework_seams

@@ -20,9 +20,17 @@ public:
     HICON LoadIcon(int id) const;
 
     CWnd* m_pMainWnd = nullptr;
+    // The desktop entry the windows belong to ("de.quintara.pintool"), so that shells match
+    // them to it; null for none.
+    const char* m_pszDesktopFileName = nullptr;
 };
 
 CWinApp* AfxGetApp() noexcept;
+
+// Sets up the toolkit once it runs (AfxWinMain does; whoever starts Qt otherwise calls it):
+// Qt's own texts in German whatever the user's locale, German number and date formats, no
+// settings file of Qt's, and the application's desktop entry.
+void AfxInitToolkit();
 
 // The framework's entry: starts Qt, runs the application object's InitInstance once and
 // returns the process's exit status. The command line is not passed on: the tool has no

@@ -2,15 +2,56 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 #include "ui/framework/seams.h"
+#include "ui/framework/win_app.h"
+
+namespace {
+
+// Window managers draw captions in a larger, bold font beside their buttons; Qt sizes a box
+// for the caption in its own font. The room a caption needs: its width in the bold font a
+// quarter larger, and four lines' height for the close box and the frame's margins.
+int CaptionRoom(const QString& caption, QFont font) {
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() * 1.25);
+    const QFontMetrics metrics(font);
+    return metrics.horizontalAdvance(caption) + 4 * metrics.height();
+}
+
+// A row of the box's own grid that keeps it at least `width` wide.
+void KeepAtLeastWide(QMessageBox& box, int width) {
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
+}
+
+}  // namespace
+
+QWidget* AfxGetSafeOwner(const CWnd* parent) {
+    if (parent != nullptr && parent->GetSafeHwnd() != nullptr) {
+        return parent->GetSafeHwnd();
+    }
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        return modal;
+    }
+    if (QWidget* active = QApplication::activeWindow()) {
+        return active;
+    }
+    const CWinApp* app = AfxGetApp();
+    return app != nullptr && app->m_pMainWnd != nullptr ? app->m_pMainWnd->GetSafeHwnd() : nullptr;
+}
 
 int CWnd::MessageBox(const char* text, const char* caption, UINT type) {
-    QWidget* owner = m_hWnd != nullptr ? m_hWnd : QApplication::activeModalWidget();
+    QWidget* owner = AfxGetSafeOwner(this);
     QMessageBox box((type & MB_ICONHAND) != 0 ? QMessageBox::Critical : QMessageBox::NoIcon,
                     QString::fromUtf8(caption == nullptr ? "" : caption),
                     QString::fromUtf8(text == nullptr ? "" : text), QMessageBox::Ok, owner);
+    KeepAtLeastWide(box, CaptionRoom(box.windowTitle(), box.font()));
     framework_seams::ScheduleModalHook(box);
     box.exec();
     return IDOK;

@@ -36,6 +36,10 @@ public:
     int GetCheck() const;
 };
 
+// The window that owns a new dialog or message box: the parent's window, else the active modal
+// window, else the active window, else the application's main window; null when there is none.
+QWidget* AfxGetSafeOwner(const CWnd* parent);
+
 // Shows the wait cursor for as long as it lives.
 class CWaitCursor {
 public:

@@ -1,0 +1,163 @@
+#!/bin/sh
+# A whole session of the real pintool on a virtual X display, by keyboard alone, with a fresh
+# HOME and XDG folders: the main window must be a normal window (not a modal dialog), the file
+# dialog German; the PIN dialog, owned by the main window, must keep painting while a change
+# of a file with 2,000,000 iterations runs; afterwards the file must open with the new PIN, and
+# nothing but the file may have been written.
+set -eu
+binary=$1
+work=$(mktemp -d)
+xvfb=""
+pid=""
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "$*"
+    [ -f "$work/out.log" ] && cat "$work/out.log"
+    exit 1
+}
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+DISPLAY=:$(cat "$work/display")
+export DISPLAY
+unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+# The user's folders, fresh and empty; and a soft certificate whose derivations take seconds.
+mkdir -p "$work/home" "$work/config" "$work/cache" "$work/data" "$work/state" "$work/runtime" \
+    "$work/certs"
+chmod 700 "$work/runtime"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
+    -subj "/CN=Max Mustermann" -days 30 2>/dev/null
+certificate="$work/certs/langsam.p12"
+openssl pkcs12 -export -iter 2000000 -inkey "$work/key.pem" -in "$work/cert.pem" \
+    -passout pass:alte-PIN -out "$certificate"
+cp "$certificate" "$work/original.p12"
+# Everything in the user's folders, and the certificate's folder but for the certificate (its
+# folder's time changes when the new file takes the old one's place).
+listing() {
+    (cd "$work" && find home config cache data state runtime certs -printf '%p %s %T@\n' |
+        grep -v -e '^certs/langsam.p12 ' -e '^certs ' | sort)
+}
+listing >"$work/before.txt"
+
+title='^Quintara\(R\) Tessaplan für Softzertifikate$'
+windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
+wait_for() { # pattern count: the windows with the title, once there are count of them
+    for _ in $(seq 300); do
+        found=$(windows "$1")
+        [ "$(printf '%s\n' "$found" | grep -c .)" -ge "$2" ] && { printf '%s\n' "$found"; return 0; }
+        sleep 0.1
+    done
+    fail "no window '$1' ($2)"
+}
+keys() { # window keys...
+    target=$1
+    shift
+    xdotool windowfocus --sync "$target"
+    xdotool key --delay 50 "$@"
+}
+typed() { # window text
+    xdotool windowfocus --sync "$1"
+    xdotool type --delay 20 "$2"
+}
+property() { xprop -id "$1" "$2" 2>/dev/null || true; }
+
+HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
+    XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/runtime" \
+    "$binary" >"$work/out.log" 2>&1 &
+pid=$!
+
+main=$(wait_for "$title" 1 | head -n 1)
+type=$(property "$main" _NET_WM_WINDOW_TYPE)
+state=$(property "$main" _NET_WM_STATE)
+echo "$type" | grep -q '= _NET_WM_WINDOW_TYPE_NORMAL$' || fail "main window: $type"
+echo "$state" | grep -q MODAL && fail "main window: $state"
+property "$main" WM_TRANSIENT_FOR | grep -q 'window id' && fail "main window has an owner"
+property "$main" WM_CLASS | grep -q '"pintool", "pintool"' || fail "$(property "$main" WM_CLASS)"
+echo "main window: type NORMAL, not modal, no owner, class pintool"
+
+# "..." is the next tab stop after "Beenden"; the file dialog opens in German.
+keys "$main" Tab Return
+files=$(wait_for '^Öffnen$' 1 | head -n 1)
+typed "$files" "$certificate"
+sleep 0.3
+keys "$files" Return
+for _ in $(seq 50); do
+    [ -z "$(windows '^Öffnen$')" ] && break
+    sleep 0.1
+done
+[ -z "$(windows '^Öffnen$')" ] || fail "the file dialog did not take the typed name"
+
+# Tab to "Ausführen", an arrow selects "PIN ändern", back up, Enter: the PIN dialog.
+keys "$main" Tab Down Up Return
+pin=$(wait_for "$title" 2 | grep -vx "$main" | head -n 1)
+property "$pin" WM_TRANSIENT_FOR | grep -qi "$(printf '0x%x' "$main")" ||
+    fail "the PIN dialog is not owned by the main window: $(property "$pin" WM_TRANSIENT_FOR)"
+echo "PIN dialog owned by the main window"
+keys "$pin" Tab Tab
+typed "$pin" alte-PIN
+keys "$pin" Tab
+typed "$pin" neue-PIN
+keys "$pin" Tab
+typed "$pin" neue-PIN
+sleep 0.3
+xwd -silent -id "$pin" >"$work/before.xwd"
+
+# Enter starts the change. While it runs the dialog is hidden and shown again, which asks it
+# to paint itself anew; a window that does not answer shows no controls.
+keys "$pin" Return
+sleep 1
+xdotool windowunmap --sync "$pin"
+xdotool windowmap --sync "$pin"
+sleep 0.5
+xwd -silent -id "$pin" >"$work/during.xwd"
+[ -z "$(windows '^Quintara\(R\) Tessaplan$')" ] || fail "the change ended too soon to tell"
+cmp -s "$certificate" "$work/original.p12" || fail "the change ended too soon to tell"
+# The labels of both pictures (the left fifth, above the buttons) must be the same.
+python3 - "$work/before.xwd" "$work/during.xwd" <<'PY' || fail "the PIN dialog did not paint during the change"
+import struct, sys
+def strip(path):
+    data = open(path, "rb").read()
+    header = struct.unpack(">25I", data[:100])
+    size, width, height, line = header[0], header[4], header[5], header[12]
+    pixels = data[size + header[19] * 12:]
+    return [pixels[y * line: y * line + width // 5 * 4] for y in range(height * 2 // 3)]
+before, during = strip(sys.argv[1]), strip(sys.argv[2])
+sys.exit(0 if before == during and len(set(before)) > 1 else 1)
+PY
+echo "the PIN dialog painted its controls while the change ran"
+
+box=$(wait_for '^Quintara\(R\) Tessaplan$' 1 | head -n 1)
+sleep 0.5
+keys "$box" Return
+gone() { # pattern count: waits until fewer than count windows have the title
+    for _ in $(seq 300); do
+        [ "$(windows "$1" | grep -c .)" -lt "$2" ] && return 0
+        sleep 0.1
+    done
+    fail "window '$1' still open"
+}
+gone '^Quintara\(R\) Tessaplan$' 1
+gone "$title" 2  # the PIN dialog closed after the change
+keys "$main" Escape
+timeout 60 tail --pid="$pid" -f /dev/null || fail "pintool did not end"
+status=0
+wait "$pid" || status=$?
+pid=""
+[ "$status" -eq 0 ] || fail "pintool ended with status $status"
+
+openssl pkcs12 -in "$certificate" -passin pass:neue-PIN -noout 2>/dev/null ||
+    fail "the file does not open with the new PIN"
+echo "the file opens with the new PIN"
+listing >"$work/after.txt"
+diff "$work/before.txt" "$work/after.txt" || fail "pintool wrote more than the certificate"
+echo "nothing but the certificate was written (HOME and XDG folders empty)"
