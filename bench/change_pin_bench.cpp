@@ -1,15 +1,37 @@
-// What a PIN change costs, beside the key derivations it cannot avoid: reading the file,
-// writing it and checking what was written each run every derivation the file asks for.
+// What a user waits for when changing a PIN, beside the floor: every case is a fresh process
+// doing one change as the dialog does (the file read when it was chosen, OpenSSL set up when the
+// PIN dialog opened, then "PIN ändern"), and a fresh process doing nothing but the same file's
+// key derivations one after another, three times over (reading, writing, checking the written
+// file). Rounds alternate the two, and the ratios are taken round by round.
+//
+//   change_pin_bench [ROUNDS [TEXT]] runs every case (or those whose name holds TEXT) and prints
+//                                    the table
+//   change_pin_bench change FILE     one change (from the fixtures' PIN), as a child
+//   change_pin_bench cold FILE       the same without setting OpenSSL up first
+//   change_pin_bench serial FILE     the same on one thread
+//   change_pin_bench floor FILE      the derivations alone, as a child
+//   change_pin_bench wipedfloor FILE the same, freed memory wiped as the tool has it
+//   change_pin_bench import FILE     one import alone (tiny bags, no derivations), as a child
 
-#include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
 
-#include <map>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "core/soft_certificate.h"
 #include "platform/crypt32.h"
+#include "platform/memory_api.h"
+#include "platform/parallel.h"
 #include "platform/pbe_params.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
@@ -22,40 +44,147 @@ using testing_support::TempDir;
 
 const char* const kNewPin = "Neue PIN";
 
-struct Derivation {
-    bool mac = false;
-    pbe::Params params;
-    int macDigest = 0;
+// Wall and CPU time of the whole process, every thread it had included, in microseconds.
+struct Times {
+    double wall = 0;
+    double cpu = 0;
+    double system = 0;  // of the CPU time, what the kernel spent
 };
+
+double Microseconds(clockid_t clock) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+}
+
+double SystemMicroseconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_stime.tv_sec) * 1e6 +
+           static_cast<double>(usage.ru_stime.tv_usec);
+}
+
+Times Measure(const std::function<bool()>& work) {
+    const double wall = Microseconds(CLOCK_MONOTONIC);
+    const double cpu = Microseconds(CLOCK_PROCESS_CPUTIME_ID);
+    const double system = SystemMicroseconds();
+    if (!work()) {
+        throw std::runtime_error("the measured work failed");
+    }
+    return {Microseconds(CLOCK_MONOTONIC) - wall, Microseconds(CLOCK_PROCESS_CPUTIME_ID) - cpu,
+            SystemMicroseconds() - system};
+}
+
+// ---- the children
+
+int ReportFromChild(const Times& times) {
+    std::printf("RESULT %.1f %.1f %.1f\n", times.wall, times.cpu, times.system);
+    return 0;
+}
+
+int ChangeInChild(const char* path, bool prepared) {
+    // As pintool's main does before anything else.
+    if (!WipeOpensslMemoryOnRelease()) {
+        return 1;
+    }
+    CByteBuffer certificate;
+    if (OpenSoftCertificate(path, certificate) != Outcome::Accepted ||
+        (prepared && !PrepareChangePin())) {
+        return 1;
+    }
+    return ReportFromChild(Measure([&] {
+        return ChangePin(certificate, path, kPin.c_str(), kNewPin, kNewPin) == Outcome::PinChanged;
+    }));
+}
+
+int ImportInChild(const char* path) {
+    CByteBuffer certificate;
+    if (OpenSoftCertificate(path, certificate) != Outcome::Accepted || !PrepareChangePin()) {
+        return 1;
+    }
+    return ReportFromChild(Measure([&] {
+        CRYPT_DATA_BLOB blob = *certificate.Blob();
+        const UniqueCertStore store(PFXImportCertStore(&blob, u"PIN", CRYPT_EXPORTABLE));
+        return store != nullptr;
+    }));
+}
+
+// One key derivation the file asks for, with its parameters (the salt's bytes do not matter).
+struct Derivation {
+    enum Kind { Mac, Pbkdf2, Pkcs12Pbe } kind = Mac;
+    int iterations = 1;
+    int saltLength = 8;
+    const EVP_MD* digest = nullptr;
+    int keyLength = 0;  // PBKDF2 and the PKCS#12 schemes' key
+    int ivLength = 0;   // the PKCS#12 schemes' IV, derived separately
+};
+
+Derivation FromParams(const pbe::Params& params) {
+    Derivation d;
+    d.iterations = static_cast<int>(params.iterations);
+    d.saltLength = params.saltLength;
+    int digestNid = 0, cipherNid = params.cipherNid;
+    if (params.scheme == pbe::Scheme::Pbkdf2) {
+        d.kind = Derivation::Pbkdf2;
+        EVP_PBE_find(EVP_PBE_TYPE_PRF, params.prfNid, nullptr, &digestNid, nullptr);
+    } else if (params.scheme == pbe::Scheme::PbeParam) {
+        d.kind = Derivation::Pkcs12Pbe;
+        EVP_PBE_find(EVP_PBE_TYPE_OUTER, params.algorithmNid, &cipherNid, &digestNid, nullptr);
+    } else {
+        throw std::runtime_error("scrypt is not among the benchmark's files");
+    }
+    const EVP_CIPHER* cipher = EVP_get_cipherbynid(cipherNid);
+    d.digest = EVP_get_digestbynid(digestNid);
+    if (cipher == nullptr || d.digest == nullptr) {
+        throw std::runtime_error("unknown algorithm");
+    }
+    d.keyLength = params.keyLength > 0 ? params.keyLength : EVP_CIPHER_get_key_length(cipher);
+    d.ivLength = d.kind == Derivation::Pkcs12Pbe ? EVP_CIPHER_get_iv_length(cipher) : 0;
+    return d;
+}
 
 std::vector<Derivation> DerivationsOf(const std::string& bytes) {
     std::vector<Derivation> derivations;
     const auto* cursor = reinterpret_cast<const unsigned char*>(bytes.data());
     PKCS12* p12 = d2i_PKCS12(nullptr, &cursor, static_cast<long>(bytes.size()));
+    if (p12 == nullptr) {
+        throw std::runtime_error("no PKCS#12 file");
+    }
     if (PKCS12_mac_present(p12)) {
         const X509_ALGOR* digest = nullptr;
         const ASN1_OCTET_STRING* salt = nullptr;
         const ASN1_INTEGER* iterations = nullptr;
         PKCS12_get0_mac(nullptr, &digest, &salt, &iterations, p12);
-        Derivation mac{true, {}, OBJ_obj2nid(digest->algorithm)};
-        mac.params.iterations = iterations ? ASN1_INTEGER_get(iterations) : 1;
-        mac.params.saltLength = ASN1_STRING_length(salt);
+        Derivation mac;
+        mac.iterations = iterations != nullptr ? static_cast<int>(ASN1_INTEGER_get(iterations)) : 1;
+        mac.saltLength = ASN1_STRING_length(salt);
+        mac.digest = EVP_get_digestbynid(OBJ_obj2nid(digest->algorithm));
+        mac.keyLength = EVP_MD_get_size(mac.digest);
         derivations.push_back(mac);
     }
+    const auto add = [&](const X509_ALGOR* algorithm) {
+        const std::optional<pbe::Params> params = pbe::Read(algorithm);
+        if (!params) {
+            throw std::runtime_error("unreadable protection");
+        }
+        derivations.push_back(FromParams(*params));
+    };
     STACK_OF(PKCS7)* safes = PKCS12_unpack_authsafes(p12);
     for (int i = 0; i < sk_PKCS7_num(safes); ++i) {
         PKCS7* safe = sk_PKCS7_value(safes, i);
+        STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
         if (OBJ_obj2nid(safe->type) == NID_pkcs7_encrypted) {
-            derivations.push_back({false, *pbe::Read(safe->d.encrypted->enc_data->algorithm), 0});
-            continue;
+            add(safe->d.encrypted->enc_data->algorithm);
+            bags = PKCS12_unpack_p7encdata(safe, kPin.c_str(), -1);
+        } else {
+            bags = PKCS12_unpack_p7data(safe);
         }
-        STACK_OF(PKCS12_SAFEBAG)* bags = PKCS12_unpack_p7data(safe);
         for (int j = 0; j < sk_PKCS12_SAFEBAG_num(bags); ++j) {
             const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, j);
             if (PKCS12_SAFEBAG_get_nid(bag) == NID_pkcs8ShroudedKeyBag) {
                 const X509_ALGOR* algorithm = nullptr;
                 X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), &algorithm, nullptr);
-                derivations.push_back({false, *pbe::Read(algorithm), 0});
+                add(algorithm);
             }
         }
         sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
@@ -65,123 +194,247 @@ std::vector<Derivation> DerivationsOf(const std::string& bytes) {
     return derivations;
 }
 
-// The derivation itself, with the file's parameters: PKCS#12 key and IV, or PBKDF2.
-void Derive(const Derivation& d) {
-    unsigned char salt[64] = {}, out[64];
-    const int saltLength = std::min(d.params.saltLength, 64);
-    const int iterations = static_cast<int>(d.params.iterations);
-    if (d.mac) {
-        const EVP_MD* md = EVP_get_digestbynid(d.macDigest);
-        PKCS12_key_gen_utf8(kPin.c_str(), -1, salt, saltLength, PKCS12_MAC_ID, iterations,
-                            EVP_MD_get_size(md), out, md);
-    } else if (d.params.scheme == pbe::Scheme::Pbkdf2) {
-        PKCS5_PBKDF2_HMAC(
-            kPin.c_str(), -1, salt, saltLength, iterations,
-            EVP_get_digestbynid(d.params.prfNid == NID_hmacWithSHA256 ? NID_sha256 : NID_sha1), 32,
-            out);
-    } else {
-        // PKCS#12 schemes derive key and IV separately, as long as the cipher needs them.
-        int cipherNid = 0, digestNid = 0;
-        EVP_PBE_find(EVP_PBE_TYPE_OUTER, d.params.algorithmNid, &cipherNid, &digestNid, nullptr);
-        const EVP_CIPHER* cipher = EVP_get_cipherbynid(cipherNid);
-        const EVP_MD* md = EVP_get_digestbynid(digestNid);
-        PKCS12_key_gen_utf8(kPin.c_str(), -1, salt, saltLength, PKCS12_KEY_ID, iterations,
-                            EVP_CIPHER_get_key_length(cipher), out, md);
-        if (EVP_CIPHER_get_iv_length(cipher) > 0) {
-            PKCS12_key_gen_utf8(kPin.c_str(), -1, salt, saltLength, PKCS12_IV_ID, iterations,
-                                EVP_CIPHER_get_iv_length(cipher), out, md);
-        }
+bool Derive(const Derivation& d, int iterations) {
+    unsigned char salt[64] = {}, out[128];
+    const int saltLength = std::min(d.saltLength, 64);
+    const char* pin = kPin.c_str();
+    switch (d.kind) {
+        case Derivation::Mac:
+            return PKCS12_key_gen_utf8(pin, -1, salt, saltLength, PKCS12_MAC_ID, iterations,
+                                       d.keyLength, out, d.digest) == 1;
+        case Derivation::Pbkdf2:
+            return PKCS5_PBKDF2_HMAC(pin, -1, salt, saltLength, iterations, d.digest, d.keyLength,
+                                     out) == 1;
+        case Derivation::Pkcs12Pbe:
+            return PKCS12_key_gen_utf8(pin, -1, salt, saltLength, PKCS12_KEY_ID, iterations,
+                                       d.keyLength, out, d.digest) == 1 &&
+                   (d.ivLength == 0 ||
+                    PKCS12_key_gen_utf8(pin, -1, salt, saltLength, PKCS12_IV_ID, iterations,
+                                        d.ivLength, out, d.digest) == 1);
     }
-    benchmark::DoNotOptimize(out);
+    return false;
 }
 
-const std::string& ManyCertificates(int count) {
-    static const TempDir dir;
-    static std::map<int, std::string> files;
-    if (!files.count(count)) {
-        const std::string path = dir / ("many-" + std::to_string(count) + ".p12");
-        testing_support::BuildManyCertificates(path, kPin, count);
-        files[count] = testing_support::ReadAll(path);
+// `wiped`: with the tool's OpenSSL memory functions, which wipe every block freed, also the
+// ones OpenSSL 3.0's derivations allocate and free at every iteration.
+int FloorInChild(const char* path, bool wiped) {
+    if ((wiped && !WipeOpensslMemoryOnRelease()) || !testing_support::LoadLegacyProviders()) {
+        return 1;
     }
-    return files[count];
-}
-
-void RunChangePin(benchmark::State& state, const std::string& original) {
-    const TempDir dir;
-    const std::string path = dir / "file.p12";
-    testing_support::WriteAll(path, original);
-    CByteBuffer certificate;
-    certificate.LoadFromFile(path.c_str(), 0, 0);
-    for (auto _ : state) {
-        // The held bytes keep the old PIN, so every round is the same change.
-        if (ChangePin(certificate, path.c_str(), kPin.c_str(), kNewPin, kNewPin) !=
-            Outcome::PinChanged) {
-            state.SkipWithError("change failed");
-            break;
-        }
+    const std::vector<Derivation> derivations = DerivationsOf(testing_support::ReadAll(path));
+    // The floor's own set-up, once, outside the measurement, as the change's is.
+    for (const Derivation& d : derivations) {
+        Derive(d, 1);
     }
-}
-
-void RunDerivations(benchmark::State& state, const std::string& original) {
-    const std::vector<Derivation> derivations = DerivationsOf(original);
-    for (auto _ : state) {
-        for (int pass = 0; pass < 3; ++pass) {  // read, write, check
+    return ReportFromChild(Measure([&] {
+        bool ok = true;
+        for (int pass = 0; pass < 3; ++pass) {
             for (const Derivation& d : derivations) {
-                Derive(d);
+                ok = Derive(d, d.iterations) && ok;
             }
         }
-    }
+        return ok;
+    }));
 }
 
-// Reading a file of many tiny bags, no MAC and nothing encrypted: what is left is the work
-// per bag, which must grow linearly.
-void ImportManyBags(benchmark::State& state) {
-    std::string bytes =
-        testing_support::BuildManyBags(static_cast<int>(state.range(0)), 0, testing_support::kPin);
-    CRYPT_DATA_BLOB blob{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())};
-    for (auto _ : state) {
-        const UniqueCertStore store(PFXImportCertStore(&blob, u"PIN", CRYPT_EXPORTABLE));
-        if (!store) {
-            state.SkipWithError("import failed");
-            break;
+// ---- the driver
+
+std::string g_self;
+
+Times RunChild(const std::string& mode, const std::string& path) {
+    const auto result = testing_support::Run(testing_support::Quote(g_self) + " " + mode + " " +
+                                             testing_support::Quote(path));
+    const auto at = result.output.find("RESULT ");
+    Times times;
+    if (result.status != 0 || at == std::string::npos ||
+        std::sscanf(result.output.c_str() + at, "RESULT %lf %lf", &times.wall, &times.cpu) != 2) {
+        throw std::runtime_error(mode + " " + path + " failed: " + result.output);
+    }
+    return times;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+struct Case {
+    std::string name;
+    std::string path;
+    std::string mode = "change";  // or "cold", "import"
+    bool withFloor = true;
+};
+
+struct Row {
+    Times change, floor;
+    double wallRatio = 0, cpuRatio = 0;
+    double cpuRatioToWiped = 0;  // to the floor with the tool's wiping of freed memory
+};
+
+Row RunCase(const Case& c, int rounds) {
+    const std::string original = testing_support::ReadAll(c.path);
+    std::vector<double> wall, cpu, floorWall, floorCpu, wallRatios, cpuRatios, wipedRatios;
+    for (int round = 0; round < rounds; ++round) {
+        testing_support::WriteAll(c.path, original);  // each change begins from the old PIN
+        const Times change = RunChild(c.mode, c.path);
+        wall.push_back(change.wall);
+        cpu.push_back(change.cpu);
+        if (c.withFloor) {
+            const Times floor = RunChild("floor", c.path);
+            floorWall.push_back(floor.wall);
+            floorCpu.push_back(floor.cpu);
+            wallRatios.push_back(change.wall / floor.wall);
+            cpuRatios.push_back(change.cpu / floor.cpu);
+            wipedRatios.push_back(change.cpu / RunChild("wipedfloor", c.path).cpu);
         }
     }
-    state.SetComplexityN(state.range(0));
+    testing_support::WriteAll(c.path, original);
+    Row row;
+    row.change = {Median(wall), Median(cpu)};
+    if (c.withFloor) {
+        row.floor = {Median(floorWall), Median(floorCpu)};
+        row.wallRatio = Median(wallRatios);
+        row.cpuRatio = Median(cpuRatios);
+        row.cpuRatioToWiped = Median(wipedRatios);
+    }
+    return row;
 }
 
-void ChangePinTypical(benchmark::State& state, const char* fixture) {
-    RunChangePin(state, Fixtures::Get().Bytes(fixture));
-}
-void DerivationsTypical(benchmark::State& state, const char* fixture) {
-    RunDerivations(state, Fixtures::Get().Bytes(fixture));
-}
-void ChangePinMany(benchmark::State& state) {
-    RunChangePin(state, ManyCertificates(static_cast<int>(state.range(0))));
-    state.SetComplexityN(state.range(0));
-}
-void DerivationsMany(benchmark::State& state) {
-    RunDerivations(state, ManyCertificates(static_cast<int>(state.range(0))));
+std::string MakeWithOpenssl(const TempDir& dir, const std::string& name,
+                            const std::string& options) {
+    const Fixtures& fixtures = Fixtures::Get();
+    const std::string out = dir / name;
+    const auto made = testing_support::Run(
+        "openssl pkcs12 -export -inkey " + fixtures.Path("leaf.key") + " -in " +
+        fixtures.Path("leaf.pem") + " -certfile " + fixtures.Path("chain.pem") +
+        " -name 'Max Mustermann' -passout file:" + fixtures.Path("pin.txt") + " -out " + out + " " +
+        options);
+    if (made.status != 0) {
+        throw std::runtime_error("openssl: " + made.output);
+    }
+    return out;
 }
 
-BENCHMARK_CAPTURE(ChangePinTypical, modern, "modern.p12")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DerivationsTypical, modern, "modern.p12")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(ChangePinTypical, legacy, "legacy.p12")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DerivationsTypical, legacy, "legacy.p12")->Unit(benchmark::kMillisecond);
-BENCHMARK(ChangePinMany)
-    ->Arg(1)
-    ->Arg(10)
-    ->Arg(100)
-    ->Arg(1000)
-    ->Complexity(benchmark::oN)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(ImportManyBags)
-    ->Arg(10'000)
-    ->Arg(50'000)
-    ->Arg(100'000)
-    ->Complexity(benchmark::oN)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(DerivationsMany)->Arg(1)->Arg(1000)->Unit(benchmark::kMillisecond);
+std::vector<Case> MakeCases(const TempDir& dir) {
+    const auto copy = [&](const std::string& fixture) {
+        return Fixtures::Get().CopyTo(fixture, dir);
+    };
+    std::vector<Case> cases = {
+        {"modern (PBES2 AES-256, SHA-256 MAC, 2048)", copy("modern.p12")},
+        {"modern, OpenSSL not set up ahead", dir / "cold.p12", "cold"},
+        {"modern, on one thread", dir / "serial.p12", "serial"},
+        {"legacy (RC2-40, 3DES, SHA-1 MAC)", copy("legacy.p12")},
+        {"Windows-style (PBES2 AES-256, SHA-256 MAC, 2000)",
+         MakeWithOpenssl(dir, "windows.p12", "-iter 2000 -macalg sha256")},
+        {"heavy (600,000 iterations, SHA-512 MAC)",
+         MakeWithOpenssl(dir, "heavy.p12", "-iter 600000 -macalg sha512")},
+    };
+    testing_support::WriteAll(dir / "cold.p12", Fixtures::Get().Bytes("modern.p12"));
+    testing_support::WriteAll(dir / "serial.p12", Fixtures::Get().Bytes("modern.p12"));
+    for (const int count : {1, 10, 100, 1000}) {
+        const std::string path = dir / ("certificates-" + std::to_string(count) + ".p12");
+        testing_support::BuildManyCertificates(path, kPin, count);
+        cases.push_back({std::to_string(count) + " certificate(s)", path});
+    }
+    for (const int count : {10, 50}) {
+        const std::string path = dir / ("keys-" + std::to_string(count) + ".p12");
+        testing_support::BuildManyKeys(path, kPin, count, false);
+        cases.push_back({std::to_string(count) + " keys", path});
+    }
+    for (const int count : {10'000, 100'000}) {
+        const std::string path = dir / ("bags-" + std::to_string(count) + ".p12");
+        testing_support::WriteAll(path, testing_support::BuildManyBags(count, 0, kPin));
+        cases.push_back(
+            {"import alone, " + std::to_string(count) + " tiny bags", path, "import", false});
+    }
+    return cases;
+}
+
+void PrintRow(const Case& c, const Row& row) {
+    std::printf("%-50s %9.2f %9.2f", c.name.c_str(), row.change.wall / 1000, row.change.cpu / 1000);
+    if (c.withFloor) {
+        std::printf(" %9.2f %9.2f %7.2f %7.2f %7.2f", row.floor.wall / 1000, row.floor.cpu / 1000,
+                    row.wallRatio, row.cpuRatio, row.cpuRatioToWiped);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+int Drive(int rounds, const std::string& filter) {
+    const TempDir dir;
+    std::vector<Case> cases = MakeCases(dir);
+    std::erase_if(cases, [&](const Case& c) { return c.name.find(filter) == std::string::npos; });
+    std::printf("%d rounds, medians; %u threads; times in ms\n", rounds, parallel::ThreadCount());
+    std::printf("%-50s %9s %9s %9s %9s %7s %7s %7s\n", "case", "wall", "CPU", "floor", "floor",
+                "wall", "CPU", "CPU");
+    std::printf("%-50s %9s %9s %9s %9s %7s %7s %7s\n", "", "", "", "wall", "CPU", "ratio", "ratio",
+                "wiped");
+    std::vector<Row> rows;
+    for (const Case& c : cases) {
+        rows.push_back(RunCase(c, rounds));
+        PrintRow(c, rows.back());
+    }
+    // Beyond the derivations, per certificate and per key: what the change costs over its floor.
+    const auto beyond = [&](size_t index) {
+        return rows[index].change.cpu - rows[index].floor.cpu;
+    };
+    const auto find = [&](const std::string& name) {
+        return static_cast<size_t>(std::find_if(cases.begin(), cases.end(),
+                                                [&](const Case& c) { return c.name == name; }) -
+                                   cases.begin());
+    };
+    const auto both = [&](size_t first, size_t second) {
+        return first < cases.size() && second < cases.size();
+    };
+    const size_t one = find("1 certificate(s)"), thousand = find("1000 certificate(s)");
+    if (both(one, thousand)) {
+        std::printf("beyond the derivations: %.1f us CPU per certificate (1 to 1000)\n",
+                    (beyond(thousand) - beyond(one)) / 999);
+    }
+    const size_t ten = find("10 keys"), fifty = find("50 keys");
+    if (both(ten, fifty)) {
+        std::printf("beyond the derivations: %.1f us CPU per key (10 to 50)\n",
+                    (beyond(fifty) - beyond(ten)) / 40);
+    }
+    const size_t small = find("import alone, 10000 tiny bags"),
+                 large = find("import alone, 100000 tiny bags");
+    if (both(small, large)) {
+        std::printf("import alone: %.2f us CPU per bag (10,000 to 100,000)\n",
+                    (rows[large].change.cpu - rows[small].change.cpu) / 90'000);
+    }
+    return 0;
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    try {
+        char self[4096] = {};
+        g_self = readlink("/proc/self/exe", self, sizeof self - 1) > 0 ? self : argv[0];
+        if (argc == 3 && std::atoi(argv[1]) == 0) {
+            const std::string mode = argv[1];
+            if (mode == "change" || mode == "cold") {
+                return ChangeInChild(argv[2], mode == "change");
+            }
+            if (mode == "serial") {
+                const parallel::ScopedThreadCountForTesting oneThread(1);
+                return ChangeInChild(argv[2], true);
+            }
+            if (mode == "floor" || mode == "wipedfloor") {
+                return FloorInChild(argv[2], mode == "wipedfloor");
+            }
+            if (mode == "import") {
+                return ImportInChild(argv[2]);
+            }
+        }
+        if (argc <= 2 || (argc == 3 && std::atoi(argv[1]) > 0)) {
+            return Drive(argc >= 2 ? std::max(1, std::atoi(argv[1])) : 5, argc == 3 ? argv[2] : "");
+        }
+        std::fprintf(stderr, "usage: %s [ROUNDS]\n", argv[0]);
+        return 2;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "change_pin_bench: %s\n", error.what());
+        return 1;
+    }
+}

@@ -7,6 +7,7 @@
 
 #include "buffer/file_replacement.h"
 #include "platform/memory_api.h"
+#include "platform/openssl_context.h"
 #include "platform/secret.h"
 #include "platform/string_api.h"
 
@@ -178,6 +179,10 @@ Outcome OpenSoftCertificate(const char* path, CByteBuffer& certificate, Reason& 
     }
     certificate.Free();
     return outcome;
+}
+
+bool PrepareChangePin() noexcept {
+    return ossl::WarmUp();
 }
 
 namespace {

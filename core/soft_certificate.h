@@ -19,3 +19,8 @@ Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* 
 Outcome OpenSoftCertificate(const char* path, CByteBuffer& certificate, Reason& reason) noexcept;
 Outcome ChangePin(const CByteBuffer& certificate, const char* path, const char* oldPin,
                   const char* newPin, const char* newPinRepeat, Reason& reason) noexcept;
+
+// The one-time set-up of OpenSSL a first change would otherwise wait for (loading and looking
+// up the algorithms), done ahead: the PIN dialog calls it when it opens. A change works
+// without it. False when OpenSSL could not be set up, which the change then reports.
+bool PrepareChangePin() noexcept;

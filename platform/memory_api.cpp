@@ -15,7 +15,7 @@ void* Allocate(std::size_t size, const char* /*file*/, int /*line*/) {
 
 void Release(void* block, const char* /*file*/, int /*line*/) {
     if (block != nullptr) {
-        OPENSSL_cleanse(block, malloc_usable_size(block));
+        explicit_bzero(block, malloc_usable_size(block));
         std::free(block);
     }
 }

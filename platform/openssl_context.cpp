@@ -3,8 +3,12 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/kdf.h>
 #include <openssl/objects.h>
 #include <openssl/provider.h>
+#include <openssl/rand.h>
+
+#include <array>
 
 namespace ossl {
 namespace {
@@ -68,7 +72,46 @@ OSSL_LIB_CTX* ToolContext() noexcept {
     return context.get();
 }
 
+// What PKCS#12 files use, today's and older ones; the first of each list is the common case.
+constexpr const char* kDigests[] = {"SHA256", "SHA1", "SHA384", "SHA512", "SHA224", "MD5"};
+constexpr const char* kCiphers[] = {"AES-256-CBC", "DES-EDE3-CBC", "RC2-40-CBC", "AES-128-CBC",
+                                    "AES-192-CBC", "RC2-64-CBC",   "RC2-CBC",    "DES-EDE-CBC",
+                                    "DES-CBC",     "RC4",          "RC4-40"};
+constexpr const char* kKdfs[] = {"PBKDF2", "PKCS12KDF", "SCRYPT"};
+
+// Fetching once leaves the method in the context's cache for the later fetches by name.
+template <typename Fetched, Fetched* (*Fetch)(OSSL_LIB_CTX*, const char*, const char*),
+          void (*Free)(Fetched*)>
+bool FetchAll(OSSL_LIB_CTX* context, const char* const* names, size_t count) {
+    bool first = false;
+    for (size_t i = 0; i < count; ++i) {
+        Fetched* const fetched = Fetch(context, names[i], nullptr);
+        first = i == 0 ? fetched != nullptr : first;
+        Free(fetched);
+    }
+    return first;
+}
+
 }  // namespace
+
+bool WarmUp() noexcept {
+    const ScopedContext scope;
+    OSSL_LIB_CTX* const context = ToolContext();
+    if (!scope.ok() || context == nullptr) {
+        return false;
+    }
+    const bool digests =
+        FetchAll<EVP_MD, EVP_MD_fetch, EVP_MD_free>(context, kDigests, std::size(kDigests));
+    const bool ciphers = FetchAll<EVP_CIPHER, EVP_CIPHER_fetch, EVP_CIPHER_free>(
+        context, kCiphers, std::size(kCiphers));
+    const bool kdfs =
+        FetchAll<EVP_KDF, EVP_KDF_fetch, EVP_KDF_free>(context, kKdfs, std::size(kKdfs));
+    EVP_MAC* const hmac = EVP_MAC_fetch(context, "HMAC", nullptr);
+    EVP_MAC_free(hmac);
+    std::array<unsigned char, 16> salt{};
+    const bool seeded = RAND_bytes_ex(context, salt.data(), salt.size(), 0) == 1;
+    return digests && ciphers && kdfs && hmac != nullptr && seeded;
+}
 
 Der::Der(const void* object, const ASN1_ITEM* item) noexcept
     : m_length(ASN1_item_i2d(static_cast<const ASN1_VALUE*>(object), &m_bytes, item)) {}

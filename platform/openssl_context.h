@@ -74,4 +74,9 @@ private:
     OSSL_LIB_CTX* m_previous = nullptr;
 };
 
+// Fetches, in the tool's library context, the algorithms a PKCS#12 file may ask for, and seeds
+// its random generator: the first use of each costs more than a typical file's derivations, so
+// this is done before the user waits. False when the context or a common algorithm is missing.
+bool WarmUp() noexcept;
+
 }  // namespace ossl

@@ -5,6 +5,9 @@
 
 #include <openssl/rand.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -129,12 +132,28 @@ std::optional<Params> ReadPbes2(const X509_ALGOR* algorithm, Params params) {
     }
 }
 
+std::atomic<bool> g_fixedSalts{false};
+
+// Random bytes for a salt or IV; the fixed pattern while a test asks for it.
+bool FreshBytes(unsigned char* out, int length) {
+    const unsigned char* const fixed = FixedSaltOrNull(length);
+    if (fixed != nullptr) {
+        std::copy(fixed, fixed + length, out);
+        return true;
+    }
+    return RAND_bytes(out, length) == 1;
+}
+
 // What the tool writes for a key that had no protection.
 ossl::AlgorPtr CreateDefault(const Params& params) {
     const auto cipher = FetchCipher(params.cipherNid);
+    const int saltLength = SaltLengthFor(params.saltLength);
+    // Casts for OpenSSL 3.0, which takes salt and IV as non-const; it only copies them.
     return cipher ? ossl::AlgorPtr(PKCS5_pbe2_set_iv_ex(
-                        cipher.get(), static_cast<int>(params.iterations), nullptr,
-                        SaltLengthFor(params.saltLength), nullptr, params.prfNid, nullptr))
+                        cipher.get(), static_cast<int>(params.iterations),
+                        const_cast<unsigned char*>(FixedSaltOrNull(saltLength)), saltLength,
+                        const_cast<unsigned char*>(FixedSaltOrNull(EVP_MAX_IV_LENGTH)),
+                        params.prfNid, nullptr))
                   : nullptr;
 }
 
@@ -179,7 +198,7 @@ bool RefreshIv(X509_ALGOR* scheme) {
     if (ivLength > EVP_MAX_IV_LENGTH || !fresh ||
         EVP_CipherInit_ex2(context.get(), cipher.get(), nullptr, nullptr, 1, nullptr) != 1 ||
         EVP_CIPHER_asn1_to_param(context.get(), scheme->parameter) <= 0 ||
-        RAND_bytes(iv, ivLength) != 1 ||
+        !FreshBytes(iv, ivLength) ||
         EVP_CipherInit_ex2(context.get(), nullptr, nullptr, iv, 1, nullptr) != 1 ||
         EVP_CIPHER_param_to_asn1(context.get(), fresh.get()) <= 0) {
         return false;
@@ -341,7 +360,7 @@ int SaltLengthFor(int length) noexcept {
 bool RefreshSalt(ASN1_OCTET_STRING* salt) {
     const int length = SaltLengthFor(ASN1_STRING_length(salt));
     std::vector<unsigned char> bytes(static_cast<size_t>(length));
-    return RAND_bytes(bytes.data(), length) == 1 &&
+    return FreshBytes(bytes.data(), length) &&
            ASN1_OCTET_STRING_set(salt, bytes.data(), length) == 1;
 }
 
@@ -401,6 +420,27 @@ Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, void* value,
     return EncryptWith(
         params.identifier.empty() ? CreateDefault(params) : Refreshed(params.identifier), item,
         value, password);
+}
+
+ScopedFixedSaltsForTesting::ScopedFixedSaltsForTesting() noexcept {
+    g_fixedSalts = true;
+}
+
+ScopedFixedSaltsForTesting::~ScopedFixedSaltsForTesting() {
+    g_fixedSalts = false;
+}
+
+const unsigned char* FixedSaltOrNull(int length) noexcept {
+    static constexpr std::array<unsigned char, 256> kPattern = [] {
+        std::array<unsigned char, 256> pattern{};
+        for (size_t i = 0; i < pattern.size(); ++i) {
+            pattern[i] = static_cast<unsigned char>(0xA5 ^ i);
+        }
+        return pattern;
+    }();
+    return g_fixedSalts && length > 0 && static_cast<size_t>(length) <= kPattern.size()
+               ? kPattern.data()
+               : nullptr;
 }
 
 Params DefaultKeyProtection(long iterations) noexcept {

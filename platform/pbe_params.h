@@ -53,6 +53,11 @@ bool RefreshSalt(ASN1_OCTET_STRING* salt);
 bool SameExceptOctets(const unsigned char* first, long firstLength, const unsigned char* second,
                       long secondLength) noexcept;
 
+// What a derivation costs: its iterations, run once for every block it makes.
+inline std::int64_t WorkOf(const Params& params) noexcept {
+    return static_cast<std::int64_t>(params.iterations) * params.blocks;
+}
+
 // What the tool writes for a key that had no protection: PBES2 with PBKDF2-HMAC-SHA256 and
 // AES-256-CBC, an 8-byte salt.
 Params DefaultKeyProtection(long iterations) noexcept;
@@ -71,6 +76,20 @@ struct Encrypted {
 // never another algorithm.
 Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, void* value,
                   const ossl::Secret& password);
+
+// For tests only: while one lives, every salt and IV an export makes is the same fixed pattern
+// instead of random bytes, so that two exports can be compared byte for byte.
+class ScopedFixedSaltsForTesting {
+public:
+    ScopedFixedSaltsForTesting() noexcept;
+    ScopedFixedSaltsForTesting(const ScopedFixedSaltsForTesting&) = delete;
+    ScopedFixedSaltsForTesting& operator=(const ScopedFixedSaltsForTesting&) = delete;
+    ~ScopedFixedSaltsForTesting();
+};
+
+// The salt (or IV) of `length` bytes a new protection gets: null, for a random one, unless a
+// ScopedFixedSaltsForTesting lives.
+const unsigned char* FixedSaltOrNull(int length) noexcept;
 
 // Counts the work one pass over a file asks of its key derivations, iterations times blocks,
 // so that a file beyond the limits is refused before the first derivation runs.

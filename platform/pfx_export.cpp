@@ -1,10 +1,13 @@
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
 #include "platform/file_api.h"
+#include "platform/parallel.h"
 #include "platform/pfx_store.h"
 
 namespace {
@@ -13,6 +16,12 @@ ossl::SafeBagPtr Duplicate(const PKCS12_SAFEBAG* bag) {
     return ossl::SafeBagPtr(
         static_cast<PKCS12_SAFEBAG*>(ASN1_item_dup(ASN1_ITEM_rptr(PKCS12_SAFEBAG), bag)));
 }
+
+// A stack that only lends its bags: the store's own bags go out as they are, uncopied.
+void FreeBagList(STACK_OF(PKCS12_SAFEBAG) * bags) noexcept {
+    sk_PKCS12_SAFEBAG_free(bags);
+}
+using BagListPtr = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), ossl::Deleter<FreeBagList>>;
 
 // A copy of a shrouded key bag, its key encrypted afresh; the attributes stay as they are.
 ossl::SafeBagPtr SealKey(const StoredBag& stored, const ossl::Secret& password) {
@@ -33,17 +42,18 @@ ossl::SafeBagPtr SealKey(const StoredBag& stored, const ossl::Secret& password) 
     return bag;
 }
 
-ossl::SafeBagsPtr CollectBags(const StoredSafe& safe, const ossl::Secret& password) {
-    ossl::SafeBagsPtr bags(sk_PKCS12_SAFEBAG_new_null());
-    if (!bags) {
+// The bags of a part in their order, its keys as sealed anew (`sealedKeys`, by bag).
+BagListPtr CollectBags(const StoredSafe& safe, const std::vector<ossl::SafeBagPtr>& sealedKeys) {
+    BagListPtr bags(sk_PKCS12_SAFEBAG_new_null());
+    if (!bags || sk_PKCS12_SAFEBAG_reserve(bags.get(), static_cast<int>(safe.bags.size())) != 1) {
         return nullptr;
     }
-    for (const StoredBag& stored : safe.bags) {
-        ossl::SafeBagPtr bag = stored.key ? SealKey(stored, password) : Duplicate(stored.bag.get());
-        if (!bag || sk_PKCS12_SAFEBAG_push(bags.get(), bag.get()) == 0) {
+    for (size_t i = 0; i < safe.bags.size(); ++i) {
+        // Encoding only reads the bags; OpenSSL's stacks just do not hold const ones.
+        PKCS12_SAFEBAG* const bag = safe.bags[i].key ? sealedKeys[i].get() : safe.bags[i].bag.get();
+        if (bag == nullptr || sk_PKCS12_SAFEBAG_push(bags.get(), bag) == 0) {
             return nullptr;
         }
-        bag.release();  // now owned by the stack
     }
     return bags;
 }
@@ -62,8 +72,9 @@ ossl::Pkcs7Ptr PackEncrypted(STACK_OF(PKCS12_SAFEBAG) * bags, const pbe::Params&
     return safe;
 }
 
-ossl::Pkcs7Ptr PackSafe(const StoredSafe& safe, const ossl::Secret& password) {
-    const ossl::SafeBagsPtr bags = CollectBags(safe, password);
+ossl::Pkcs7Ptr PackSafe(const StoredSafe& safe, const std::vector<ossl::SafeBagPtr>& sealedKeys,
+                        const ossl::Secret& password) {
+    const BagListPtr bags = CollectBags(safe, sealedKeys);
     if (!bags) {
         return nullptr;
     }
@@ -76,24 +87,69 @@ bool AddMac(PKCS12* p12, const MacParams& mac, const ossl::Secret& password) {
         return pbmac1::Set(p12, *mac.pbmac1, password);
     }
     const ossl::DigestPtr digest(EVP_MD_fetch(nullptr, OBJ_nid2sn(mac.digestNid), nullptr));
-    return digest && PKCS12_set_mac(p12, password.data(), password.size(), nullptr,
-                                    pbe::SaltLengthFor(mac.saltLength),
+    const int saltLength = pbe::SaltLengthFor(mac.saltLength);
+    auto* const salt = const_cast<unsigned char*>(pbe::FixedSaltOrNull(saltLength));
+    return digest && PKCS12_set_mac(p12, password.data(), password.size(), salt, saltLength,
                                     static_cast<int>(mac.iterations), digest.get()) == 1;
+}
+
+// What the export makes of one part: its keys sealed anew, then the part itself.
+struct PackedSafe {
+    std::vector<ossl::SafeBagPtr> sealedKeys;  // by bag; null where the bag holds no key
+    ossl::Pkcs7Ptr packed;
+};
+
+bool HoldsKeys(const StoredSafe& safe) {
+    return std::any_of(safe.bags.begin(), safe.bags.end(),
+                       [](const StoredBag& bag) { return bag.key != nullptr; });
+}
+
+// Every part under the new password. The keys and the encrypted parts without keys are
+// encrypted at once, then the encrypted parts that hold keys, each job writing only its own
+// slot; the parts without encryption need no derivation.
+bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PKCS7) * safes) {
+    std::vector<PackedSafe> packed(store.safes.size());
+    std::vector<parallel::Job> first, second;
+    for (size_t s = 0; s < store.safes.size(); ++s) {
+        const StoredSafe& safe = store.safes[s];
+        PackedSafe& out = packed[s];
+        out.sealedKeys.resize(safe.bags.size());
+        for (size_t b = 0; b < safe.bags.size(); ++b) {
+            if (safe.bags[b].key) {
+                first.push_back({pbe::WorkOf(*safe.bags[b].protection),
+                                 [bag = &safe.bags[b], sealed = &out.sealedKeys[b], &password] {
+                                     *sealed = SealKey(*bag, password);
+                                 }});
+            }
+        }
+        if (safe.protection) {
+            std::vector<parallel::Job>& wave = HoldsKeys(safe) ? second : first;
+            wave.push_back({pbe::WorkOf(*safe.protection), [part = &safe, made = &out, &password] {
+                                made->packed = PackSafe(*part, made->sealedKeys, password);
+                            }});
+        }
+    }
+    parallel::RunCostliestFirst(first);
+    parallel::RunCostliestFirst(second);
+    for (size_t s = 0; s < store.safes.size(); ++s) {
+        PackedSafe& out = packed[s];
+        if (!store.safes[s].protection) {
+            out.packed = PackSafe(store.safes[s], out.sealedKeys, password);
+        }
+        if (!out.packed || sk_PKCS7_push(safes, out.packed.get()) == 0) {
+            return false;
+        }
+        out.packed.release();
+    }
+    return true;
 }
 
 // The whole file under the new password, with the structure and protection of the imported
 // one, in the standard password encoding.
 bool Encode(const CertStore& store, const ossl::Secret& password, std::vector<BYTE>& out) {
     ossl::SafesPtr safes(sk_PKCS7_new_null());
-    if (!safes) {
+    if (!safes || !PackSafes(store, password, safes.get())) {
         return false;
-    }
-    for (const StoredSafe& safe : store.safes) {
-        ossl::Pkcs7Ptr packed = PackSafe(safe, password);
-        if (!packed || sk_PKCS7_push(safes.get(), packed.get()) == 0) {
-            return false;
-        }
-        packed.release();
     }
     const ossl::Pkcs12Ptr p12(PKCS12_add_safes_ex(safes.get(), NID_pkcs7_data, nullptr, nullptr));
     if (!p12 || (store.mac && !AddMac(p12.get(), *store.mac, password))) {

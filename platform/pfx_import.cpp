@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/file_api.h"
+#include "platform/parallel.h"
 #include "platform/pfx_store.h"
 
 namespace {
@@ -215,28 +216,63 @@ public:
         if (auto error = Plan(store, safes.get())) {
             return error;
         }
-        if (store.mac && !FirstThatOpens([&](const ossl::Secret& password) {
-                return MacOpens(m_p12, *store.mac, password);
-            })) {
-            return ImportError{ERROR_INVALID_PASSWORD};
+        if (auto error = OpenWhatThePlanFound(store, safes.get())) {
+            return error;
         }
-        for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
-            if (auto error =
-                    OpenPart(store.safes[static_cast<size_t>(i)], sk_PKCS7_value(safes.get(), i))) {
-                return error;
-            }
-        }
-        for (StoredSafe& safe : store.safes) {
-            for (StoredBag& bag : safe.bags) {
-                if (bag.protection && !DecryptKey(bag)) {
-                    return ImportError{ERROR_INVALID_PASSWORD};
-                }
-            }
+        if (auto error = OpenKeysOfEncryptedParts(store)) {
+            return error;
         }
         return ProtectWhatIsInClear(store);
     }
 
 private:
+    // The MAC, every encrypted part and every key outside them are opened at once; what they
+    // gave is then taken in the file's order, so that the failure reported is the first in
+    // the file, whichever thread met it first.
+    std::optional<ImportError> OpenWhatThePlanFound(CertStore& store, STACK_OF(PKCS7) * safes) {
+        bool macOpened = false;
+        std::vector<ossl::SafeBagsPtr> parts(store.safes.size());
+        std::vector<parallel::Job> jobs;
+        if (store.mac) {
+            const long blocks = store.mac->pbmac1 ? store.mac->pbmac1->blocks : 1;
+            jobs.push_back({static_cast<std::int64_t>(store.mac->iterations) * blocks,
+                            [&] { macOpened = VerifyMac(*store.mac); }});
+        }
+        for (size_t i = 0; i < store.safes.size(); ++i) {
+            if (const auto& protection = store.safes[i].protection) {
+                PKCS7* const safe = sk_PKCS7_value(safes, static_cast<int>(i));
+                jobs.push_back({pbe::WorkOf(*protection),
+                                [this, opened = &parts[i], safe] { *opened = OpenPart(safe); }});
+            }
+        }
+        AddKeyJobs(store, false, jobs);
+        parallel::RunCostliestFirst(jobs);
+        if (store.mac && !macOpened) {
+            return ImportError{ERROR_INVALID_PASSWORD};
+        }
+        for (size_t i = 0; i < store.safes.size(); ++i) {
+            if (auto error = TakePart(store.safes[i], parts[i])) {
+                return error;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Once the parts are open, their keys; then every key must have opened.
+    std::optional<ImportError> OpenKeysOfEncryptedParts(CertStore& store) {
+        std::vector<parallel::Job> jobs;
+        AddKeyJobs(store, true, jobs);
+        parallel::RunCostliestFirst(jobs);
+        for (const StoredSafe& safe : store.safes) {
+            for (const StoredBag& bag : safe.bags) {
+                if (bag.protection && !bag.key) {
+                    return ImportError{ERROR_INVALID_PASSWORD};
+                }
+            }
+        }
+        return std::nullopt;
+    }
+
     std::optional<ImportError> Plan(CertStore& store, STACK_OF(PKCS7) * safes) {
         if (PKCS12_mac_present(m_p12)) {
             MacPlan plan = PlanMac(m_p12, m_budget);
@@ -332,23 +368,53 @@ private:
                (!(m_passwords.widened == m_passwords.utf8) && opens(m_passwords.widened));
     }
 
-    std::optional<ImportError> OpenPart(StoredSafe& stored, PKCS7* safe) {
+    bool VerifyMac(const MacParams& mac) const {
+        return FirstThatOpens(
+            [&](const ossl::Secret& password) { return MacOpens(m_p12, mac, password); });
+    }
+
+    // The bags of an encrypted part, or null where it does not open. Only reads `safe`, which
+    // no other job touches.
+    ossl::SafeBagsPtr OpenPart(PKCS7* safe) const {
+        ossl::SafeBagsPtr bags;
+        FirstThatOpens([&](const ossl::Secret& password) {
+            bags.reset(PKCS12_unpack_p7encdata(safe, password.data(), password.size()));
+            return bags != nullptr;
+        });
+        return bags;
+    }
+
+    std::optional<ImportError> TakePart(StoredSafe& stored, ossl::SafeBagsPtr& opened) {
         if (!stored.protection) {
             return std::nullopt;
         }
-        STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
-        if (!FirstThatOpens([&](const ossl::Secret& password) {
-                bags = PKCS12_unpack_p7encdata(safe, password.data(), password.size());
-                return bags != nullptr;
-            })) {
+        if (!opened) {
             return ImportError{ERROR_INVALID_PASSWORD};
         }
-        return TakeBags(stored, bags);
+        return TakeBags(stored, opened.release());
     }
 
-    bool DecryptKey(StoredBag& bag) {
+    // A job for every shrouded key in the encrypted parts or in the others; each job writes
+    // only its own bag.
+    void AddKeyJobs(CertStore& store, bool inEncryptedParts,
+                    std::vector<parallel::Job>& jobs) const {
+        for (StoredSafe& safe : store.safes) {
+            if (safe.protection.has_value() != inEncryptedParts) {
+                continue;
+            }
+            for (StoredBag& bag : safe.bags) {
+                if (bag.protection) {
+                    jobs.push_back(
+                        {pbe::WorkOf(*bag.protection), [this, key = &bag] { DecryptKey(*key); }});
+                }
+            }
+        }
+    }
+
+    // Leaves the key null where it does not open.
+    void DecryptKey(StoredBag& bag) const {
         const X509_SIG* sealed = PKCS12_SAFEBAG_get0_pkcs8(bag.bag.get());
-        return FirstThatOpens([&](const ossl::Secret& password) {
+        FirstThatOpens([&](const ossl::Secret& password) {
             bag.key.reset(
                 PKCS8_decrypt_ex(sealed, password.data(), password.size(), nullptr, nullptr));
             return bag.key != nullptr;

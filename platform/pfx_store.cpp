@@ -62,15 +62,19 @@ bool SameAttributes(const PKCS12_SAFEBAG* first, const PKCS12_SAFEBAG* second) {
 
 bool SameBag(const StoredBag& first, const StoredBag& second) {
     if (PKCS12_SAFEBAG_get_nid(first.bag.get()) != PKCS12_SAFEBAG_get_nid(second.bag.get()) ||
-        !first.key != !second.key || !SameAttributes(first.bag.get(), second.bag.get())) {
+        !first.key != !second.key) {
         return false;
     }
-    // A key is compared decrypted: its encryption differs with every salt.
-    const auto encode = [](const StoredBag& stored) {
-        return stored.key ? Der(stored.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO))
-                          : Der(stored.bag.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAG));
-    };
-    return encode(first) == encode(second);
+    // A key is compared decrypted, its encryption differing with every salt, and its
+    // attributes apart. Any other bag is compared whole: its DER holds the attributes too, as
+    // a SET, which the encoder sorts.
+    if (first.key) {
+        return SameAttributes(first.bag.get(), second.bag.get()) &&
+               Der(first.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO)) ==
+                   Der(second.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
+    }
+    return Der(first.bag.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAG)) ==
+           Der(second.bag.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAG));
 }
 
 bool SameSafe(const StoredSafe& first, const StoredSafe& second) {

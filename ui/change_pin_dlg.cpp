@@ -9,6 +9,12 @@ const std::array<MessageMapEntry<CChangePinDlg>, 1> CChangePinDlg::kMessageMap =
 
 CChangePinDlg::CChangePinDlg(CWnd* parent) : CDialog(IDD_CHANGE_PIN, parent) {}
 
+BOOL CChangePinDlg::OnInitDialog() {
+    const BOOL focusFirst = CDialog::OnInitDialog();
+    PrepareChangePin();  // while the user types, not after "PIN ändern"
+    return focusFirst;
+}
+
 void CChangePinDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
     DDX_Text(pDX, IDC_EDIT_NEW_PIN, m_newPin);

@@ -21,6 +21,7 @@ public:
     Outcome m_outcome = Outcome::Accepted;
 
 protected:
+    BOOL OnInitDialog() override;
     void DoDataExchange(CDataExchange* pDX) override;
     bool OnCommand(UINT code, int id) override;
 

@@ -227,6 +227,13 @@ TEST(ChangePin, HeavyButOrdinaryFilesStillChange) {
     EXPECT_EQ(DescribePfx(ReadAll(file.path), kNewPin), before);
 }
 
+TEST(PrepareChangePin, SetsUpOpensslAndAnyChangeStillWorks) {
+    EXPECT_TRUE(PrepareChangePin());
+    EXPECT_TRUE(PrepareChangePin());
+    const ChosenFile file("legacy.p12");
+    EXPECT_EQ(file.Change(kPin, kNewPin, kNewPin), Outcome::PinChanged);
+}
+
 TEST(ChangePin, PinsAreTakenExactlyAsTyped) {
     const ChosenFile file("modern.p12");
     ASSERT_EQ(file.Change(kPin, " neue PIN ", " neue PIN "), Outcome::PinChanged);

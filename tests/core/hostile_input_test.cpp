@@ -106,6 +106,9 @@ TEST(HostileInput, IterationBombsEndAtOnceWithTheToolsOutcome) {
 }
 
 TEST(HostileInput, HugeAndSparseFilesAreRefusedWithoutHugeAllocations) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer's shadow memory counts in the resident size";
+#endif
     const TempDir dir;
     const int foreign = static_cast<int>(Outcome::BeyondLimits);
     const std::string big = Sparse(dir, "big.p12", 300LL << 20);

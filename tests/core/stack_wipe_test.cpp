@@ -2,10 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstring>
 #include <iostream>
+#include <mutex>
 
 #include "core/soft_certificate.h"
+#include "platform/parallel.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/pfx_builder.h"
 #include "tests/support/secret_scan.h"
 
 namespace {
@@ -64,16 +70,15 @@ struct ChangeOnOwnStack {
     }
 };
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitizedFrames = true;
 #else
-constexpr bool kAddressSanitizer = false;
+constexpr bool kSanitizedFrames = false;
 #endif
-constexpr char kSanitizerLayout[] =
-    "AddressSanitizer lays out frames of its own and poisons their redzones";
+constexpr char kSanitizerLayout[] = "the address and thread sanitizers lay out frames of their own";
 
 TEST(ChangePinStack, LeavesNeitherKeyNorPinsBehind) {
-    if (kAddressSanitizer) {
+    if (kSanitizedFrames) {
         GTEST_SKIP() << kSanitizerLayout;
     }
     const std::vector<Needle> secrets = Secrets();
@@ -89,12 +94,60 @@ TEST(ChangePinStack, LeavesNeitherKeyNorPinsBehind) {
 // Whatever the change wrote below ChangePin's frame is zero when it returns, except the few
 // return addresses of the wipe itself.
 TEST(ChangePinStack, LeavesOnlyZerosBelowItsFrame) {
-    if (kAddressSanitizer) {
+    if (kSanitizedFrames) {
         GTEST_SKIP() << kSanitizerLayout;
     }
     const ChangeOnOwnStack change("modern.p12");
     ASSERT_EQ(change.outcome, Outcome::PinChanged);
     EXPECT_LE(change.leftBelow, 64u) << "left " << change.leftBelow;
+}
+
+// What the extra threads of a change leave on their stacks, looked at as each ends.
+std::atomic<const std::vector<Needle>*> g_secrets{nullptr};
+std::atomic<const Needle*> g_foundOnThread{nullptr};
+std::atomic<int> g_threadsLookedAt{0};
+
+// Where the thread's jobs ran: just below the frame that calls this one, well within the
+// thread's stack of several MiB. Copied before anything else runs there, but for the little
+// this function's own frame and the copy's return address take.
+constexpr std::size_t kSkipped = 128, kLooked = 256 * 1024;
+std::array<unsigned char, kLooked> g_snapshot;
+std::mutex g_snapshotInUse;
+
+[[gnu::noinline]] void LookBelowThisFrame() {
+    const auto* const here = static_cast<const unsigned char*>(__builtin_frame_address(0));
+    const std::lock_guard lock(g_snapshotInUse);
+    std::memcpy(g_snapshot.data(), here - kSkipped - kLooked, kLooked);
+    ++g_threadsLookedAt;
+    if (const Needle* found =
+            testing_support::FindNeedle(g_snapshot.data(), kLooked, *g_secrets.load())) {
+        g_foundOnThread = found;
+    }
+}
+
+TEST(ChangePinStack, LeavesNeitherKeyNorPinsOnItsOtherThreads) {
+    if (kSanitizedFrames) {
+        GTEST_SKIP() << kSanitizerLayout;
+    }
+    const std::vector<Needle> secrets = Secrets();
+    g_secrets = &secrets;
+    const parallel::ScopedThreadCountForTesting forced(4);
+    parallel::SetThreadEndObserverForTesting(LookBelowThisFrame);
+    const testing_support::TempDir dir;
+    // Enough keys that every thread gets some of them.
+    testing_support::BuildManyKeys(dir / "keys.p12", testing_support::kPin, 24, false);
+    for (const std::string& path : {Fixtures::Get().CopyTo("modern.p12", dir),
+                                    Fixtures::Get().CopyTo("legacy.p12", dir), dir / "keys.p12"}) {
+        CByteBuffer certificate;
+        ASSERT_EQ(OpenSoftCertificate(path.c_str(), certificate), Outcome::Accepted);
+        EXPECT_EQ(
+            ChangePin(certificate, path.c_str(), testing_support::kPin.c_str(), kNewPin, kNewPin),
+            Outcome::PinChanged);
+    }
+    parallel::SetThreadEndObserverForTesting(nullptr);
+    EXPECT_GT(g_threadsLookedAt, 0);
+    const Needle* const found = g_foundOnThread;
+    EXPECT_TRUE(found == nullptr) << found->name << " left on a thread's stack";
 }
 
 }  // namespace

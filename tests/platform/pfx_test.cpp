@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 #include <openssl/objects.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
 #include "platform/crypt32.h"
 #include "platform/file_api.h"
+#include "platform/parallel.h"
+#include "platform/pbe_params.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 #include "tests/support/pfx_description.h"
@@ -248,6 +251,93 @@ TEST(CertStoresHoldSameBags, TellsDifferentFilesApart) {
     EXPECT_FALSE(CertStoresHoldSameBags(modern.get(), nomac.get()));
     // Same certificates and key, but modern.p12 carries friendly names legacy.p12 lacks.
     EXPECT_FALSE(CertStoresHoldSameBags(modern.get(), legacy.get()));
+}
+
+// What one thread and four make of a file with the salts fixed: the export, and the export of
+// what the export reads back as (under the old PIN again), or why there is none.
+std::string ChangedOn(unsigned threads, const std::string& original) {
+    const parallel::ScopedThreadCountForTesting forced(threads);
+    const Store store = Import(original, kWidePin);
+    if (!store) {
+        return "import failed: " + std::to_string(GetLastError());
+    }
+    const std::string exported = Export(store.get(), kNewPin);
+    const Store reopened = Import(exported, kNewPin);
+    if (!reopened || !CertStoresHoldSameBags(store.get(), reopened.get())) {
+        return "the export does not read back";
+    }
+    return exported + Export(reopened.get(), kWidePin);
+}
+
+std::vector<std::pair<std::string, std::string>> FilesOfEveryShape() {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const std::string& name : Fixtures::Pkcs12Names()) {
+        files.emplace_back(name, Fixtures::Get().Bytes(name));
+    }
+    const testing_support::TempDir dir;
+    for (const bool inEncryptedPart : {false, true}) {
+        const std::string path = dir / "keys.p12";
+        testing_support::BuildManyKeys(path, kPin, 5, inEncryptedPart);
+        files.emplace_back(inEncryptedPart ? "5 keys in an encrypted part" : "5 keys",
+                           testing_support::ReadAll(path));
+    }
+    return files;
+}
+
+// Where two encodings part, briefly; empty when they are the same.
+std::string Difference(const std::string& first, const std::string& second) {
+    if (first == second) {
+        return "";
+    }
+    const auto parted = std::mismatch(first.begin(), first.end(), second.begin(), second.end());
+    return std::to_string(first.size()) + " and " + std::to_string(second.size()) +
+           " bytes, differing from byte " + std::to_string(parted.first - first.begin()) + ": " +
+           first.substr(0, 40) + " / " + second.substr(0, 40);
+}
+
+TEST(PfxOnSeveralThreads, WritesWhatOneThreadWrites) {
+    const pbe::ScopedFixedSaltsForTesting fixed;
+    for (const auto& [name, bytes] : FilesOfEveryShape()) {
+        const std::string sequential = ChangedOn(1, bytes);
+        EXPECT_GT(sequential.size(), 100u) << name << ": " << sequential;
+        EXPECT_EQ(Difference(ChangedOn(4, bytes), sequential), "") << name;
+    }
+}
+
+TEST(PfxOnSeveralThreads, FixedSaltsAreFixedOnlyWhileAsked) {
+    const std::string original = Fixtures::Get().Bytes("modern.p12");
+    std::string fixedOnce;
+    {
+        const pbe::ScopedFixedSaltsForTesting fixed;
+        fixedOnce = ChangedOn(1, original);
+        EXPECT_EQ(ChangedOn(1, original), fixedOnce);
+    }
+    EXPECT_NE(ChangedOn(1, original), fixedOnce);
+}
+
+// Whichever thread fails first, the failure reported is the first in the file's order.
+TEST(PfxOnSeveralThreads, ReportsWhatOneThreadReports) {
+    for (const char* name : {"modern.p12", "legacy.p12", "exotic.p12"}) {
+        const std::string original = Fixtures::Get().Bytes(name);
+        for (size_t at = 0; at < original.size(); at += 29) {
+            std::string damaged = original;
+            damaged[at] = static_cast<char>(damaged[at] ^ 0x04);
+            DWORD errors[2] = {};
+            for (const unsigned threads : {1u, 4u}) {
+                const parallel::ScopedThreadCountForTesting forced(threads);
+                SetLastError(0);
+                const bool opened = Import(damaged, kWidePin) != nullptr;
+                errors[threads == 1 ? 0 : 1] = opened ? ERROR_SUCCESS : GetLastError();
+            }
+            EXPECT_EQ(errors[1], errors[0]) << name << ", bit flipped at " << at;
+        }
+    }
+    // The part comes first; its key asks too much, while the later key fails at once.
+    for (const unsigned threads : {1u, 4u}) {
+        const parallel::ScopedThreadCountForTesting forced(threads);
+        ExpectRefused(testing_support::BuildKeysBeyondBudgetBeforeBrokenKey(kPin),
+                      PINTOOL_E_TOO_MUCH_WORK, "a key beyond the budget in the first part");
+    }
 }
 
 }  // namespace

@@ -229,6 +229,69 @@ void BuildManyCertificates(const std::string& out, const std::string& pin, int c
     WriteAll(out, Encode(p12.get()));
 }
 
+void BuildManyKeys(const std::string& out, const std::string& pin, int keys,
+                   bool keysInEncryptedPart) {
+    LoadProviders();
+    STACK_OF(PKCS12_SAFEBAG)* certs = nullptr;
+    STACK_OF(PKCS12_SAFEBAG)* shrouded = nullptr;
+    for (int i = 0; i < keys; ++i) {
+        const KeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+        const CertPtr cert = SelfSigned(key.get(), i + 1);
+        const std::string name = "Schlüssel " + std::to_string(i + 1);
+        const auto id = static_cast<unsigned char>(i + 1);
+        Name(PKCS12_add_cert(&certs, cert.get()), name.c_str(), id);
+        Name(PKCS12_add_key_ex(&shrouded, key.get(), 0, 2048, NID_aes_256_cbc, pin.c_str(), nullptr,
+                               nullptr),
+             name.c_str(), id);
+    }
+    STACK_OF(PKCS7)* safes = nullptr;
+    const int keyPart = keysInEncryptedPart ? NID_aes_256_cbc : -1;
+    Check(
+        PKCS12_add_safe_ex(&safes, certs, NID_aes_256_cbc, 2048, pin.c_str(), nullptr, nullptr) ==
+                1 &&
+            PKCS12_add_safe_ex(&safes, shrouded, keyPart, 2048, pin.c_str(), nullptr, nullptr) == 1,
+        "parts");
+    sk_PKCS12_SAFEBAG_pop_free(certs, PKCS12_SAFEBAG_free);
+    sk_PKCS12_SAFEBAG_pop_free(shrouded, PKCS12_SAFEBAG_free);
+    const P12Ptr p12 = Assemble(safes);
+    Check(PKCS12_set_mac(p12.get(), pin.c_str(), -1, nullptr, 8, 2048, EVP_sha256()) == 1, "MAC");
+    WriteAll(out, Encode(p12.get()));
+}
+
+std::string BuildKeysBeyondBudgetBeforeBrokenKey(const std::string& pin) {
+    LoadProviders();
+    // A key whose data is random and whose derivation asks too much: never run.
+    X509_SIG* heavy = X509_SIG_new();
+    X509_ALGOR* algorithm = nullptr;
+    ASN1_OCTET_STRING* data = nullptr;
+    X509_SIG_getm(heavy, &algorithm, &data);
+    X509_ALGOR* wanted = Pbe(5'000'001);
+    ASN1_OCTET_STRING* random = RandomOctets();
+    Check(wanted != nullptr && X509_ALGOR_copy(algorithm, wanted) == 1 &&
+              ASN1_STRING_copy(data, random) == 1,
+          "heavy key");
+    X509_ALGOR_free(wanted);
+    ASN1_OCTET_STRING_free(random);
+    STACK_OF(PKCS12_SAFEBAG)* inside = sk_PKCS12_SAFEBAG_new_null();
+    sk_PKCS12_SAFEBAG_push(inside, PKCS12_SAFEBAG_create0_pkcs8(heavy));
+
+    // A key in the plain part, sealed under another password.
+    const KeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+    STACK_OF(PKCS12_SAFEBAG)* outside = nullptr;
+    Check(PKCS12_add_key_ex(&outside, key.get(), 0, 2048, NID_aes_256_cbc, "andere PIN", nullptr,
+                            nullptr) != nullptr,
+          "broken key");
+
+    STACK_OF(PKCS7)* safes = nullptr;
+    Check(PKCS12_add_safe_ex(&safes, inside, NID_aes_256_cbc, 1, pin.c_str(), nullptr, nullptr) ==
+                  1 &&
+              PKCS12_add_safe_ex(&safes, outside, -1, 0, nullptr, nullptr, nullptr) == 1,
+          "parts");
+    sk_PKCS12_SAFEBAG_pop_free(inside, PKCS12_SAFEBAG_free);
+    sk_PKCS12_SAFEBAG_pop_free(outside, PKCS12_SAFEBAG_free);
+    return Encode(Assemble(safes).get());
+}
+
 bool LoadLegacyProviders() {
     struct Providers {
         OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");

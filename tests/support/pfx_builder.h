@@ -49,4 +49,15 @@ namespace testing_support {
 // certificates in a PBES2/AES-256 part, the key shrouded alike, a SHA-256 MAC.
 void BuildManyCertificates(const std::string& out, const std::string& pin, int certificates);
 
+// `keys` EC keys with a certificate each, named alike: the certificates in a PBES2/AES-256
+// part, the keys shrouded alike in an unencrypted part or, where `keysInEncryptedPart`, in a
+// second encrypted part; a SHA-256 MAC; 2048 iterations throughout.
+void BuildManyKeys(const std::string& out, const std::string& pin, int keys,
+                   bool keysInEncryptedPart);
+
+// No MAC; an encrypted part (open with `pin`) holding a key whose derivation is beyond the
+// budget, then an unencrypted part holding a key sealed under another password. Read in the
+// file's order, the first is what fails.
+std::string BuildKeysBeyondBudgetBeforeBrokenKey(const std::string& pin);
+
 }  // namespace testing_support

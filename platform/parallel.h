@@ -1,0 +1,51 @@
+#pragma once
+// Runs independent pieces of work, such as the key derivations of one pass over a PKCS#12 file,
+// on the machine's cores: each piece whole on one thread, every thread joined before returning.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace parallel {
+
+// How many threads a batch uses at most, the caller's among them: one for each core the
+// machine reports, at least one.
+unsigned ThreadCount() noexcept;
+
+// Runs task(0) ... task(count - 1), each exactly once, on up to ThreadCount() threads, taking
+// them in order of their index; returns when every one has ended. Extra threads work in the
+// tool's OpenSSL library context, clear their OpenSSL error queue and wipe their stack before
+// they end. When a thread cannot be started, the others (at least the caller) do its share. An
+// exception a task throws is rethrown after all have ended: that of the lowest index.
+void ForEach(std::size_t count, const std::function<void(std::size_t)>& task);
+
+// A piece of work and what it costs, in any unit common to a batch (for key derivations: their
+// iterations times the blocks they make).
+struct Job {
+    std::int64_t work = 0;
+    std::function<void()> run;
+};
+
+// Runs the jobs with ForEach, the costliest first, so that no long one starts last while the
+// other threads have nothing left to do.
+void RunCostliestFirst(std::vector<Job>& jobs);
+
+// For tests only: while one lives, batches use exactly `threads` threads (1: one after another
+// on the caller's), whatever the machine has.
+class ScopedThreadCountForTesting {
+public:
+    explicit ScopedThreadCountForTesting(unsigned threads) noexcept;
+    ScopedThreadCountForTesting(const ScopedThreadCountForTesting&) = delete;
+    ScopedThreadCountForTesting& operator=(const ScopedThreadCountForTesting&) = delete;
+    ~ScopedThreadCountForTesting();
+
+private:
+    unsigned m_previous;
+};
+
+// For tests only: `observer` (null: none) is called on each extra thread as the last thing it
+// does, after its stack was wiped, so that a test can look at what is left there.
+void SetThreadEndObserverForTesting(void (*observer)()) noexcept;
+
+}  // namespace parallel
