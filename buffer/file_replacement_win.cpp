@@ -179,9 +179,19 @@ BUFRESULT CFileReplacement::Begin(const char* path, const CByteBuffer& original)
         if (!m_targetFile.valid()) {
             return FailOpeningTarget();
         }
+        // Wine gives no final path beyond MAX_PATH; such a path is taken as given.
         m_target.path = FinalPath(m_targetFile.get());
-        if (m_target.path.empty() || !GetFileInformationByHandle(m_targetFile.get(), &m_target.info)) {
+        if (m_target.path.empty()) {
+            m_target.path = given;
+        }
+        if (!GetFileInformationByHandle(m_targetFile.get(), &m_target.info)) {
             return Fail(ReplaceProblem::Other);
+        }
+        // Opening for writing does not tell for an administrator, nor under Wine for root: a
+        // file marked read-only was made so on purpose.
+        if ((m_target.info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return Fail(ReplaceProblem::NotWritable);
         }
         m_target.directory = m_target.path.substr(0, NameStart(m_target.path) - 1);
         const BUFRESULT checked = CheckTarget();
@@ -306,11 +316,15 @@ BUFRESULT CFileReplacement::Commit() noexcept {
     if (!m_temporaryFile.valid() || m_committed) {
         return BUF_E_FAIL;
     }
-    // While held, just before the rename: the target must still be what the change began from,
+    // Held, just before the rename: the target must still be what the change began from,
     // or another program's newer file would be lost.
     if (const BUFRESULT checked = CheckTarget(); checked != BUF_S_OK) {
         return checked;
     }
+    // Windows renames a file over another only while neither is open: both are let go for the
+    // rename alone, the temporary file complete and flushed, the target checked just now.
+    m_temporaryFile.Close();
+    m_targetFile.Close();
     if (!MoveFileExW(m_target.temporary.c_str(), m_target.path.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return Fail(ProblemFromError(GetLastError(), ReplaceProblem::DirectoryNotWritable));

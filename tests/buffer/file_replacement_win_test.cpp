@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "buffer/file_replacement.h"
@@ -32,7 +31,7 @@ ReplaceProblem ReplaceWith(const std::string& path, const char* original, const 
 }
 
 DWORD AttributesOf(const std::string& path) {
-    return GetFileAttributesW(std::filesystem::path(path).c_str());
+    return GetFileAttributesA(path.c_str());
 }
 
 TEST(CFileReplacementWindows, ReplacesTheWholeFileAndKeepsItsAttributes) {
@@ -123,30 +122,35 @@ TEST(CFileReplacementWindows, RefusesAFileWithOtherNames) {
 }
 
 TEST(CFileReplacementWindows, ReplacesFilesWithUmlautsSpacesAndLongPaths) {
+    using testing_support::ExtendedWidePath;
     const TempDir dir;
     std::string deep = dir / "Zertifikate für Jürgen Ω";
-    ASSERT_TRUE(CreateDirectoryW(std::filesystem::path(deep).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(ExtendedWidePath(deep).c_str(), nullptr));
     const std::string shallow = deep + "/Schlüssel € Ω.p12";
-    while (deep.size() < 300) {
+    while (deep.size() < 300) {  // beyond MAX_PATH
         deep += "/Ordner mit einem recht langen Namen " + std::to_string(deep.size());
-        std::filesystem::create_directory(std::filesystem::path(LR"(\\?\)" +
-                                                                std::filesystem::path(deep)
-                                                                    .make_preferred()
-                                                                    .wstring()));
+        ASSERT_TRUE(CreateDirectoryW(ExtendedWidePath(deep).c_str(), nullptr));
     }
     for (const std::string& path : {shallow, deep + "/Schlüssel € Ω.p12"}) {
-        const std::wstring wide =
-            LR"(\\?\)" + std::filesystem::path(path).make_preferred().wstring();
-        {
-            const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        const std::wstring wide = ExtendedWidePath(path);
+        const auto write = [&](const char* bytes, DWORD length, DWORD disposition) {
+            const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
                                             FILE_ATTRIBUTE_NORMAL, nullptr);
-            ASSERT_NE(file, INVALID_HANDLE_VALUE) << path.size();
             DWORD written = 0;
-            WriteFile(file, "original", 8, &written, nullptr);
+            const bool done = file != INVALID_HANDLE_VALUE &&
+                              WriteFile(file, bytes, length, &written, nullptr) && written == length;
             CloseHandle(file);
-        }
+            return done;
+        };
+        ASSERT_TRUE(write("original", 8, CREATE_NEW)) << path.size();
         EXPECT_EQ(ReplaceWith(path, "original", "new"), ReplaceProblem::None) << path.size();
-        EXPECT_EQ(ReadAll(std::filesystem::path(wide).string()), "new") << path.size();
+        const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+        char content[16] = {};
+        DWORD read = 0;
+        EXPECT_TRUE(ReadFile(file, content, sizeof content, &read, nullptr));
+        CloseHandle(file);
+        EXPECT_EQ(std::string(content, read), "new") << path.size();
     }
 }
 

@@ -12,7 +12,7 @@ void MakeScriptFixtures(const std::string& dir) {
         throw std::runtime_error("PINTOOL_FIXTURES names no folder made by make_fixtures.sh");
     }
     // Copies, so that no test can change what the next test program starts from.
-    std::filesystem::copy(made, dir, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy(made, dir, std::filesystem::copy_options::recursive);
 }
 
 }  // namespace testing_support
