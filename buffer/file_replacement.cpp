@@ -75,4 +75,3 @@ BUFRESULT CFileReplacement::ReadBack(CByteBuffer& content) const noexcept {
     // Through the open file: its mode, now the target's, may not let its owner open it again.
     return m_temporaryFile.valid() ? ReadWhole(m_temporaryFile.get(), content) : BUF_E_FAIL;
 }
-

@@ -177,8 +177,8 @@ BUFRESULT CFileReplacement::Begin(const char* path, const CByteBuffer& original)
         m_target.directory = DirectoryOf(m_target.path);
         // Whether the user may change the file is what opening it for writing, with the
         // process's own rights, says; it is not truncated. No sharing: the lock a save takes.
-        m_targetFile.Reset(CreateFileA(m_target.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        m_targetFile.Reset(CreateFileA(m_target.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!m_targetFile.valid()) {
             return FailOpeningTarget();
         }

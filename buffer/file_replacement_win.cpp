@@ -31,8 +31,8 @@ std::wstring WideFromAnsi(const char* text) {
 }
 
 std::string AnsiFromWide(const std::wstring& wide) {
-    const int needed = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr,
-                                           nullptr);
+    const int needed =
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
     if (needed <= 0) {
         return {};
     }
@@ -91,8 +91,7 @@ std::wstring CutAtCharacter(const std::wstring& name, size_t limit) {
 
 // ".NAME.pintool-": what the temporary files of a target are called, before their unique part.
 std::wstring TemporaryPrefix(const std::wstring& target) {
-    return L"." + CutAtCharacter(target.substr(NameStart(target)), kMaxBaseInName) +
-           kTemporaryMark;
+    return L"." + CutAtCharacter(target.substr(NameStart(target)), kMaxBaseInName) + kTemporaryMark;
 }
 
 std::wstring UniquePart(std::mt19937& random) {
@@ -237,10 +236,9 @@ BUFRESULT CFileReplacement::CreateTemporary() {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::wstring name = m_target.directory + L"\\" + prefix + UniquePart(random);
         // Hidden until it takes the target's place; only its creator's handle may use it.
-        m_temporaryFile.Reset(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC |
-                                                            WRITE_OWNER | DELETE,
-                                          kHeldSharing, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_HIDDEN, nullptr));
+        m_temporaryFile.Reset(CreateFileW(
+            name.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | DELETE,
+            kHeldSharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
         if (m_temporaryFile.valid()) {
             m_target.temporary = name;
             m_temporary = AnsiFromWide(name);
@@ -275,9 +273,8 @@ BUFRESULT CFileReplacement::CopyAttributes() noexcept {
     const SECURITY_INFORMATION inheritance = (control & SE_DACL_PROTECTED) != 0
                                                  ? PROTECTED_DACL_SECURITY_INFORMATION
                                                  : UNPROTECTED_DACL_SECURITY_INFORMATION;
-    const DWORD written =
-        SetSecurityInfo(m_temporaryFile.get(), SE_FILE_OBJECT, kWhat | inheritance, owner, group,
-                        dacl, nullptr);
+    const DWORD written = SetSecurityInfo(m_temporaryFile.get(), SE_FILE_OBJECT,
+                                          kWhat | inheritance, owner, group, dacl, nullptr);
     if (written != ERROR_SUCCESS) {
         SetLastError(written);
         return Fail(written == ERROR_INVALID_OWNER ? ReplaceProblem::OwnerNotKept
@@ -286,8 +283,8 @@ BUFRESULT CFileReplacement::CopyAttributes() noexcept {
     // The target's attributes: the hidden one the temporary file had goes unless the target
     // has it too.
     FILE_BASIC_INFO basic{};
-    basic.FileAttributes =
-        m_target.info.dwFileAttributes == 0 ? FILE_ATTRIBUTE_NORMAL : m_target.info.dwFileAttributes;
+    basic.FileAttributes = m_target.info.dwFileAttributes == 0 ? FILE_ATTRIBUTE_NORMAL
+                                                               : m_target.info.dwFileAttributes;
     if (!SetFileInformationByHandle(m_temporaryFile.get(), FileBasicInfo, &basic, sizeof basic)) {
         return Fail(ReplaceProblem::AttributesNotKept);
     }

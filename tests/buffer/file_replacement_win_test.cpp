@@ -138,7 +138,8 @@ TEST(CFileReplacementWindows, ReplacesFilesWithUmlautsSpacesAndLongPaths) {
                                             FILE_ATTRIBUTE_NORMAL, nullptr);
             DWORD written = 0;
             const bool done = file != INVALID_HANDLE_VALUE &&
-                              WriteFile(file, bytes, length, &written, nullptr) && written == length;
+                              WriteFile(file, bytes, length, &written, nullptr) &&
+                              written == length;
             CloseHandle(file);
             return done;
         };

@@ -36,8 +36,8 @@ struct ChosenFile {
         EXPECT_EQ(OpenSoftCertificate(path.c_str(), certificate), Outcome::Accepted);
     }
     Outcome Change(const std::string& oldPin, const std::string& newPin, Reason& reason) const {
-        return ChangePin(certificate, path.c_str(), oldPin.c_str(), newPin.c_str(),
-                         newPin.c_str(), reason);
+        return ChangePin(certificate, path.c_str(), oldPin.c_str(), newPin.c_str(), newPin.c_str(),
+                         reason);
     }
     bool Unchanged() const { return ReadAll(path) == original && dir.List().size() == 1; }
 };
@@ -91,8 +91,8 @@ TEST(ChangePinWindows, AFileInUseIsSaidSoAndLeftAsItWas) {
     CloseHandle(reader);
     EXPECT_TRUE(file.Unchanged());
     // Held by a writer, it cannot even be read.
-    const HANDLE writer = CreateFileA(file.path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      0, nullptr);
+    const HANDLE writer =
+        CreateFileA(file.path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     CByteBuffer certificate;
     EXPECT_EQ(OpenSoftCertificate(file.path.c_str(), certificate), Outcome::FileInUse);

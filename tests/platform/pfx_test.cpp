@@ -6,9 +6,9 @@
 
 #include "platform/crypt32.h"
 #include "platform/file_api.h"
+#include "tests/platform/wide_text.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
-#include "tests/platform/wide_text.h"
 #include "tests/support/pfx_description.h"
 
 namespace {

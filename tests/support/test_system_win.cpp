@@ -11,8 +11,8 @@ namespace testing_support {
 std::string MakeTemporaryDirectory() {
     std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                           ("pintool-test-" + std::to_string(random()));
+        const std::filesystem::path path =
+            std::filesystem::temp_directory_path() / ("pintool-test-" + std::to_string(random()));
         // Created by this process alone; the user's profile keeps others out.
         if (CreateDirectoryW(path.c_str(), nullptr)) {
             return path.string();

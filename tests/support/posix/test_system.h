@@ -19,7 +19,6 @@ CommandResult Run(const std::string& command);
 // A string quoted for /bin/sh.
 std::string Quote(const std::string& text);
 
-
 // Runs `body` in a forked child whose exit status is what `body` returns.
 pid_t StartChild(const std::function<int()>& body);
 // The child's exit status, or 128 + the signal that ended it.
