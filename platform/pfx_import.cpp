@@ -28,9 +28,6 @@ ossl::Pkcs12Ptr Decode(const CRYPT_DATA_BLOB* pfx) {
 
 // Why an import failed, as the Windows error code.
 struct ImportError {
-    // Windows declares its NTE_ and CRYPT_E_ codes as HRESULTs; as last errors they are DWORDs.
-    template <typename Code>
-    constexpr ImportError(Code error) noexcept : code(static_cast<DWORD>(error)) {}
     DWORD code;
 };
 
