@@ -1,19 +1,20 @@
 #pragma once
 // Replaces a file as a whole: the new content goes to a hidden temporary file beside the
-// target, gets the target's owner, group, mode, ACLs and extended attributes, is flushed to
-// disk and can be checked there, and only then takes the target's place by a rename. Until
-// Commit the target is untouched; a replacement that is abandoned removes its temporary file.
-// A target that is a symbolic link is replaced where the link points.
+// target, gets the target's owner, group, mode, ACLs and extended attributes (on Windows its
+// owner, DACL and file attributes), is flushed to disk and can be checked there, and only then
+// takes the target's place by a rename. Until Commit the target is untouched; a replacement
+// that is abandoned removes its temporary file. A target that is a symbolic link is replaced
+// where the link points.
 //
 // Only a file the user may write in place is replaced, and only while it still holds the
 // bytes the caller started from: a file another program wrote meanwhile is never overwritten.
-
-#include <sys/stat.h>
+// From Begin to the end the target is held open so that no other program can read or write it.
 
 #include <string>
 
 #include "buffer/byte_buffer.h"
 #include "buffer/scoped_handle.h"
+#include "file_target.h"  // what the system knows of the target: buffer/posix or buffer/windows
 
 // Why a replacement was refused or failed.
 enum class ReplaceProblem {
@@ -57,20 +58,20 @@ public:
 
 private:
     BUFRESULT Fail(ReplaceProblem problem) noexcept;
-    BUFRESULT FailWithErrno(ReplaceProblem problem) noexcept;
+    BUFRESULT FailWithErrno(ReplaceProblem problem) noexcept;  // POSIX: from errno
     BUFRESULT FailOpeningTarget() noexcept;
     // The target still is the locked file, with no other name, holding the original bytes.
     BUFRESULT CheckTarget() noexcept;
+    // The locked file holds the original bytes.
+    BUFRESULT CheckContent() noexcept;
     BUFRESULT CreateTemporary();
     BUFRESULT CopyAttributes() noexcept;
 
-    std::string m_target;  // the file itself, symbolic links resolved
-    std::string m_directory;
+    CFileTarget m_target;
     std::string m_temporary;                           // empty until created
     CScopedHandle m_targetFile{INVALID_HANDLE_VALUE};  // open for writing, holds the lock
     CScopedHandle m_temporaryFile{INVALID_HANDLE_VALUE};
     const CByteBuffer* m_original = nullptr;
-    struct stat m_targetInfo {};
     bool m_committed = false;
     ReplaceProblem m_problem = ReplaceProblem::None;
 };

@@ -1,6 +1,5 @@
 #include "platform/memory_api.h"
 
-#include <malloc.h>
 #include <openssl/crypto.h>
 
 #include <array>
@@ -15,7 +14,7 @@ void* Allocate(std::size_t size, const char* /*file*/, int /*line*/) {
 
 void Release(void* block, const char* /*file*/, int /*line*/) {
     if (block != nullptr) {
-        explicit_bzero(block, malloc_usable_size(block));
+        SecureZeroMemory(block, HeapBlockSize(block));
         std::free(block);
     }
 }
@@ -29,7 +28,7 @@ void* Reallocate(void* block, std::size_t size, const char* file, int line) {
         Release(block, file, line);
         return nullptr;
     }
-    const std::size_t usable = malloc_usable_size(block);
+    const std::size_t usable = HeapBlockSize(block);
     if (size <= usable) {
         return block;
     }
@@ -42,12 +41,6 @@ void* Reallocate(void* block, std::size_t size, const char* file, int line) {
 }
 
 }  // namespace
-
-void SecureZeroMemory(void* destination, std::size_t length) noexcept {
-    if (destination != nullptr && length != 0) {
-        OPENSSL_cleanse(destination, length);
-    }
-}
 
 // Not inlined, so that the region lies below the caller's frame; OPENSSL_cleanse is opaque to
 // the compiler, so the writes stay.

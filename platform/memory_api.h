@@ -1,9 +1,13 @@
 #pragma once
-// Wipes memory that held a secret; the compiler may not optimise it away.
+// Wiping memory that held a secret: SecureZeroMemory (the system's on Windows) and what the tool
+// builds on it.
 
 #include <cstddef>
 
-void SecureZeroMemory(void* destination, std::size_t length) noexcept;
+#include "win32/memory.h"
+
+// The usable size of a block from malloc, at least what was asked for.
+std::size_t HeapBlockSize(void* block) noexcept;
 
 // How much of the stack below its caller WipeStackBelowCaller zeroes. A PIN change writes
 // about 4 KiB below ChangePin (measured on x86-64 with OpenSSL 3.0, modern and legacy files);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
+
+#include <filesystem>
 
 #include "buffer/byte_buffer.h"
 #include "platform/file_api.h"
@@ -52,7 +53,7 @@ TEST(LoadFromFile, FailuresLeaveTheBufferAsItWas) {
     const std::string sparse = dir / "sparse";
     WriteAll(sparse, "");
     for (const long long size : {0xFFFFFFFFLL, (4LL << 30) + 100}) {
-        ASSERT_EQ(truncate(sparse.c_str(), size), 0);
+        std::filesystem::resize_file(sparse, static_cast<std::uintmax_t>(size));
         EXPECT_EQ(buffer.LoadFromFile(sparse.c_str(), 0, 0), BUF_E_SYSTEM | ERROR_FILE_TOO_LARGE)
             << size;
         EXPECT_EQ(Content(buffer), "previous");

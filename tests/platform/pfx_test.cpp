@@ -9,6 +9,7 @@
 #include "platform/file_api.h"
 #include "platform/parallel.h"
 #include "platform/pbe_params.h"
+#include "tests/platform/wide_text.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 #include "tests/support/pfx_description.h"
@@ -18,6 +19,8 @@ namespace {
 using testing_support::DescribePfx;
 using testing_support::Fixtures;
 using testing_support::kPin;
+using testing_support::WideString;
+using testing_support::WideText;
 
 using Store = UniqueCertStore;
 
@@ -25,13 +28,13 @@ CRYPT_DATA_BLOB BlobOf(std::string& bytes) {
     return {static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())};
 }
 
-Store Import(std::string bytes, const std::u16string& password, DWORD flags = CRYPT_EXPORTABLE) {
+Store Import(std::string bytes, const WideString& password, DWORD flags = CRYPT_EXPORTABLE) {
     CRYPT_DATA_BLOB blob = BlobOf(bytes);
     return Store(PFXImportCertStore(&blob, password.c_str(), flags));
 }
 
 // Both calls of the Windows protocol: the size, then the bytes.
-std::string Export(HCERTSTORE store, const std::u16string& password) {
+std::string Export(HCERTSTORE store, const WideString& password) {
     CRYPT_DATA_BLOB blob{0, nullptr};
     if (!PFXExportCertStoreEx(store, &blob, password.c_str(), nullptr, EXPORT_PRIVATE_KEYS)) {
         return "";
@@ -50,8 +53,8 @@ BOOL IsPfx(std::string bytes) {
     return PFXIsPFXBlob(&blob);
 }
 
-const std::u16string kWidePin = u"Grüße€";
-const std::u16string kNewPin = u"Neue PIN 2026 ß";
+const WideString kWidePin = WideText(u"Grüße€");
+const WideString kNewPin = WideText(u"Neue PIN 2026 ß");
 const std::string kNewPinUtf8 = "Neue PIN 2026 ß";
 
 TEST(PFXIsPFXBlob, RecognisesExactlyAWholePfx) {
@@ -71,8 +74,8 @@ TEST(PFXImportCertStore, OpensOnlyWithTheRightPassword) {
     for (const std::string& name : Fixtures::Pkcs12Names()) {
         const std::string bytes = Fixtures::Get().Bytes(name);
         EXPECT_TRUE(Import(bytes, kWidePin)) << name;
-        EXPECT_FALSE(Import(bytes, u"Grüsse€")) << name;
-        EXPECT_FALSE(Import(bytes, u"grüße€")) << name;
+        EXPECT_FALSE(Import(bytes, WideText(u"Grüsse€"))) << name;
+        EXPECT_FALSE(Import(bytes, WideText(u"grüße€"))) << name;
     }
 }
 
@@ -226,7 +229,7 @@ TEST(PFXExportCertStoreEx, FollowsTheTwoCallProtocolAndDerivesOnce) {
         PFXExportCertStoreEx(store.get(), &blob, kNewPin.c_str(), nullptr, EXPORT_PRIVATE_KEYS));
     // Fresh salts would differ: equal bytes show the export was derived once, not per call.
     EXPECT_EQ(first.substr(0, size), second);
-    EXPECT_NE(Export(store.get(), u"andere PIN"), second);
+    EXPECT_NE(Export(store.get(), WideText(u"andere PIN")), second);
 }
 
 TEST(PFXExportCertStoreEx, RefusesWhatWouldDropKeys) {

@@ -8,11 +8,7 @@
 namespace testing_support {
 
 Fixtures::Fixtures() {
-    const CommandResult made = Run(std::string("sh ") + PINTOOL_FIXTURE_SCRIPT + " " +
-                                   Quote(m_dir.path()) + " " + Quote(kPin));
-    if (made.status != 0) {
-        throw std::runtime_error("making fixtures failed: " + made.output);
-    }
+    MakeScriptFixtures(m_dir.path());
     BuildExotic(m_dir.path(), Path("exotic.p12"), kPin);
     BuildOldEncoding(m_dir.path(), Path("old-encoding.p12"), kPin);
 }

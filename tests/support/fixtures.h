@@ -13,6 +13,10 @@ namespace testing_support {
 // The PIN of every fixture: beyond ASCII, as users' PINs may be.
 inline const std::string kPin = "Grüße€";
 
+// What make_fixtures.sh makes, in `dir`: on POSIX by running it, on Windows by copying what it
+// made on the build machine's side before the tests (PINTOOL_FIXTURES names the folder).
+void MakeScriptFixtures(const std::string& dir);
+
 class Fixtures {
 public:
     static const Fixtures& Get();
