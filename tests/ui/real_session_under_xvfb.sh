@@ -51,8 +51,9 @@ listing >"$work/before.txt"
 
 title='^Quintara\(R\) Tessaplan für Softzertifikate$'
 windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
+# Generous waits: on a busy machine the change of this file alone can take half a minute.
 wait_for() { # pattern count: the windows with the title, once there are count of them
-    for _ in $(seq 300); do
+    for _ in $(seq 1200); do
         found=$(windows "$1")
         [ "$(printf '%s\n' "$found" | grep -c .)" -ge "$2" ] && { printf '%s\n' "$found"; return 0; }
         sleep 0.1
@@ -115,7 +116,7 @@ xwd -silent -id "$pin" >"$work/before.xwd"
 # Enter starts the change. While it runs the dialog is hidden and shown again, which asks it
 # to paint itself anew; a window that does not answer shows no controls.
 keys "$pin" Return
-sleep 1
+sleep 0.5
 xdotool windowunmap --sync "$pin"
 xdotool windowmap --sync "$pin"
 sleep 0.5
@@ -140,7 +141,7 @@ box=$(wait_for '^Quintara\(R\) Tessaplan$' 1 | head -n 1)
 sleep 0.5
 keys "$box" Return
 gone() { # pattern count: waits until fewer than count windows have the title
-    for _ in $(seq 300); do
+    for _ in $(seq 1200); do
         [ "$(windows "$1" | grep -c .)" -lt "$2" ] && return 0
         sleep 0.1
     done
