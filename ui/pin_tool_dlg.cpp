@@ -23,6 +23,25 @@ BOOL CPinToolDlg::OnInitDialog() {
     return TRUE;
 }
 
+void CPinToolDlg::OnPaint() {
+    if (!IsIconic()) {
+        CDialog::OnPaint();
+        return;
+    }
+    // Minimised: the icon centred in the client area.
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    CRect rect;
+    GetClientRect(&rect);
+    const int x = (rect.Width() - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (rect.Height() - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+HICON CPinToolDlg::OnQueryDragIcon() {
+    return m_hIcon;
+}
+
 void CPinToolDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
     DDX_Text(pDX, IDC_EDIT_FILE, m_path);
