@@ -66,12 +66,22 @@ void CPinToolDlg::OpenChosenFile() {
     }
 }
 
+namespace {
+
+std::string ParentFolder(const char* path) {
+    const std::u8string text(reinterpret_cast<const char8_t*>(path));
+    const std::u8string parent = std::filesystem::path(text).parent_path().u8string();
+    return std::string(parent.begin(), parent.end());
+}
+
+}  // namespace
+
 void CPinToolDlg::OnBrowse() {
     CFileDialog dialog(TRUE, "*.p12", nullptr, 0, "Softzertifikate (*.pfx,*.p12)|*.pfx; *.p12||",
                        nullptr);
-    // The dialog starts where the current file is.
-    const std::string folder =
-        std::filesystem::path(static_cast<const char*>(m_path)).parent_path();
+    // The dialog starts where the current file is. Paths are UTF-8 on both systems; as
+    // char8_t text the path library reads them so on Windows too.
+    const std::string folder = ParentFolder(static_cast<const char*>(m_path));
     if (!folder.empty()) {
         dialog.m_ofn.lpstrInitialDir = folder.c_str();
     }
