@@ -214,6 +214,26 @@ TEST(Win32MainWindow, RunDoesNothingBeforePinAendernIsSelectedAndEscEnds) {
     EXPECT_TRUE(driver.messages().empty());
 }
 
+TEST(Win32MainWindow, ArrowKeysMoveWithinTheGroupAndCheckTheRadioButton) {
+    CPinToolDlg dialog;
+    ModalDriver driver;
+    std::vector<int> order;
+    LRESULT checked = BST_UNCHECKED;
+    driver.Then([&](HWND window) {
+        Press(window, VK_TAB);  // "..."
+        order.push_back(FocusId());
+        Press(window, VK_DOWN);
+        order.push_back(FocusId());
+        Press(window, VK_DOWN);
+        order.push_back(FocusId());
+        checked = SendDlgItemMessageW(window, IDC_RADIO_CHANGE_PIN, BM_GETCHECK, 0, 0);
+        Press(window, VK_ESCAPE);
+    });
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_EQ(order, (std::vector<int>{IDC_BUTTON_BROWSE, IDC_BUTTON_RUN, IDC_RADIO_CHANGE_PIN}));
+    EXPECT_EQ(checked, BST_CHECKED);
+}
+
 TEST(Win32MainWindow, EnterOnBeendenEndsWithIdok) {
     CPinToolDlg dialog;
     ModalDriver driver;
