@@ -11,12 +11,12 @@
 namespace {
 
 const bool installed = [] {
-    framework_seams::SetModalHook([](QWidget& window) {
+    framework_seams::SetModalHook([](HWND window) {
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         std::printf("shown %ld\n", usage.ru_maxrss);
         std::fflush(stdout);
-        if (auto* dialog = qobject_cast<QDialog*>(&window)) {
+        if (auto* dialog = qobject_cast<QDialog*>(window)) {
             dialog->reject();
         }
     });

@@ -23,6 +23,25 @@ BOOL CPinToolDlg::OnInitDialog() {
     return TRUE;
 }
 
+void CPinToolDlg::OnPaint() {
+    if (!IsIconic()) {
+        CDialog::OnPaint();
+        return;
+    }
+    // Minimised: the icon centred in the client area.
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    CRect rect;
+    GetClientRect(&rect);
+    const int x = (rect.Width() - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (rect.Height() - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+HICON CPinToolDlg::OnQueryDragIcon() {
+    return m_hIcon;
+}
+
 void CPinToolDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
     DDX_Text(pDX, IDC_EDIT_FILE, m_path);
@@ -47,12 +66,22 @@ void CPinToolDlg::OpenChosenFile() {
     }
 }
 
+namespace {
+
+std::string ParentFolder(const char* path) {
+    const std::u8string text(reinterpret_cast<const char8_t*>(path));
+    const std::u8string parent = std::filesystem::path(text).parent_path().u8string();
+    return std::string(parent.begin(), parent.end());
+}
+
+}  // namespace
+
 void CPinToolDlg::OnBrowse() {
     CFileDialog dialog(TRUE, "*.p12", nullptr, 0, "Softzertifikate (*.pfx,*.p12)|*.pfx; *.p12||",
                        nullptr);
-    // The dialog starts where the current file is.
-    const std::string folder =
-        std::filesystem::path(static_cast<const char*>(m_path)).parent_path();
+    // The dialog starts where the current file is. Paths are UTF-8 on both systems; as
+    // char8_t text the path library reads them so on Windows too.
+    const std::string folder = ParentFolder(static_cast<const char*>(m_path));
     if (!folder.empty()) {
         dialog.m_ofn.lpstrInitialDir = folder.c_str();
     }

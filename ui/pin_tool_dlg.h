@@ -20,6 +20,8 @@ protected:
     BOOL OnInitDialog() override;
     void DoDataExchange(CDataExchange* pDX) override;
     bool OnCommand(UINT code, int id) override;
+    void OnPaint() override;
+    HICON OnQueryDragIcon() override;
 
     void OnBrowse();
     void OnRun();

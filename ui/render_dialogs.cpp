@@ -15,19 +15,6 @@
 #include "ui/pin_tool_app.h"
 #include "ui/pin_tool_dlg.h"
 
-namespace {
-
-QWidget* ControlOf(QWidget& window, int id) {
-    for (QWidget* child : window.findChildren<QWidget*>()) {
-        if (child->property("controlId").toInt() == id) {
-            return child;
-        }
-    }
-    return nullptr;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -38,21 +25,21 @@ int main(int argc, char** argv) {
     const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
     bool saved = true;
     int shown = 0;
-    const auto save = [&](QWidget& window, const char* name) {
+    const auto save = [&](HWND window, const char* name) {
         const QString path = out.filePath(QString::fromLatin1(name));
-        saved = window.grab().save(path) && saved;
+        saved = window->grab().save(path) && saved;
         std::printf("%s\n", qPrintable(path));
     };
-    framework_seams::SetModalHook([&](QWidget& window) {
+    framework_seams::SetModalHook([&](HWND window) {
         if (++shown == 1) {
             save(window, "main-window.png");
             // "PIN ändern", then "Ausführen": the PIN dialog opens inside this call.
-            static_cast<QRadioButton*>(ControlOf(window, IDC_RADIO_CHANGE_PIN))->click();
-            static_cast<QPushButton*>(ControlOf(window, IDC_BUTTON_RUN))->click();
-            window.close();
+            static_cast<QRadioButton*>(GetDlgItem(window, IDC_RADIO_CHANGE_PIN))->click();
+            static_cast<QPushButton*>(GetDlgItem(window, IDC_BUTTON_RUN))->click();
+            window->close();
         } else {
             save(window, "pin-dialog.png");
-            window.close();
+            window->close();
         }
     });
     CPinToolDlg dialog;

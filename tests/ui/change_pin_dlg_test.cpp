@@ -223,8 +223,8 @@ TEST(ChangePinDialog, TabFollowsTheTemplateOrderAndEnterPressesTheFocusedButton)
 // Lets the test act on the window while a change runs on its worker thread.
 class WhileBusy {
 public:
-    explicit WhileBusy(framework_seams::BusyHook hook) {
-        framework_seams::SetBusyHook(std::move(hook));
+    explicit WhileBusy(std::function<void(QWidget& window)> hook) {
+        framework_seams::SetBusyHook([hook = std::move(hook)](HWND window) { hook(*window); });
     }
     ~WhileBusy() { framework_seams::SetBusyHook(nullptr); }
 };

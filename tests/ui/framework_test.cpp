@@ -7,8 +7,9 @@
 #include "tests/support/test_files.h"
 #include "ui/framework/cstring.h"
 #include "ui/framework/dialog_manager.h"
-#include "ui/framework/dialog_window.h"
 #include "ui/framework/file_dialog.h"
+#include "ui/framework/qt/dialog_window.h"
+#include "ui/framework/qt/file_filter.h"
 
 namespace {
 

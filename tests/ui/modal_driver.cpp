@@ -8,11 +8,12 @@
 #include <QTest>
 
 #include "ui/framework/seams.h"
+#include "ui/framework/wnd.h"
 
 namespace ui_testing {
 
 ModalDriver::ModalDriver() {
-    framework_seams::SetModalHook([this](QWidget& window) { OnShown(window); });
+    framework_seams::SetModalHook([this](HWND window) { OnShown(*window); });
 }
 
 ModalDriver::~ModalDriver() {
@@ -60,16 +61,11 @@ void ModalDriver::OnShown(QWidget& window) {
 }
 
 QWidget* Control(QWidget& dialog, int id) {
-    for (QWidget* child : dialog.findChildren<QWidget*>()) {
-        if (IdOf(child) == id) {
-            return child;
-        }
-    }
-    return nullptr;
+    return GetDlgItem(&dialog, id);
 }
 
-int IdOf(const QWidget* widget) {
-    return widget == nullptr ? 0 : widget->property("controlId").toInt();
+int IdOf(QWidget* widget) {
+    return GetDlgCtrlID(widget);
 }
 
 namespace {

@@ -51,7 +51,7 @@ private:
 // The control with the id in a dialog.
 QWidget* Control(QWidget& dialog, int id);
 // The id of the widget, or 0.
-int IdOf(const QWidget* widget);
+int IdOf(QWidget* widget);
 // Gives a control the focus and types into it.
 void Type(QWidget& dialog, int id, const QString& text);
 // Presses a key where the dialog's keyboard focus is.

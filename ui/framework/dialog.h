@@ -9,7 +9,6 @@
 #include "ui/framework/wnd.h"
 
 class CDialog;
-class CDialogWindow;
 
 // One direction of one data exchange.
 class CDataExchange {
@@ -63,7 +62,7 @@ public:
     BOOL UpdateData(BOOL saveAndValidate = TRUE);
 
     // The control with the id while the window exists, else null.
-    QWidget* GetDlgItem(int id) const;
+    HWND GetDlgItem(int id) const;
     // Attaches `control` to the control with the id until the window goes.
     void BindControl(int id, CWnd& control);
 
@@ -75,10 +74,20 @@ protected:
     virtual void DoDataExchange(CDataExchange* pDX);
     // A dialog's own map comes first; this one ends the dialog on IDOK and IDCANCEL.
     virtual bool OnCommand(UINT code, int id);
+    // WM_PAINT; this one leaves the painting to the window system.
+    virtual void OnPaint();
+    // WM_QUERYDRAGICON: the icon shown while the minimised window is dragged; null: the
+    // window system's.
+    virtual HICON OnQueryDragIcon();
 
 private:
+    friend struct DialogBackend;  // the window system's side, which calls the handlers above
+
+    // Where the window ends once its modal loop returns.
+    void Detached();
+
     int m_templateId;
     CWnd* m_parent;
-    CDialogWindow* m_window = nullptr;  // while DoModal runs
     std::vector<CWnd*> m_boundControls;
+    bool m_paintedByDefault = false;  // OnPaint left the painting to the window system
 };

@@ -2,6 +2,7 @@
 // The file-open dialog.
 
 #include <string>
+#include <vector>
 
 #include "ui/framework/cstring.h"
 #include "ui/framework/wnd.h"
@@ -30,12 +31,18 @@ private:
     CString m_defaultExtension;
     CString m_fileName;
     CString m_filter;
+    DWORD m_flags;
     CWnd* m_parent;
     CString m_pathName;
 };
 
-// The filter in Qt's form: "description (patterns)" entries separated by ";;".
-std::string QtFilterFromFrameworkFilter(const char* filter);
+// One entry of a filter: "Softzertifikate (*.pfx,*.p12)" and "*.pfx; *.p12".
+struct FilterEntry {
+    std::string description;
+    std::string patterns;
+};
+// The entries of a filter in the framework's form, up to the "||" that closes it.
+std::vector<FilterEntry> FilterEntries(const char* filter);
 
 // The name the user confirmed, with the default extension ("*.p12", ".p12" or "p12") appended
 // only when the name has no extension and no file of that name exists.

@@ -1,9 +1,5 @@
 #include "ui/framework/seams.h"
 
-#include <QPointer>
-#include <QTimer>
-#include <QWidget>
-
 namespace framework_seams {
 namespace {
 
@@ -28,7 +24,7 @@ void SetBusyHook(BusyHook hook) {
     Busy() = std::move(hook);
 }
 
-void RunBusyHook(QWidget& window) {
+void RunBusyHook(HWND window) {
     if (Busy()) {
         const BusyHook hook = Busy();
         hook(window);
@@ -39,21 +35,19 @@ void SetModalHook(ModalHook hook) {
     Hook() = std::move(hook);
 }
 
-void SetFileDialogHook(FileDialogHook hook) {
-    FileHook() = std::move(hook);
+bool HasModalHook() {
+    return static_cast<bool>(Hook());
 }
 
-void ScheduleModalHook(QWidget& window) {
-    if (!Hook()) {
-        return;
+void RunModalHook(HWND window) {
+    if (Hook()) {
+        const ModalHook hook = Hook();  // the hook may replace itself
+        hook(window);
     }
-    // Queued, so that it runs once the window's own modal loop has started.
-    QTimer::singleShot(0, &window, [target = QPointer<QWidget>(&window)] {
-        if (target && Hook()) {
-            const ModalHook hook = Hook();  // the hook may replace itself
-            hook(*target);
-        }
-    });
+}
+
+void SetFileDialogHook(FileDialogHook hook) {
+    FileHook() = std::move(hook);
 }
 
 const FileDialogHook& FileDialogStandIn() {

@@ -6,13 +6,13 @@
 #include <optional>
 #include <string>
 
-class QWidget;
+#include "ui/framework/wnd.h"
 
 namespace framework_seams {
 
 // Runs inside the modal loop of every dialog and message box once it is shown; the window is
 // the real one, to be read and answered like a user would.
-using ModalHook = std::function<void(QWidget& window)>;
+using ModalHook = std::function<void(HWND window)>;
 void SetModalHook(ModalHook hook);
 
 // Stands in for the file dialog: the chosen full path, or nothing for a cancelled dialog.
@@ -21,14 +21,17 @@ void SetFileDialogHook(FileDialogHook hook);
 
 // Runs once on the window's thread when a worker thread has started its work, while the windows
 // wait for it (input blocked); the window is the one that waits.
-using BusyHook = std::function<void(QWidget& window)>;
+using BusyHook = std::function<void(HWND window)>;
 void SetBusyHook(BusyHook hook);
 
-// For the framework: lets the modal hook see `window` once its modal loop runs.
-void ScheduleModalHook(QWidget& window);
+// For the framework: lets the modal hook see `window` once its modal loop runs (the backend's).
+void ScheduleModalHook(HWND window);
+// For the framework: runs the modal hook on `window`, if a test set one.
+void RunModalHook(HWND window);
+bool HasModalHook();
 // For the framework: the stand-in for the file dialog, if a test set one.
 const FileDialogHook& FileDialogStandIn();
 // For the framework: runs the busy hook, if a test set one.
-void RunBusyHook(QWidget& window);
+void RunBusyHook(HWND window);
 
 }  // namespace framework_seams

@@ -1,11 +1,5 @@
 #include "ui/framework/win_app.h"
 
-#include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QSettings>
-#include <QTranslator>
-
 namespace {
 
 CWinApp* theApplication = nullptr;
@@ -26,45 +20,6 @@ BOOL CWinApp::InitInstance() {
     return TRUE;
 }
 
-HICON CWinApp::LoadIcon(int id) const {
-    return QIcon(QStringLiteral(":/icons/%1.ico").arg(id));
-}
-
 CWinApp* AfxGetApp() noexcept {
     return theApplication;
-}
-
-void AfxInitToolkit() {
-    const QLocale german(QLocale::German, QLocale::Germany);
-    QLocale::setDefault(german);
-    // Owned by the application, which uninstalls it when it goes.
-    auto* translator = new QTranslator(QCoreApplication::instance());
-    if (translator->load(german, QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QCoreApplication::installTranslator(translator);
-    }
-    // Qt's file dialog writes the folders it visited to the user's "QtProject" settings when
-    // it closes, and nothing turns that off. The tool keeps no settings: Qt's user settings
-    // live where no file can be made.
-    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
-        QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null/no-settings"));
-    }
-    const CWinApp* app = AfxGetApp();
-    if (app != nullptr && app->m_pszDesktopFileName != nullptr) {
-        QGuiApplication::setDesktopFileName(QString::fromUtf8(app->m_pszDesktopFileName));
-    }
-}
-
-int AfxWinMain(int argc, char** argv) {
-    int qtArgc = argc > 0 ? 1 : 0;
-    char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
-    QApplication application(qtArgc, qtArgv);
-    AfxInitToolkit();
-    CWinApp* app = AfxGetApp();
-    if (app == nullptr) {
-        return 1;
-    }
-    // A dialog application ends when InitInstance returns FALSE; otherwise it would run a
-    // message loop of its own.
-    return app->InitInstance() ? QApplication::exec() : 0;
 }

@@ -1,13 +1,21 @@
 #pragma once
-// Windows of the framework: a CWnd stands for one Qt widget while that exists.
+// Windows of the framework: a CWnd stands for one window of the window system while that exists.
+// CMake puts the backend's folder (ui/framework/qt or ui/framework/win32) on the include path;
+// its backend/handles.h says what a window, an icon and a device context are.
 
-#include <QIcon>
+#include <memory>
 
+#include "backend/handles.h"
 #include "platform/winuser.h"
 
-class QWidget;
-
-using HICON = QIcon;
+struct CRect {
+    LONG left = 0;
+    LONG top = 0;
+    LONG right = 0;
+    LONG bottom = 0;
+    LONG Width() const noexcept { return right - left; }
+    LONG Height() const noexcept { return bottom - top; }
+};
 
 class CWnd {
 public:
@@ -16,18 +24,21 @@ public:
     CWnd& operator=(const CWnd&) = delete;
     virtual ~CWnd() = default;
 
-    void Attach(QWidget* widget) noexcept { m_hWnd = widget; }
+    void Attach(HWND window) noexcept { m_hWnd = window; }
     void Detach() noexcept { m_hWnd = nullptr; }
-    QWidget* GetSafeHwnd() const noexcept { return m_hWnd; }
+    HWND GetSafeHwnd() const noexcept { return m_hWnd; }
 
     // A modal message box owned by this window: the text, the caption, an icon by the style
     // (MB_ICONHAND: the error icon) and one OK button. Returns IDOK once it is dismissed.
     int MessageBox(const char* text, const char* caption = nullptr, UINT type = MB_OK);
-    // The window's icon; Qt keeps one icon in all its sizes for both uses.
-    void SetIcon(const HICON& icon, BOOL bigIcon);
+    // WM_SETICON: the icon of the caption (ICON_SMALL) or of the task switcher (ICON_BIG).
+    void SetIcon(HICON icon, BOOL bigIcon);
+    BOOL IsIconic() const;
+    void GetClientRect(CRect* rect) const;
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
 
 protected:
-    QWidget* m_hWnd = nullptr;
+    HWND m_hWnd = nullptr;
 };
 
 class CButton : public CWnd {
@@ -36,9 +47,26 @@ public:
     int GetCheck() const;
 };
 
+// Paints a window inside its OnPaint, for as long as it lives.
+class CPaintDC {
+public:
+    explicit CPaintDC(CWnd* window);
+    CPaintDC(const CPaintDC&) = delete;
+    CPaintDC& operator=(const CPaintDC&) = delete;
+    ~CPaintDC();
+
+    HDC GetSafeHdc() const noexcept { return m_hDC; }
+    BOOL DrawIcon(int x, int y, HICON icon);
+
+private:
+    struct PaintState;  // the backend's
+    std::unique_ptr<PaintState> m_state;
+    HDC m_hDC = nullptr;
+};
+
 // The window that owns a new dialog or message box: the parent's window, else the active modal
 // window, else the active window, else the application's main window; null when there is none.
-QWidget* AfxGetSafeOwner(const CWnd* parent);
+HWND AfxGetSafeOwner(const CWnd* parent);
 
 // Shows the wait cursor for as long as it lives.
 class CWaitCursor {

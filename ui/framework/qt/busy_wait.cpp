@@ -9,7 +9,7 @@
 #include <atomic>
 #include <memory>
 
-#include "ui/framework/dialog_window.h"
+#include "ui/framework/qt/dialog_window.h"
 #include "ui/framework/seams.h"
 
 namespace {
@@ -54,7 +54,7 @@ public:
     void Run() {
         m_delay.start(kBusyIndicationDelayMs);
         if (m_window) {
-            framework_seams::RunBusyHook(*m_window);
+            framework_seams::RunBusyHook(m_window);
         }
         // Finish sets the flag before it queues the quit, so a quit handled early (inside the
         // hook) is seen here, and one not yet handled ends the loop below.

@@ -5,7 +5,9 @@
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QPainter>
 #include <QSpacerItem>
+#include <QStyle>
 
 #include "ui/framework/seams.h"
 #include "ui/framework/win_app.h"
@@ -52,20 +54,74 @@ int CWnd::MessageBox(const char* text, const char* caption, UINT type) {
                     QString::fromUtf8(caption == nullptr ? "" : caption),
                     QString::fromUtf8(text == nullptr ? "" : text), QMessageBox::Ok, owner);
     KeepAtLeastWide(box, CaptionRoom(box.windowTitle(), box.font()));
-    framework_seams::ScheduleModalHook(box);
+    framework_seams::ScheduleModalHook(&box);
     box.exec();
     return IDOK;
 }
 
-void CWnd::SetIcon(const HICON& icon, BOOL /*bigIcon*/) {
+void CWnd::SetIcon(HICON icon, BOOL /*bigIcon*/) {
+    // Qt keeps one icon in all its sizes for both uses.
+    if (m_hWnd != nullptr && icon != nullptr) {
+        m_hWnd->setWindowIcon(*icon);
+    }
+}
+
+BOOL CWnd::IsIconic() const {
+    return m_hWnd != nullptr && m_hWnd->isMinimized() ? TRUE : FALSE;
+}
+
+void CWnd::GetClientRect(CRect* rect) const {
+    *rect = CRect{};
     if (m_hWnd != nullptr) {
-        m_hWnd->setWindowIcon(icon);
+        rect->right = m_hWnd->width();
+        rect->bottom = m_hWnd->height();
+    }
+}
+
+LRESULT CWnd::SendMessage(UINT message, WPARAM /*wParam*/, LPARAM /*lParam*/) const {
+    if (message == BM_GETCHECK) {
+        const auto* button = qobject_cast<const QAbstractButton*>(m_hWnd);
+        return button != nullptr && button->isChecked() ? BST_CHECKED : BST_UNCHECKED;
+    }
+    // WM_ICONERASEBKGND and the rest: Qt erases and draws its windows itself.
+    return 0;
+}
+
+struct CPaintDC::PaintState {
+    explicit PaintState(QWidget* window) : painter(window) {}
+    QPainter painter;
+};
+
+CPaintDC::CPaintDC(CWnd* window) {
+    if (window != nullptr && window->GetSafeHwnd() != nullptr) {
+        m_state = std::make_unique<PaintState>(window->GetSafeHwnd());
+        m_hDC = &m_state->painter;
+    }
+}
+
+CPaintDC::~CPaintDC() = default;
+
+BOOL CPaintDC::DrawIcon(int x, int y, HICON icon) {
+    if (m_hDC == nullptr || icon == nullptr) {
+        return FALSE;
+    }
+    const int size = GetSystemMetrics(SM_CXICON);
+    m_hDC->drawPixmap(x, y, icon->pixmap(size, size));
+    return TRUE;
+}
+
+int GetSystemMetrics(int index) {
+    switch (index) {
+        case SM_CXICON:
+        case SM_CYICON:
+            return QApplication::style()->pixelMetric(QStyle::PM_LargeIconSize);
+        default:
+            return 0;
     }
 }
 
 int CButton::GetCheck() const {
-    const auto* button = qobject_cast<const QAbstractButton*>(m_hWnd);
-    return button != nullptr && button->isChecked() ? BST_CHECKED : BST_UNCHECKED;
+    return static_cast<int>(SendMessage(BM_GETCHECK));
 }
 
 CWaitCursor::CWaitCursor() {

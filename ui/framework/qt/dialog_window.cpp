@@ -1,4 +1,4 @@
-#include "ui/framework/dialog_window.h"
+#include "ui/framework/qt/dialog_window.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -11,6 +11,7 @@
 #include <QRadioButton>
 
 #include "ui/framework/dialog_manager.h"
+#include "ui/framework/wnd.h"
 
 namespace {
 
@@ -113,10 +114,12 @@ bool IsArrowKey(const QKeyEvent& key) {
 
 }  // namespace
 
-CDialogWindow::CDialogWindow(const DialogTemplate& dialog, QWidget* owner, CommandHandler onCommand)
+CDialogWindow::CDialogWindow(const DialogTemplate& dialog, QWidget* owner, CommandHandler onCommand,
+                             PaintHandler onPaint)
     : QDialog((dialog.exStyle & WS_EX_APPWINDOW) != 0 ? nullptr : owner, WindowFlagsFor(dialog)),
       m_items(dialog.items),
-      m_onCommand(std::move(onCommand)) {
+      m_onCommand(std::move(onCommand)),
+      m_onPaint(std::move(onPaint)) {
     setWindowTitle(QString::fromUtf8(dialog.caption));
     setFont(DialogFont(dialog));
     const CDialogUnits units = CDialogUnits::ForFont(font());
@@ -138,7 +141,6 @@ CDialogWindow::CDialogWindow(const DialogTemplate& dialog, QWidget* owner, Comma
 QWidget* CDialogWindow::AddControl(const DialogItem& item, const CDialogUnits& units) {
     QWidget* control = MakeControl(item, this);
     control->setGeometry(units.ToPixels(item.x, item.y, item.cx, item.cy));
-    control->setProperty("controlId", item.id);
     // Tab reaches only tab stops; other controls still take the focus when clicked.
     control->setFocusPolicy((item.style & WS_TABSTOP) != 0     ? Qt::StrongFocus
                             : item.kind == ControlKind::Static ? Qt::NoFocus
@@ -174,6 +176,15 @@ QWidget* CDialogWindow::Control(int id) const {
         }
     }
     return nullptr;
+}
+
+int CDialogWindow::IdOf(const QWidget* control) const {
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        if (m_controls[i] == control) {
+            return m_items[i].id;
+        }
+    }
+    return 0;
 }
 
 QWidget* CDialogWindow::FirstTabStop() const {
@@ -237,6 +248,23 @@ void CDialogWindow::reject() {
 void CDialogWindow::done(int result) {
     m_ending = true;
     QDialog::done(result);
+}
+
+void CDialogWindow::paintEvent(QPaintEvent* event) {
+    if (m_onPaint()) {
+        QDialog::paintEvent(event);
+    }
+}
+
+HWND GetDlgItem(HWND dialog, int id) {
+    const auto* window = dynamic_cast<const CDialogWindow*>(dialog);
+    return window != nullptr ? window->Control(id) : nullptr;
+}
+
+int GetDlgCtrlID(HWND control) {
+    const auto* window =
+        control != nullptr ? dynamic_cast<const CDialogWindow*>(control->parentWidget()) : nullptr;
+    return window != nullptr ? window->IdOf(control) : 0;
 }
 
 void CDialogWindow::closeEvent(QCloseEvent* event) {

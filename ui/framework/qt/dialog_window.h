@@ -31,15 +31,21 @@ private:
 QFont DialogFont(const DialogTemplate& dialog);
 
 // The window of a dialog template. Clicks on buttons, Esc and the close box arrive as
-// commands (a control id); each control carries its id in the property "controlId". The arrow
-// keys move the focus within a group of controls, as the platform's dialog manager does.
+// commands (a control id). The arrow keys move the focus within a group of controls, as the
+// platform's dialog manager does.
 class CDialogWindow : public QDialog {
 public:
     using CommandHandler = std::function<void(int id)>;
+    // Paints the window, or says that Qt is to paint it (true).
+    using PaintHandler = std::function<bool()>;
 
-    CDialogWindow(const DialogTemplate& dialog, QWidget* owner, CommandHandler onCommand);
+    CDialogWindow(const DialogTemplate& dialog, QWidget* owner, CommandHandler onCommand,
+                  PaintHandler onPaint);
 
+    // The control with the id, or null; the id of one of the window's controls, or 0. The one
+    // lookup of controls by id (GetDlgItem, GetDlgCtrlID).
     QWidget* Control(int id) const;
+    int IdOf(const QWidget* control) const;
     // Where the keyboard focus goes when the dialog opens.
     QWidget* FirstTabStop() const;
     // Shows the window and returns the code it ended with: a window of its own as a normal
@@ -51,6 +57,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -61,5 +68,6 @@ private:
     std::span<const DialogItem> m_items;
     std::vector<QWidget*> m_controls;  // in template order, owned by the window as children
     CommandHandler m_onCommand;
+    PaintHandler m_onPaint;
     bool m_ending = false;
 };

@@ -1,0 +1,23 @@
+#!/bin/sh
+# pintool.exe needs nothing beside it: it imports only DLLs every Windows has (the C runtime
+# and libstdc++ are linked in), and it carries its icon, version block and manifest.
+# Usage: check_windows_program.sh PINTOOL_EXE SOURCE_DIR
+set -eu
+exe=$1
+source_dir=$2
+system="advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll crypt32.dll gdi32.dll kernel32.dll
+msvcrt.dll ole32.dll shell32.dll user32.dll ws2_32.dll"
+imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+    tr 'A-Z' 'a-z')
+[ -n "$imports" ] || { echo "FAIL: no imports read from $exe" >&2; exit 1; }
+status=0
+for dll in $imports; do
+    case " $(echo $system) " in
+        *" $dll "*) ;;
+        *) echo "FAIL: $exe imports $dll, which is not part of Windows" >&2; status=1 ;;
+    esac
+done
+echo "imports:" $imports
+python3 "$source_dir/tests/res/check_windows_resources.py" "$exe" "$source_dir/res/pintool.ico" \
+    "$source_dir/res/version.txt" || status=1
+exit $status

@@ -1,0 +1,23 @@
+#!/bin/sh
+# Makes a Wine prefix for the Windows UI tests: Wine's own fonts in it (Debian's Wine does not
+# load /usr/share/wine/fonts by itself, and dialog units follow "MS Sans Serif" only with them),
+# no window management of Wine's, so that a window closes without a two-second wait, and a
+# German UTF-8 locale of its own in PREFIX/locale. Wine takes its language (that of the common
+# file dialog) from the locale and its file names' encoding too: a locale the system lacks
+# would give it ASCII names. Run Wine with LOCPATH=PREFIX/locale LC_ALL=de_DE.UTF-8.
+# Usage: make_wine_prefix.sh PREFIX
+set -eu
+prefix=$1
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$prefix/.pintool-ready" ]; then
+    rm -rf "$prefix"
+    mkdir -p "$prefix"
+    wine wineboot --init >/dev/null 2>&1
+    wineserver -w
+    cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    wineserver -w
+    mkdir -p "$prefix/locale"
+    localedef -i de_DE -f UTF-8 "$prefix/locale/de_DE.UTF-8"
+    touch "$prefix/.pintool-ready"
+fi

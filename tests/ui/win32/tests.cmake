@@ -1,0 +1,28 @@
+# The Windows program and its dialogs, under Wine (included by tests/CMakeLists.txt when
+# building for Windows). The UI tests share one Wine prefix, made once in the build directory.
+set(wine_prefix ${CMAKE_BINARY_DIR}/wine-ui)
+set(win32_tests ${CMAKE_CURRENT_SOURCE_DIR}/ui/win32)
+
+pintool_test(ui_template_tests ui/dialog_template_bytes_test.cpp)
+target_link_libraries(ui_template_tests PRIVATE ui_template_bytes)
+
+add_executable(win32_ui_tests
+    ui/win32/win32_ui_test_main.cpp
+    ui/win32/win32_driver.cpp
+    ui/win32/win32_ui_test.cpp
+    ${PROJECT_SOURCE_DIR}/res/pintool.rc)
+target_include_directories(win32_ui_tests PRIVATE ${CMAKE_BINARY_DIR}/ui)
+target_link_libraries(win32_ui_tests PRIVATE test_support ui_dialogs GTest::gtest)
+add_test(NAME Win32Ui.DialogsDrivenThroughTheirControlIds
+    COMMAND sh ${win32_tests}/run_under_xvfb.sh ${wine_prefix} $<TARGET_FILE:win32_ui_tests>)
+set_tests_properties(Win32Ui.DialogsDrivenThroughTheirControlIds PROPERTIES
+    TIMEOUT 300 RESOURCE_LOCK wine_ui FIXTURES_REQUIRED pintool_fixtures
+    ENVIRONMENT "PINTOOL_FIXTURES=Z:${fixtures}")
+
+add_test(NAME WindowsProgram.OnlySystemDllsAndItsResources
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/res/check_windows_program.sh $<TARGET_FILE:pintool>
+            ${PROJECT_SOURCE_DIR})
+add_test(NAME WindowsProgram.ChangesAPinEndToEndUnderWine
+    COMMAND sh ${win32_tests}/pintool_end_to_end.sh $<TARGET_FILE:pintool> ${wine_prefix})
+set_tests_properties(WindowsProgram.ChangesAPinEndToEndUnderWine PROPERTIES
+    TIMEOUT 300 RESOURCE_LOCK wine_ui)

@@ -1,0 +1,21 @@
+#include "ui/framework/seams.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+namespace framework_seams {
+
+void ScheduleModalHook(HWND window) {
+    if (!HasModalHook()) {
+        return;
+    }
+    // Queued, so that it runs once the window's own modal loop has started.
+    QTimer::singleShot(0, window, [target = QPointer<QWidget>(window)] {
+        if (target) {
+            RunModalHook(target);
+        }
+    });
+}
+
+}  // namespace framework_seams
