@@ -60,23 +60,23 @@ def combinations():
 
     def add(tag, pbmac1=None, ber=None, **fields):
         n = len(rows)
-        spec = {"key": KEYS[n % len(KEYS)], "pass": ["utf8", "ascii", "old"][n % 3],
+        combo = {"key": KEYS[n % len(KEYS)], "pass": ["utf8", "ascii", "old"][n % 3],
                 "certs": "pbes2/aes-256-cbc/hmacWithSHA256",
                 "keys": "pbes2/aes-256-cbc/hmacWithSHA256", "mac": "sha256", "salt": 8,
                 "iter": 2048}
-        spec.update(fields)
-        uses_pkcs12_kdf = spec["mac"] != "none" or any(
-            spec[p].startswith("PBE-SHA1") for p in ("certs", "keys"))
+        combo.update(fields)
+        uses_pkcs12_kdf = combo["mac"] != "none" or any(
+            combo[p].startswith("PBE-SHA1") for p in ("certs", "keys"))
         # The older encoding only ever touched the PKCS#12 derivations; its files are read by
         # openssl where every part uses them, by the checker where it decrypts every part.
-        parts = [spec[p] for p in ("certs", "keys") if spec[p] != "none"]
+        parts = [combo[p] for p in ("certs", "keys") if combo[p] != "none"]
         pkcs12_parts = all(p.startswith("PBE-SHA1") for p in parts)
         checker_parts = all(p.startswith("pbes2/") and p.split("/")[1] in CHECKER_CIPHERS and
                             p.split("/")[2] in CHECKER_PRFS for p in parts)
-        if spec["pass"] == "old" and (pbmac1 or not uses_pkcs12_kdf or spec["mac"] not in
+        if combo["pass"] == "old" and (pbmac1 or not uses_pkcs12_kdf or combo["mac"] not in
                                       CHECKER_MACS or not (pkcs12_parts or checker_parts)):
-            spec["pass"] = "utf8"
-        rows.append(("%03d-%s.p12" % (n, tag), spec, pbmac1, ber))
+            combo["pass"] = "utf8"
+        rows.append(("%03d-%s.p12" % (n, tag), combo, pbmac1, ber))
 
     for scheme in PBES1:
         add("pbes1-" + scheme, certs=scheme, keys=scheme, mac="sha1")
@@ -242,18 +242,18 @@ def clear_key_expectation(before, after, iterations):
 
 
 def check(row, files, work):
-    name, spec, pbmac1, ber = row
+    name, combo, pbmac1, ber = row
     path = os.path.join(files, name)
-    old, new = PINS[spec["pass"]]
+    old, new = PINS[combo["pass"]]
     with open(path, "rb") as source:
         original = source.read()
     results = {}
     before = {}
     for reader, read in READERS:
-        if reader == "keytool" and spec["pass"] != "ascii":
+        if reader == "keytool" and combo["pass"] != "ascii":
             results[reader] = " "
             continue
-        if reader == "checker" and spec["pass"] == "old":
+        if reader == "checker" and combo["pass"] == "old":
             before[reader] = checker(path, old, work, older=True)
         else:
             before[reader] = read(path, old, work)
@@ -264,12 +264,12 @@ def check(row, files, work):
     if pbmac1 and pbmac1[2]:
         refused = status != 0 and "alten PIN nicht verarbeitet" in message and now == original
         results["identifiers"] = " "
-        return name, spec, pbmac1, ber, "refused" if refused else "FAIL", results, []
+        return name, combo, pbmac1, ber, "refused" if refused else "FAIL", results, []
     if status != 0:
         results["identifiers"] = " "
-        return name, spec, pbmac1, ber, "FAIL", results, [message.strip()]
+        return name, combo, pbmac1, ber, "FAIL", results, [message.strip()]
     problems = []
-    had_clear_key = spec["keys"] == "none"
+    had_clear_key = combo["keys"] == "none"
     for reader, read in READERS:
         if results[reader] != "?":
             continue
@@ -289,10 +289,10 @@ def check(row, files, work):
                 problems += ["  " + line for line in difflib.unified_diff(
                     was_contents, contents, lineterm="", n=1)]
         elif reader == "checker" and had_clear_key:
-            iterations = max(2048, spec["iter"])
+            iterations = max(2048, combo["iter"])
             if not clear_key_expectation(was_protection, protection, iterations):
                 why.append("reports other protection")
-        elif expected_protection(was_protection, had_clear_key, spec["salt"] == 0) not in (
+        elif expected_protection(was_protection, had_clear_key, combo["salt"] == 0) not in (
                 None, protection):
             why.append("reports other protection")
         results[reader] = "ok" if not why else "FAIL"
@@ -302,41 +302,41 @@ def check(row, files, work):
     # Every algorithm identifier, whoever can decrypt the file: only salts and IVs may differ.
     with open(path, "rb") as source:
         layout_after = pfx_der.describe(source.read(), new)[1]
-    layout_before = pfx_der.describe(original, old, spec["pass"] == "old")[1]
-    same_layout = (clear_key_expectation(layout_before, layout_after, max(2048, spec["iter"]))
+    layout_before = pfx_der.describe(original, old, combo["pass"] == "old")[1]
+    same_layout = (clear_key_expectation(layout_before, layout_after, max(2048, combo["iter"]))
                    if had_clear_key else
-                   expected_protection(layout_before, False, spec["salt"] == 0) == layout_after)
+                   expected_protection(layout_before, False, combo["salt"] == 0) == layout_after)
     results["identifiers"] = "ok" if same_layout else "FAIL"
     if not same_layout:
         problems.append("the algorithm identifiers differ: %r -> %r" % (layout_before,
                                                                           layout_after))
-    if results["checker"] != "ok" and (pbmac1 or "SHA3-" in spec["certs"] + spec["keys"]):
+    if results["checker"] != "ok" and (pbmac1 or "SHA3-" in combo["certs"] + combo["keys"]):
         problems.append("the checker must verify every PBMAC1 and SHA-3 file")
     if "ok" not in results.values():
         problems.append("no reader read the original")
     verdict = "changed" if not problems else "FAIL"
-    return name, spec, pbmac1, ber, verdict, results, problems
+    return name, combo, pbmac1, ber, verdict, results, problems
 
 
 def main():
     with tempfile.TemporaryDirectory() as work:
         rows = combinations()
         lines = "".join("%s key=%s pass=%s old=%d certs=%s keys=%s mac=%s salt=%d iter=%d\n" % (
-            name, spec["key"], PINS[spec["pass"]][0], spec["pass"] == "old", spec["certs"],
-            spec["keys"], spec["mac"], spec["salt"], spec["iter"])
-            for name, spec, _, _ in rows)
+            name, combo["key"], PINS[combo["pass"]][0], combo["pass"] == "old", combo["certs"],
+            combo["keys"], combo["mac"], combo["salt"], combo["iter"])
+            for name, combo, _, _ in rows)
         status, out = run([GENERATE, work], lines.encode())
         if status != 0:
             print(out)
             return 1
-        for name, spec, pbmac1, ber in rows:
+        for name, combo, pbmac1, ber in rows:
             path = os.path.join(work, name)
             with open(path, "rb") as source:
                 data = source.read()
             if pbmac1:
                 prf, mac, flaw = pbmac1
-                data = pfx_der.with_pbmac1(data, PINS[spec["pass"]][0], prf, mac, spec["iter"],
-                                           spec["salt"], flaw)
+                data = pfx_der.with_pbmac1(data, PINS[combo["pass"]][0], prf, mac, combo["iter"],
+                                           combo["salt"], flaw)
             if ber:
                 data = pfx_der.as_ber(data, ber == "deep")
             with open(path, "wb") as out_file:
@@ -352,12 +352,12 @@ def main():
     print("%-36s %-7s %-4s %-6s %-52s %-5s %s" % ("file", "key", "pin", "salt", "protection",
                                                   "BER", " ".join("%-8s" % n for n in names)))
     failures = 0
-    for name, spec, pbmac1, ber, verdict, readers, problems in results:
-        protection = "%s | %s | %s" % (spec["certs"], spec["keys"], "pbmac1-%s-%s%s" % (
-            pbmac1[0], pbmac1[1], "-" + pbmac1[2] if pbmac1[2] else "") if pbmac1 else spec["mac"])
+    for name, combo, pbmac1, ber, verdict, readers, problems in results:
+        protection = "%s | %s | %s" % (combo["certs"], combo["keys"], "pbmac1-%s-%s%s" % (
+            pbmac1[0], pbmac1[1], "-" + pbmac1[2] if pbmac1[2] else "") if pbmac1 else combo["mac"])
         print("%-36s %-7s %-4s %-6s %-52s %-5s %s  %s" % (
-            name[:36], spec["key"], spec["pass"][:4], "%d/%d" % (spec["salt"], spec["iter"])
-            if spec["iter"] != 2048 else spec["salt"], protection[:52], ber or "-",
+            name[:36], combo["key"], combo["pass"][:4], "%d/%d" % (combo["salt"], combo["iter"])
+            if combo["iter"] != 2048 else combo["salt"], protection[:52], ber or "-",
             " ".join("%-8s" % readers[n] for n in names), verdict))
         for problem in problems:
             print("    " + problem)

@@ -138,14 +138,15 @@ void SetSalt(X509_ALGOR* algorithm, int length) {
     PBE2PARAM_free(pbe2);
 }
 
-struct Spec {
+struct Combination {
     std::string name, key = "rsa", pass, certs, keys, mac = "sha256";
     bool old = false;
     int salt = 8, iterations = 2048;
 };
 
 // The identifier of SCHEME, and the password the scheme derives from.
-X509_ALGOR* Scheme(const Spec& spec, const std::string& scheme, std::string& password) {
+X509_ALGOR* Scheme(const Combination& combination, const std::string& scheme,
+                   std::string& password) {
     X509_ALGOR* algorithm = nullptr;
     if (scheme.rfind("pbes2/", 0) == 0) {
         const size_t slash = scheme.find('/', 6);
@@ -155,30 +156,31 @@ X509_ALGOR* Scheme(const Spec& spec, const std::string& scheme, std::string& pas
         const int prf = OBJ_txt2nid(prfName.c_str());
         Check(cipher != nullptr && prf != NID_undef, "PBES2 " + scheme);
         algorithm =
-            PKCS5_pbe2_set_iv_ex(cipher, spec.iterations, nullptr, 8, nullptr, prf, nullptr);
-        password = spec.pass;
+            PKCS5_pbe2_set_iv_ex(cipher, combination.iterations, nullptr, 8, nullptr, prf, nullptr);
+        password = combination.pass;
     } else {
         const int nid = OBJ_txt2nid(scheme.c_str());
         Check(nid != NID_undef, "PBES1 " + scheme);
-        algorithm = PKCS5_pbe_set_ex(nid, spec.iterations, nullptr, 8, nullptr);
+        algorithm = PKCS5_pbe_set_ex(nid, combination.iterations, nullptr, 8, nullptr);
         // PKCS#5 v1 schemes take the bytes; only the PKCS#12 ones knew the older encoding.
         const bool pkcs12 =
             nid >= NID_pbe_WithSHA1And128BitRC4 && nid <= NID_pbe_WithSHA1And40BitRC2_CBC;
-        password = spec.old && pkcs12 ? WidenBytes(spec.pass) : spec.pass;
+        password = combination.old && pkcs12 ? WidenBytes(combination.pass) : combination.pass;
     }
     Check(algorithm != nullptr, "scheme " + scheme);
-    SetSalt(algorithm, spec.salt);
+    SetSalt(algorithm, combination.salt);
     return algorithm;
 }
 
-void AddMac(PKCS12* p12, const Spec& spec) {
-    if (spec.mac == "none") {
+void AddMac(PKCS12* p12, const Combination& combination) {
+    if (combination.mac == "none") {
         return;
     }
-    const EVP_MD* digest = EVP_get_digestbyname(spec.mac.c_str());
-    const std::string password = spec.old ? WidenBytes(spec.pass) : spec.pass;
-    Check(digest != nullptr && PKCS12_setup_mac(p12, spec.iterations, nullptr, 8, digest) == 1,
-          "MAC " + spec.mac);
+    const EVP_MD* digest = EVP_get_digestbyname(combination.mac.c_str());
+    const std::string password = combination.old ? WidenBytes(combination.pass) : combination.pass;
+    Check(
+        digest != nullptr && PKCS12_setup_mac(p12, combination.iterations, nullptr, 8, digest) == 1,
+        "MAC " + combination.mac);
     const ASN1_OCTET_STRING* value = nullptr;
     const ASN1_OCTET_STRING* salt = nullptr;
     PKCS12_get0_mac(&value, nullptr, &salt, nullptr, p12);
@@ -187,19 +189,20 @@ void AddMac(PKCS12* p12, const Spec& spec) {
     unsigned int length = 0;
     // The MAC data is the file's own; OpenSSL only hands it out read-only.
     Check(RAND_bytes(bytes, sizeof bytes) == 1 &&
-              ASN1_OCTET_STRING_set(const_cast<ASN1_OCTET_STRING*>(salt), bytes, spec.salt) == 1 &&
+              ASN1_OCTET_STRING_set(const_cast<ASN1_OCTET_STRING*>(salt), bytes,
+                                    combination.salt) == 1 &&
               PKCS12_gen_mac(p12, password.c_str(), -1, mac, &length) == 1 &&
               ASN1_OCTET_STRING_set(const_cast<ASN1_OCTET_STRING*>(value), mac,
                                     static_cast<int>(length)) == 1,
           "MAC value");
 }
 
-PKCS7* Pack(const Spec& spec, STACK_OF(PKCS12_SAFEBAG) * bags) {
-    if (spec.certs == "none") {
+PKCS7* Pack(const Combination& combination, STACK_OF(PKCS12_SAFEBAG) * bags) {
+    if (combination.certs == "none") {
         return PKCS12_pack_p7data(bags);
     }
     std::string password;
-    X509_ALGOR* algorithm = Scheme(spec, spec.certs, password);
+    X509_ALGOR* algorithm = Scheme(combination, combination.certs, password);
     ASN1_OCTET_STRING* data =
         PKCS12_item_i2d_encrypt_ex(algorithm, ASN1_ITEM_rptr(PKCS12_SAFEBAGS), password.c_str(),
                                    static_cast<int>(password.size()), bags, 1, nullptr, nullptr);
@@ -213,14 +216,14 @@ PKCS7* Pack(const Spec& spec, STACK_OF(PKCS12_SAFEBAG) * bags) {
     return safe;
 }
 
-PKCS12_SAFEBAG* KeyBag(const Spec& spec, EVP_PKEY* key) {
+PKCS12_SAFEBAG* KeyBag(const Combination& combination, EVP_PKEY* key) {
     PKCS8_PRIV_KEY_INFO* info = EVP_PKEY2PKCS8(key);
     Check(info != nullptr, "PKCS#8");
-    if (spec.keys == "none") {
+    if (combination.keys == "none") {
         return PKCS12_SAFEBAG_create0_p8inf(info);
     }
     std::string password;
-    X509_ALGOR* algorithm = Scheme(spec, spec.keys, password);
+    X509_ALGOR* algorithm = Scheme(combination, combination.keys, password);
     X509_SIG* sealed = PKCS8_set0_pbe_ex(password.c_str(), static_cast<int>(password.size()), info,
                                          algorithm, nullptr, nullptr);
     PKCS8_PRIV_KEY_INFO_free(info);
@@ -228,12 +231,12 @@ PKCS12_SAFEBAG* KeyBag(const Spec& spec, EVP_PKEY* key) {
     return PKCS12_SAFEBAG_create0_pkcs8(sealed);
 }
 
-std::string Build(const Spec& spec, EVP_PKEY* key, X509* cert) {
+std::string Build(const Combination& combination, EVP_PKEY* key, X509* cert) {
     static const unsigned char keyId[] = {0x4b, 0x65, 0x79, 0x31};
-    const std::string friendly = "Matrix " + spec.key;
+    const std::string friendly = "Matrix " + combination.key;
     STACK_OF(PKCS12_SAFEBAG)* certs = sk_PKCS12_SAFEBAG_new_null();
     PKCS12_SAFEBAG* certBag = PKCS12_add_cert(&certs, cert);
-    PKCS12_SAFEBAG* keyBag = KeyBag(spec, key);
+    PKCS12_SAFEBAG* keyBag = KeyBag(combination, key);
     for (PKCS12_SAFEBAG* bag : {certBag, keyBag}) {
         Check(PKCS12_add_friendlyname_utf8(bag, friendly.c_str(), -1) == 1 &&
                   PKCS12_add_localkeyid(bag, const_cast<unsigned char*>(keyId), sizeof keyId) == 1,
@@ -242,14 +245,14 @@ std::string Build(const Spec& spec, EVP_PKEY* key, X509* cert) {
     STACK_OF(PKCS12_SAFEBAG)* keys = sk_PKCS12_SAFEBAG_new_null();
     sk_PKCS12_SAFEBAG_push(keys, keyBag);
     STACK_OF(PKCS7)* safes = sk_PKCS7_new_null();
-    sk_PKCS7_push(safes, Pack(spec, certs));
+    sk_PKCS7_push(safes, Pack(combination, certs));
     sk_PKCS7_push(safes, PKCS12_pack_p7data(keys));
     sk_PKCS12_SAFEBAG_pop_free(certs, PKCS12_SAFEBAG_free);
     sk_PKCS12_SAFEBAG_pop_free(keys, PKCS12_SAFEBAG_free);
     PKCS12* p12 = PKCS12_add_safes(safes, 0);
     sk_PKCS7_pop_free(safes, PKCS7_free);
     Check(p12 != nullptr, "assembling");
-    AddMac(p12, spec);
+    AddMac(p12, combination);
     unsigned char* der = nullptr;
     const int length = i2d_PKCS12(p12, &der);
     PKCS12_free(p12);
@@ -259,35 +262,35 @@ std::string Build(const Spec& spec, EVP_PKEY* key, X509* cert) {
     return bytes;
 }
 
-Spec Parse(const std::string& line) {
+Combination Parse(const std::string& line) {
     std::istringstream words(line);
-    Spec spec;
-    words >> spec.name;
+    Combination combination;
+    words >> combination.name;
     for (std::string word; words >> word;) {
         const size_t equals = word.find('=');
         Check(equals != std::string::npos, "word " + word);
         const std::string key = word.substr(0, equals), value = word.substr(equals + 1);
         if (key == "key") {
-            spec.key = value;
+            combination.key = value;
         } else if (key == "pass") {
-            spec.pass = value;
+            combination.pass = value;
         } else if (key == "old") {
-            spec.old = value == "1";
+            combination.old = value == "1";
         } else if (key == "certs") {
-            spec.certs = value;
+            combination.certs = value;
         } else if (key == "keys") {
-            spec.keys = value;
+            combination.keys = value;
         } else if (key == "mac") {
-            spec.mac = value;
+            combination.mac = value;
         } else if (key == "salt") {
-            spec.salt = std::stoi(value);
+            combination.salt = std::stoi(value);
         } else if (key == "iter") {
-            spec.iterations = std::stoi(value);
+            combination.iterations = std::stoi(value);
         } else {
             throw std::runtime_error("unknown " + key);
         }
     }
-    return spec;
+    return combination;
 }
 
 // OpenSSL 3.0 derives with the SHA-3 PRFs but does not know them by name in PBES2.
@@ -322,18 +325,18 @@ int main(int argc, char** argv) {
             if (line.empty() || line[0] == '#') {
                 continue;
             }
-            const Spec spec = Parse(line);
-            auto& [key, cert] = keys[spec.key];
+            const Combination combination = Parse(line);
+            auto& [key, cert] = keys[combination.key];
             if (!key) {
-                key = MakeKey(spec.key);
-                Check(key != nullptr, "key " + spec.key);
-                cert = SelfSigned(key.get(), "Matrix " + spec.key);
+                key = MakeKey(combination.key);
+                Check(key != nullptr, "key " + combination.key);
+                cert = SelfSigned(key.get(), "Matrix " + combination.key);
             }
             try {
-                std::ofstream(std::string(argv[1]) + "/" + spec.name, std::ios::binary)
-                    << Build(spec, key.get(), cert.get());
+                std::ofstream(std::string(argv[1]) + "/" + combination.name, std::ios::binary)
+                    << Build(combination, key.get(), cert.get());
             } catch (const std::exception& error) {
-                throw std::runtime_error(spec.name + ": " + error.what());
+                throw std::runtime_error(combination.name + ": " + error.what());
             }
         }
     } catch (const std::exception& error) {
