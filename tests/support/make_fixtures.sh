@@ -54,3 +54,5 @@ export12 aria-sm4.p12 -keypbe aria-256-cbc -certpbe sm4-cbc
 export12 pkcs5v1.p12 -legacy -keypbe PBE-MD5-DES -certpbe PBE-SHA1-RC2-64
 export12 rc4-2des.p12 -legacy -keypbe PBE-SHA1-RC4-128 -certpbe PBE-SHA1-2DES
 export12 unencrypted.p12 -keypbe NONE -certpbe NONE -name "Ohne Verschlüsselung"
+# Long enough to change that the dialogs can be watched while it runs.
+export12 slow.p12 -iter 2000000

@@ -28,6 +28,9 @@ std::string MakeTemporaryDirectory();
 
 std::string ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::string& bytes);
+// Makes a file read-only for its owner as the system says it (mode or attribute), or writable
+// again.
+void SetReadOnly(const std::string& path, bool readOnly);
 
 }  // namespace testing_support
 

@@ -1,4 +1,5 @@
 #include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,6 +68,10 @@ bool BecomeUser(uid_t user, gid_t group) {
 
 int RunAsUser(const std::function<int()>& body, uid_t user, gid_t group) {
     return WaitChild(StartChild([&] { return BecomeUser(user, group) ? body() : 99; }));
+}
+
+void SetReadOnly(const std::string& path, bool readOnly) {
+    chmod(path.c_str(), readOnly ? 0444 : 0644);
 }
 
 }  // namespace testing_support

@@ -21,4 +21,9 @@ std::string MakeTemporaryDirectory() {
     throw std::runtime_error("cannot create a temporary directory");
 }
 
+void SetReadOnly(const std::string& path, bool readOnly) {
+    SetFileAttributesW(ExtendedWidePath(path).c_str(),
+                       readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+}
+
 }  // namespace testing_support

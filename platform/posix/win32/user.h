@@ -10,6 +10,7 @@ inline constexpr int IDC_STATIC = -1;
 
 inline constexpr UINT MB_OK = 0x00000000;
 inline constexpr UINT MB_ICONHAND = 0x00000010;
+inline constexpr UINT MB_ICONMASK = 0x000000F0;
 
 inline constexpr DWORD WS_POPUP = 0x80000000;
 inline constexpr DWORD WS_CHILD = 0x40000000;

@@ -7,9 +7,12 @@ pintool_test(ui_template_tests ui/dialog_template_bytes_test.cpp)
 target_link_libraries(ui_template_tests PRIVATE ui_template_bytes)
 
 add_executable(win32_ui_tests
-    ui/win32/win32_ui_test_main.cpp
-    ui/win32/win32_driver.cpp
-    ui/win32/win32_ui_test.cpp
+    ui/win32/ui_test_main.cpp
+    ui/win32/driver.cpp
+    ui/win32/win32_only_test.cpp
+    ui/driver_common.cpp
+    ui/change_pin_dlg_test.cpp
+    ui/pin_tool_dlg_test.cpp
     ${PROJECT_SOURCE_DIR}/res/pintool.rc)
 target_include_directories(win32_ui_tests PRIVATE ${CMAKE_BINARY_DIR}/ui)
 target_link_libraries(win32_ui_tests PRIVATE test_support ui_dialogs GTest::gtest)
