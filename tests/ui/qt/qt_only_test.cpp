@@ -94,17 +94,19 @@ TEST(QtMainWindow, TheFileDialogIsGermanTakesTypedNamesAndStartsWhereTheCurrentF
     EXPECT_EQ(driver.unexpectedDialogs(), 0);
 }
 
-TEST(QtMainWindow, IsANormalWindowThatOwnsThePinDialog) {
+TEST(QtMainWindow, IsANormalWindowWithBothIconSizesThatOwnsThePinDialog) {
     ModalDriver driver;
     QWidget* mainWindow = nullptr;
     Qt::WindowType mainType = Qt::Widget, pinType = Qt::Widget;
     Qt::WindowModality mainModality = Qt::ApplicationModal;
     bool pinModal = false;
     QWidget* pinOwner = nullptr;
+    bool smallIcon = false;
     driver.Then([&](HWND main) {
         mainWindow = main;
         mainType = main->windowType();
         mainModality = main->windowModality();
+        smallIcon = main->windowIcon().availableSizes().contains(QSize(16, 16));
         Click(main, IDC_RADIO_CHANGE_PIN);
         Click(main, IDC_BUTTON_RUN);
         Press(main, Key::Escape);
@@ -119,6 +121,7 @@ TEST(QtMainWindow, IsANormalWindowThatOwnsThePinDialog) {
     window.DoModal();
     EXPECT_EQ(mainType, Qt::Window);
     EXPECT_EQ(mainModality, Qt::NonModal);
+    EXPECT_TRUE(smallIcon);  // the icon group's 16-pixel image, for the caption
     EXPECT_EQ(pinType, Qt::Dialog);
     EXPECT_TRUE(pinModal);
     EXPECT_EQ(pinOwner, mainWindow);

@@ -74,13 +74,13 @@ MessageIcon IconOf(HWND box) {
         if (shown == nullptr) {
             continue;
         }
-        static const std::pair<LPCWSTR, MessageIcon> kIcons[] = {
+        static const std::pair<LPCSTR, MessageIcon> kIcons[] = {
             {IDI_HAND, MessageIcon::Error},
             {IDI_EXCLAMATION, MessageIcon::Warning},
             {IDI_ASTERISK, MessageIcon::Information},
             {IDI_QUESTION, MessageIcon::Question}};
         for (const auto& [name, icon] : kIcons) {
-            if (LoadIconW(nullptr, name) == shown) {
+            if (LoadIconA(nullptr, name) == shown) {
                 return icon;
             }
         }
@@ -285,7 +285,7 @@ bool ShowsBusyBar(HWND window) {
 }
 
 bool ShowsWaitCursor() {
-    return GetCursor() == LoadCursorW(nullptr, IDC_WAIT);
+    return GetCursor() == LoadCursorA(nullptr, IDC_WAIT);
 }
 
 void After(int ms, std::function<void()> action) {

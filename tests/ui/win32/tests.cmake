@@ -11,6 +11,7 @@ add_executable(win32_ui_tests
     ui/win32/driver.cpp
     ui/win32/win32_only_test.cpp
     ui/driver_common.cpp
+    ui/framework_test.cpp
     ui/change_pin_dlg_test.cpp
     ui/pin_tool_dlg_test.cpp
     ${PROJECT_SOURCE_DIR}/res/pintool.rc)
