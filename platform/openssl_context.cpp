@@ -8,7 +8,10 @@
 #include <openssl/provider.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <array>
+
+#include "platform/kdf_memo.h"
 
 namespace ossl {
 namespace {
@@ -40,12 +43,16 @@ void AddSha3Prfs() noexcept {
 class ToolLibraryContext {
 public:
     ToolLibraryContext() noexcept
-        : m_context(OSSL_LIB_CTX_new()), m_default(Load("default")), m_legacy(Load("legacy")) {
+        : m_context(OSSL_LIB_CTX_new()),
+          m_default(Load("default")),
+          m_legacy(Load("legacy")),
+          m_memo(m_default != nullptr ? kdfmemo::Install(m_context) : nullptr) {
         AddSha3Prfs();
     }
     ToolLibraryContext(const ToolLibraryContext&) = delete;
     ToolLibraryContext& operator=(const ToolLibraryContext&) = delete;
     ~ToolLibraryContext() {
+        OSSL_PROVIDER_unload(m_memo);
         OSSL_PROVIDER_unload(m_legacy);
         OSSL_PROVIDER_unload(m_default);
         OSSL_LIB_CTX_free(m_context);
@@ -65,6 +72,7 @@ private:
     OSSL_LIB_CTX* m_context;
     OSSL_PROVIDER* m_default;
     OSSL_PROVIDER* m_legacy;
+    OSSL_PROVIDER* m_memo;  // derivations made ahead; without it they are only not kept
 };
 
 OSSL_LIB_CTX* ToolContext() noexcept {
@@ -104,8 +112,13 @@ bool WarmUp() noexcept {
         FetchAll<EVP_MD, EVP_MD_fetch, EVP_MD_free>(context, kDigests, std::size(kDigests));
     const bool ciphers = FetchAll<EVP_CIPHER, EVP_CIPHER_fetch, EVP_CIPHER_free>(
         context, kCiphers, std::size(kCiphers));
-    const bool kdfs =
-        FetchAll<EVP_KDF, EVP_KDF_fetch, EVP_KDF_free>(context, kKdfs, std::size(kKdfs));
+    const bool kdfs = std::all_of(std::begin(kKdfs), std::end(kKdfs), [&](const char* name) {
+        // A context of each also fetches what the tool's provider hands derivations to.
+        EVP_KDF* const kdf = EVP_KDF_fetch(context, name, nullptr);
+        EVP_KDF_CTX_free(EVP_KDF_CTX_new(kdf));
+        EVP_KDF_free(kdf);
+        return kdf != nullptr;
+    });
     EVP_MAC* const hmac = EVP_MAC_fetch(context, "HMAC", nullptr);
     EVP_MAC_free(hmac);
     std::array<unsigned char, 16> salt{};

@@ -27,7 +27,7 @@ using BagListPtr = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), ossl::Deleter<FreeB
 ossl::SafeBagPtr SealKey(const StoredBag& stored, const ossl::Secret& password) {
     ossl::SafeBagPtr bag = Duplicate(stored.bag.get());
     pbe::Encrypted sealed = pbe::Encrypt(*stored.protection, ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO),
-                                         stored.key.get(), password);
+                                         stored.key.get(), password, stored.nextSalt);
     if (!bag || !sealed.data) {
         return nullptr;
     }
@@ -59,9 +59,9 @@ BagListPtr CollectBags(const StoredSafe& safe, const std::vector<ossl::SafeBagPt
 }
 
 ossl::Pkcs7Ptr PackEncrypted(STACK_OF(PKCS12_SAFEBAG) * bags, const pbe::Params& protection,
-                             const ossl::Secret& password) {
+                             const ossl::Secret& password, pbe::Salt salt) {
     pbe::Encrypted sealed =
-        pbe::Encrypt(protection, ASN1_ITEM_rptr(PKCS12_SAFEBAGS), bags, password);
+        pbe::Encrypt(protection, ASN1_ITEM_rptr(PKCS12_SAFEBAGS), bags, password, salt);
     ossl::Pkcs7Ptr safe(PKCS7_new());
     if (!sealed.data || !safe || PKCS7_set_type(safe.get(), NID_pkcs7_encrypted) != 1 ||
         X509_ALGOR_copy(safe->d.encrypted->enc_data->algorithm, sealed.algorithm.get()) != 1) {
@@ -78,19 +78,80 @@ ossl::Pkcs7Ptr PackSafe(const StoredSafe& safe, const std::vector<ossl::SafeBagP
     if (!bags) {
         return nullptr;
     }
-    return safe.protection ? PackEncrypted(bags.get(), *safe.protection, password)
+    return safe.protection ? PackEncrypted(bags.get(), *safe.protection, password, safe.nextSalt)
                            : ossl::Pkcs7Ptr(PKCS12_pack_p7data(bags.get()));
 }
 
 bool AddMac(PKCS12* p12, const MacParams& mac, const ossl::Secret& password) {
     if (mac.pbmac1) {
-        return pbmac1::Set(p12, *mac.pbmac1, password);
+        return pbmac1::Set(p12, *mac.pbmac1, password, mac.nextSalt);
     }
     const ossl::DigestPtr digest(EVP_MD_fetch(nullptr, OBJ_nid2sn(mac.digestNid), nullptr));
     const int saltLength = pbe::SaltLengthFor(mac.saltLength);
-    auto* const salt = const_cast<unsigned char*>(pbe::FixedSaltOrNull(saltLength));
+    if (!mac.nextSalt.empty() && mac.nextSalt.size() != static_cast<size_t>(saltLength)) {
+        return false;
+    }
+    // OpenSSL 3.0 takes the salt as non-const; it only copies it.
+    auto* const salt = const_cast<unsigned char*>(
+        mac.nextSalt.empty() ? pbe::FixedSaltOrNull(saltLength) : mac.nextSalt.data());
     return digest && PKCS12_set_mac(p12, password.data(), password.size(), salt, saltLength,
                                     static_cast<int>(mac.iterations), digest.get()) == 1;
+}
+
+// What the export derives, rehearsed on empty contents: the same calls with the same password,
+// parameters and salt ask the KDF for the same keys, which the recording keeps.
+void RehearseEncryption(const pbe::Params& protection, const ossl::Secret& password,
+                        pbe::Salt salt, kdfmemo::Memo& into) {
+    const kdfmemo::ScopedRecording recording(into);
+    const ossl::SafeBagsPtr nothing(sk_PKCS12_SAFEBAG_new_null());
+    if (nothing) {
+        pbe::Encrypt(protection, ASN1_ITEM_rptr(PKCS12_SAFEBAGS), nothing.get(), password, salt);
+    }
+}
+
+void RehearseMac(const MacParams& mac, const ossl::Secret& password, kdfmemo::Memo& into) {
+    const kdfmemo::ScopedRecording recording(into);
+    const ossl::SafesPtr nothing(sk_PKCS7_new_null());
+    const ossl::Pkcs12Ptr p12(
+        nothing ? PKCS12_add_safes_ex(nothing.get(), NID_pkcs7_data, nullptr, nullptr) : nullptr);
+    if (p12) {
+        AddMac(p12.get(), mac, password);
+    }
+}
+
+// Calls `visit` with the protection and the next salt of each encrypted part and of each
+// shrouded key outside them whose key a KDF derives, which the memo can serve.
+template <typename Visit>
+void ForEachDerivableAhead(CertStore& store, const Visit& visit) {
+    const auto consider = [&](const pbe::Params& protection, std::vector<unsigned char>& salt) {
+        if (pbe::DerivedByKdf(protection)) {
+            visit(protection, salt);
+        }
+    };
+    for (StoredSafe& safe : store.safes) {
+        if (safe.protection) {
+            consider(*safe.protection, safe.nextSalt);
+            continue;
+        }
+        for (StoredBag& bag : safe.bags) {
+            if (bag.protection) {
+                consider(*bag.protection, bag.nextSalt);
+            }
+        }
+    }
+}
+
+// The MAC and what ForEachDerivableAhead visits.
+size_t CountDerivableAhead(CertStore& store) {
+    size_t count = store.mac ? 1 : 0;
+    ForEachDerivableAhead(store, [&](const pbe::Params&, std::vector<unsigned char>&) { ++count; });
+    return count;
+}
+
+// A salt for a derivation made ahead; false where none could be made.
+bool ChooseSalt(std::vector<unsigned char>& salt, int length) {
+    salt = pbe::NewSalt(length);
+    return !salt.empty();
 }
 
 // What the export makes of one part: its keys sealed anew, then the part itself.
@@ -164,6 +225,22 @@ bool Encode(const CertStore& store, const ossl::Secret& password, std::vector<BY
     return i2d_PKCS12(p12.get(), &cursor) == length;
 }
 
+// The keys derived ahead are served for the export under the password they were derived for,
+// once; whatever else follows derives afresh.
+bool EncodeWithPlan(CertStore& store, const ossl::Secret& password, std::vector<BYTE>& out) {
+    if (!store.plan || !(store.plan->password == password)) {
+        DropPlan(store);
+        return Encode(store, password, out);
+    }
+    bool encoded = false;
+    {
+        const kdfmemo::ScopedServing serving(store.plan->derived);
+        encoded = Encode(store, password, out);
+    }
+    DropPlan(store);
+    return encoded;
+}
+
 // Encodes once per password; the size query and the export that follows share the result.
 bool PrepareExport(CertStore& store, Passwords passwords) {
     if (store.hasExport && store.exportPassword == passwords.utf8) {
@@ -171,7 +248,7 @@ bool PrepareExport(CertStore& store, Passwords passwords) {
     }
     store.hasExport = false;
     std::vector<BYTE> encoding;
-    if (!Encode(store, passwords.utf8, encoding)) {
+    if (!EncodeWithPlan(store, passwords.utf8, encoding)) {
         return false;
     }
     store.exportEncoding = std::move(encoding);
@@ -186,6 +263,45 @@ BOOL Fail(DWORD error) {
 }
 
 }  // namespace
+
+void AddDerivationsAhead(CertStore& store, const ossl::Secret& password,
+                         std::vector<kdfmemo::Memo>& derived, std::vector<parallel::Job>& jobs) {
+    if (!kdfmemo::Available()) {
+        return;
+    }
+    // One slot for each, made at once: the jobs hold on to them while they run.
+    derived = std::vector<kdfmemo::Memo>(CountDerivableAhead(store));
+    auto slot = derived.begin();
+    if (store.mac && ChooseSalt(store.mac->nextSalt, store.mac->saltLength)) {
+        const long blocks = store.mac->pbmac1 ? store.mac->pbmac1->blocks : 1;
+        jobs.push_back({static_cast<std::int64_t>(store.mac->iterations) * blocks,
+                        [mac = &*store.mac, &password, into = &*slot++] {
+                            RehearseMac(*mac, password, *into);
+                        }});
+    }
+    ForEachDerivableAhead(store, [&](const pbe::Params& protection,
+                                     std::vector<unsigned char>& salt) {
+        if (ChooseSalt(salt, protection.saltLength)) {
+            jobs.push_back({pbe::WorkOf(protection), [&protection, &salt, &password,
+                                                      into = &*slot++] {
+                                RehearseEncryption(protection, password, salt, *into);
+                            }});
+        }
+    });
+}
+
+void DropPlan(CertStore& store) noexcept {
+    store.plan.reset();
+    if (store.mac) {
+        store.mac->nextSalt.clear();
+    }
+    for (StoredSafe& safe : store.safes) {
+        safe.nextSalt.clear();
+        for (StoredBag& bag : safe.bags) {
+            bag.nextSalt.clear();
+        }
+    }
+}
 
 BOOL PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* pfx, LPCWSTR password,
                           void* /*reserved*/, DWORD flags) noexcept {

@@ -205,7 +205,8 @@ std::optional<long> CountBags(const PKCS7* safe) {
 
 class Importer {
 public:
-    Importer(PKCS12* p12, Passwords passwords) : m_p12(p12), m_passwords(std::move(passwords)) {}
+    Importer(PKCS12* p12, Passwords passwords, std::optional<ossl::Secret> next)
+        : m_p12(p12), m_passwords(std::move(passwords)), m_next(std::move(next)) {}
 
     std::optional<ImportError> Run(CertStore& store) {
         ossl::SafesPtr safes(PKCS12_unpack_authsafes(m_p12));
@@ -222,7 +223,11 @@ public:
         if (auto error = OpenKeysOfEncryptedParts(store)) {
             return error;
         }
-        return ProtectWhatIsInClear(store);
+        if (auto error = ProtectWhatIsInClear(store)) {
+            return error;
+        }
+        KeepPlan(store);
+        return std::nullopt;
     }
 
 private:
@@ -246,6 +251,10 @@ private:
             }
         }
         AddKeyJobs(store, false, jobs);
+        // The next password's derivations need nothing this pass opens: they run beside it.
+        if (m_next) {
+            AddDerivationsAhead(store, *m_next, m_derived, jobs);
+        }
         parallel::RunCostliestFirst(jobs);
         if (store.mac && !macOpened) {
             return ImportError{ERROR_INVALID_PASSWORD};
@@ -446,9 +455,21 @@ private:
             if (auto error = Refused(m_budget.ChargeMac(iterations))) {
                 return error;
             }
-            store.mac = MacParams{NID_sha256, iterations, 8, std::nullopt};
+            store.mac = MacParams{NID_sha256, iterations, 8, std::nullopt, {}};
         }
         return std::nullopt;
+    }
+
+    // What was derived ahead goes to the store with the import's success only; otherwise it is
+    // wiped with the importer.
+    void KeepPlan(CertStore& store) {
+        if (!m_next) {
+            return;
+        }
+        ExportPlan& plan = store.plan.emplace(ExportPlan{std::move(*m_next), {}});
+        for (kdfmemo::Memo& derived : m_derived) {
+            plan.derived.Absorb(std::move(derived));
+        }
     }
 
     static std::optional<ImportError> Shroud(StoredBag& bag, const pbe::Params& protection) {
@@ -465,6 +486,8 @@ private:
 
     PKCS12* m_p12;
     Passwords m_passwords;
+    std::optional<ossl::Secret> m_next;  // the password of the export to come, if known
+    std::vector<kdfmemo::Memo> m_derived;  // its keys, derived ahead, one slot per job
     pbe::WorkBudget m_budget;
     long m_bags = 0;
 };
@@ -476,7 +499,10 @@ BOOL PFXIsPFXBlob(CRYPT_DATA_BLOB* pfx) noexcept {
     return Decode(pfx) ? TRUE : FALSE;
 }
 
-HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags) noexcept {
+namespace {
+
+HCERTSTORE Import(CRYPT_DATA_BLOB* pfx, LPCWSTR password, LPCWSTR nextPassword,
+                  DWORD flags) noexcept {
     try {
         const ossl::ScopedContext context;
         if (!context.ok()) {
@@ -494,7 +520,12 @@ HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flag
         }
         auto store = std::make_unique<CertStore>();
         store->exportable = (flags & CRYPT_EXPORTABLE) != 0;
-        if (const auto error = Importer(p12.get(), PasswordsFrom(password)).Run(*store)) {
+        std::optional<ossl::Secret> next;
+        if (nextPassword != nullptr) {
+            next = std::move(PasswordsFrom(nextPassword).utf8);
+        }
+        if (const auto error =
+                Importer(p12.get(), PasswordsFrom(password), std::move(next)).Run(*store)) {
             SetLastError(error->code);
             return nullptr;
         }
@@ -504,4 +535,15 @@ HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flag
         SetLastError(NTE_NO_MEMORY);
         return nullptr;
     }
+}
+
+}  // namespace
+
+HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags) noexcept {
+    return Import(pfx, password, nullptr, flags);
+}
+
+HCERTSTORE PFXImportCertStoreForNextPassword(CRYPT_DATA_BLOB* pfx, LPCWSTR password,
+                                             LPCWSTR nextPassword, DWORD flags) noexcept {
+    return Import(pfx, password, nextPassword, flags);
 }
