@@ -90,7 +90,8 @@ public:
         }
         Secret inputs = Inputs(length);
         if (const Memo* memo = g_serving.load(); memo != nullptr && !m_opaque) {
-            if (const Secret* kept = memo->Find(inputs); kept != nullptr && kept->size() == length) {
+            if (const Secret* kept = memo->Find(inputs);
+                kept != nullptr && kept->size() == length) {
                 std::memcpy(key, kept->data(), length);
                 ++g_served;
                 return true;
@@ -330,10 +331,9 @@ OSSL_PROVIDER* Install(OSSL_LIB_CTX* context) noexcept {
         return nullptr;
     }
     g_installing = context;
-    OSSL_PROVIDER* const provider =
-        OSSL_PROVIDER_add_builtin(context, kProviderName, Init) == 1
-            ? OSSL_PROVIDER_load(context, kProviderName)
-            : nullptr;
+    OSSL_PROVIDER* const provider = OSSL_PROVIDER_add_builtin(context, kProviderName, Init) == 1
+                                        ? OSSL_PROVIDER_load(context, kProviderName)
+                                        : nullptr;
     g_installing = nullptr;
     if (provider != nullptr && EVP_set_default_properties(context, kPreferred) != 1) {
         OSSL_PROVIDER_unload(provider);

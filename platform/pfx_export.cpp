@@ -100,8 +100,8 @@ bool AddMac(PKCS12* p12, const MacParams& mac, const ossl::Secret& password) {
 
 // What the export derives, rehearsed on empty contents: the same calls with the same password,
 // parameters and salt ask the KDF for the same keys, which the recording keeps.
-void RehearseEncryption(const pbe::Params& protection, const ossl::Secret& password,
-                        pbe::Salt salt, kdfmemo::Memo& into) {
+void RehearseEncryption(const pbe::Params& protection, const ossl::Secret& password, pbe::Salt salt,
+                        kdfmemo::Memo& into) {
     const kdfmemo::ScopedRecording recording(into);
     const ossl::SafeBagsPtr nothing(sk_PKCS12_SAFEBAG_new_null());
     if (nothing) {
@@ -279,15 +279,15 @@ void AddDerivationsAhead(CertStore& store, const ossl::Secret& password,
                             RehearseMac(*mac, password, *into);
                         }});
     }
-    ForEachDerivableAhead(store, [&](const pbe::Params& protection,
-                                     std::vector<unsigned char>& salt) {
-        if (ChooseSalt(salt, protection.saltLength)) {
-            jobs.push_back({pbe::WorkOf(protection), [&protection, &salt, &password,
-                                                      into = &*slot++] {
-                                RehearseEncryption(protection, password, salt, *into);
-                            }});
-        }
-    });
+    ForEachDerivableAhead(
+        store, [&](const pbe::Params& protection, std::vector<unsigned char>& salt) {
+            if (ChooseSalt(salt, protection.saltLength)) {
+                jobs.push_back(
+                    {pbe::WorkOf(protection), [&protection, &salt, &password, into = &*slot++] {
+                         RehearseEncryption(protection, password, salt, *into);
+                     }});
+            }
+        });
 }
 
 void DropPlan(CertStore& store) noexcept {

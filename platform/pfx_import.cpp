@@ -486,7 +486,7 @@ private:
 
     PKCS12* m_p12;
     Passwords m_passwords;
-    std::optional<ossl::Secret> m_next;  // the password of the export to come, if known
+    std::optional<ossl::Secret> m_next;    // the password of the export to come, if known
     std::vector<kdfmemo::Memo> m_derived;  // its keys, derived ahead, one slot per job
     pbe::WorkBudget m_budget;
     long m_bags = 0;

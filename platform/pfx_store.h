@@ -54,7 +54,7 @@ struct MacParams {
     long iterations = 1;
     int saltLength = 0;
     std::optional<pbmac1::Params> pbmac1;  // the PBMAC1 parameters instead of the PKCS#12 MAC's
-    std::vector<unsigned char> nextSalt;    // chosen ahead for the next export, if any
+    std::vector<unsigned char> nextSalt;   // chosen ahead for the next export, if any
 };
 
 // The keys the import derived ahead, while it derived its own, for an export under the
