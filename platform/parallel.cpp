@@ -90,7 +90,21 @@ void ForEach(std::size_t count, const std::function<void(std::size_t)>& task) {
 void RunCostliestFirst(std::vector<Job>& jobs) {
     std::stable_sort(jobs.begin(), jobs.end(),
                      [](const Job& first, const Job& second) { return first.work > second.work; });
-    ForEach(jobs.size(), [&jobs](std::size_t index) { jobs[index].run(); });
+    const auto free =
+        std::find_if(jobs.begin(), jobs.end(), [](const Job& job) { return job.work <= 0; });
+    const auto costly = static_cast<std::size_t>(free - jobs.begin());
+    std::exception_ptr failed;
+    try {
+        ForEach(costly, [&jobs](std::size_t index) { jobs[index].run(); });
+    } catch (...) {
+        failed = std::current_exception();  // the cheap ones still run, as every job does
+    }
+    for (auto job = free; job != jobs.end(); ++job) {
+        job->run();
+    }
+    if (failed) {
+        std::rethrow_exception(failed);
+    }
 }
 
 ScopedThreadCountForTesting::ScopedThreadCountForTesting(unsigned threads) noexcept

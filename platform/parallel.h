@@ -28,7 +28,8 @@ struct Job {
 };
 
 // Runs the jobs with ForEach, the costliest first, so that no long one starts last while the
-// other threads have nothing left to do.
+// other threads have nothing left to do. Jobs of no cost (work 0: a key derived ahead) are run
+// on the caller's thread after the others; a thread is started only for a second costly one.
 void RunCostliestFirst(std::vector<Job>& jobs);
 
 // For tests only: while one lives, batches use exactly `threads` threads (1: one after another

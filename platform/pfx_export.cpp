@@ -160,6 +160,12 @@ struct PackedSafe {
     ossl::Pkcs7Ptr packed;
 };
 
+// What a derivation still costs the export: nothing when its key was derived ahead, which its
+// chosen salt tells.
+std::int64_t WorkLeft(const pbe::Params& protection, const std::vector<unsigned char>& nextSalt) {
+    return nextSalt.empty() ? pbe::WorkOf(protection) : 0;
+}
+
 bool HoldsKeys(const StoredSafe& safe) {
     return std::any_of(safe.bags.begin(), safe.bags.end(),
                        [](const StoredBag& bag) { return bag.key != nullptr; });
@@ -177,7 +183,7 @@ bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PK
         out.sealedKeys.resize(safe.bags.size());
         for (size_t b = 0; b < safe.bags.size(); ++b) {
             if (safe.bags[b].key) {
-                first.push_back({pbe::WorkOf(*safe.bags[b].protection),
+                first.push_back({WorkLeft(*safe.bags[b].protection, safe.bags[b].nextSalt),
                                  [bag = &safe.bags[b], sealed = &out.sealedKeys[b], &password] {
                                      *sealed = SealKey(*bag, password);
                                  }});
@@ -185,9 +191,10 @@ bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PK
         }
         if (safe.protection) {
             std::vector<parallel::Job>& wave = HoldsKeys(safe) ? second : first;
-            wave.push_back({pbe::WorkOf(*safe.protection), [part = &safe, made = &out, &password] {
-                                made->packed = PackSafe(*part, made->sealedKeys, password);
-                            }});
+            wave.push_back(
+                {WorkLeft(*safe.protection, safe.nextSalt), [part = &safe, made = &out, &password] {
+                     made->packed = PackSafe(*part, made->sealedKeys, password);
+                 }});
         }
     }
     parallel::RunCostliestFirst(first);
