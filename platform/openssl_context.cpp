@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <utility>
 
 #include "platform/kdf_memo.h"
 
@@ -124,6 +126,42 @@ bool WarmUp() noexcept {
     std::array<unsigned char, 16> salt{};
     const bool seeded = RAND_bytes_ex(context, salt.data(), salt.size(), 0) == 1;
     return digests && ciphers && kdfs && hmac != nullptr && seeded;
+}
+
+Bytes Bytes::Copy(const unsigned char* bytes, std::size_t length) noexcept {
+    auto* const copy =
+        static_cast<unsigned char*>(length > 0 ? OPENSSL_memdup(bytes, length) : nullptr);
+    return copy != nullptr ? Bytes(copy, length) : Bytes();
+}
+
+Bytes::Bytes(Bytes&& other) noexcept : m_bytes(other.m_bytes), m_length(other.m_length) {
+    other.m_bytes = nullptr;
+    other.m_length = 0;
+}
+
+Bytes& Bytes::operator=(Bytes&& other) noexcept {
+    Bytes taken(std::move(other));
+    std::swap(m_bytes, taken.m_bytes);
+    std::swap(m_length, taken.m_length);
+    return *this;
+}
+
+Bytes::~Bytes() {
+    OPENSSL_clear_free(m_bytes, m_length);
+}
+
+bool Bytes::operator==(const Bytes& other) const noexcept {
+    return m_length == other.m_length &&
+           (m_length == 0 || std::memcmp(m_bytes, other.m_bytes, m_length) == 0);
+}
+
+Bytes Der::Take() noexcept {
+    Bytes taken = ok() ? Bytes(m_bytes, static_cast<std::size_t>(m_length)) : Bytes();
+    if (ok()) {
+        m_bytes = nullptr;
+        m_length = 0;
+    }
+    return taken;
 }
 
 Der::Der(const void* object, const ASN1_ITEM* item) noexcept

@@ -312,17 +312,22 @@ std::optional<std::vector<Token>> TokensOf(const unsigned char* der, long length
     return tokens;
 }
 
-Encrypted EncryptWith(ossl::AlgorPtr algorithm, const ASN1_ITEM* item, void* value,
+Encrypted EncryptWith(ossl::AlgorPtr algorithm, const unsigned char* bytes, long length,
                       const ossl::Secret& password) {
-    if (!algorithm) {
+    unsigned char* out = nullptr;
+    int outLength = 0;
+    if (!algorithm || length <= 0 || length > std::numeric_limits<int>::max() ||
+        PKCS12_pbe_crypt_ex(algorithm.get(), password.data(), static_cast<int>(password.size()),
+                            bytes, static_cast<int>(length), &out, &outLength, 1, nullptr,
+                            nullptr) == nullptr) {
         return {};
     }
-    // zbuf 1: the plaintext encoding is wiped before it is released.
-    ossl::OctetStringPtr data(PKCS12_item_i2d_encrypt_ex(
-        algorithm.get(), item, password.data(), password.size(), value, 1, nullptr, nullptr));
+    ossl::OctetStringPtr data(ASN1_OCTET_STRING_new());
     if (!data) {
+        OPENSSL_free(out);
         return {};
     }
+    ASN1_STRING_set0(data.get(), out, outLength);
     return {std::move(algorithm), std::move(data)};
 }
 
@@ -442,11 +447,33 @@ std::optional<Params> Read(const X509_ALGOR* algorithm) {
     return result->identifier.empty() ? std::nullopt : result;
 }
 
-Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, void* value,
-                  const ossl::Secret& password, Salt salt) {
+Encrypted EncryptBytes(const Params& params, const unsigned char* bytes, long length,
+                       const ossl::Secret& password, Salt salt) {
     return EncryptWith(params.identifier.empty() ? CreateDefault(params, salt)
                                                  : Refreshed(params.identifier, salt),
-                       item, value, password);
+                       bytes, length, password);
+}
+
+Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, const void* value,
+                  const ossl::Secret& password, Salt salt) {
+    const ossl::Der plaintext(value, item);  // wiped when released
+    return plaintext.ok()
+               ? EncryptBytes(params, plaintext.bytes(), plaintext.length(), password, salt)
+               : Encrypted{};
+}
+
+bool Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data,
+             const ossl::Secret& password, Plaintext& out) {
+    unsigned char* bytes = nullptr;
+    int length = 0;
+    if (algorithm == nullptr || data == nullptr ||
+        PKCS12_pbe_crypt_ex(algorithm, password.data(), static_cast<int>(password.size()),
+                            ASN1_STRING_get0_data(data), ASN1_STRING_length(data), &bytes, &length,
+                            0, nullptr, nullptr) == nullptr) {
+        return false;
+    }
+    out = Plaintext(bytes, static_cast<size_t>(length));
+    return true;
 }
 
 ScopedFixedSaltsForTesting::ScopedFixedSaltsForTesting() noexcept {

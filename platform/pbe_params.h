@@ -86,8 +86,19 @@ struct Encrypted {
 // Encrypts `value` (of ASN.1 type `item`) the way `params` describe: with the identifier the
 // file had, every parameter as it was, only salt and IV fresh (the salt `salt` where one was
 // chosen). Empty members on failure, never another algorithm.
-Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, void* value,
+Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, const void* value,
                   const ossl::Secret& password, Salt salt = {});
+// The same for an encoding already made.
+Encrypted EncryptBytes(const Params& params, const unsigned char* bytes, long length,
+                       const ossl::Secret& password, Salt salt = {});
+
+// Decrypted contents, wiped when released: they may hold keys.
+using Plaintext = ossl::Bytes;
+
+// Decrypts `data`, encrypted as `algorithm` says, into `out`; false where the password or the
+// data is wrong.
+bool Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data,
+             const ossl::Secret& password, Plaintext& out);
 
 // For tests only: while one lives, every salt and IV an export makes is the same fixed pattern
 // instead of random bytes, so that two exports can be compared byte for byte.

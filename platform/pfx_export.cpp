@@ -59,9 +59,15 @@ BagListPtr CollectBags(const StoredSafe& safe, const std::vector<ossl::SafeBagPt
 }
 
 ossl::Pkcs7Ptr PackEncrypted(STACK_OF(PKCS12_SAFEBAG) * bags, const pbe::Params& protection,
-                             const ossl::Secret& password, pbe::Salt salt) {
+                             const ossl::Secret& password, pbe::Salt salt,
+                             pbe::Plaintext& encoding) {
+    ossl::Der plaintext(bags, ASN1_ITEM_rptr(PKCS12_SAFEBAGS));
+    if (!plaintext.ok()) {
+        return nullptr;
+    }
     pbe::Encrypted sealed =
-        pbe::Encrypt(protection, ASN1_ITEM_rptr(PKCS12_SAFEBAGS), bags, password, salt);
+        pbe::EncryptBytes(protection, plaintext.bytes(), plaintext.length(), password, salt);
+    encoding = plaintext.Take();
     ossl::Pkcs7Ptr safe(PKCS7_new());
     if (!sealed.data || !safe || PKCS7_set_type(safe.get(), NID_pkcs7_encrypted) != 1 ||
         X509_ALGOR_copy(safe->d.encrypted->enc_data->algorithm, sealed.algorithm.get()) != 1) {
@@ -72,14 +78,23 @@ ossl::Pkcs7Ptr PackEncrypted(STACK_OF(PKCS12_SAFEBAG) * bags, const pbe::Params&
     return safe;
 }
 
+// A part as written, and into `encoding` its bags' encoding, for the check of what was written.
 ossl::Pkcs7Ptr PackSafe(const StoredSafe& safe, const std::vector<ossl::SafeBagPtr>& sealedKeys,
-                        const ossl::Secret& password) {
+                        const ossl::Secret& password, pbe::Plaintext& encoding) {
     const BagListPtr bags = CollectBags(safe, sealedKeys);
     if (!bags) {
         return nullptr;
     }
-    return safe.protection ? PackEncrypted(bags.get(), *safe.protection, password, safe.nextSalt)
-                           : ossl::Pkcs7Ptr(PKCS12_pack_p7data(bags.get()));
+    if (safe.protection) {
+        return PackEncrypted(bags.get(), *safe.protection, password, safe.nextSalt, encoding);
+    }
+    ossl::Pkcs7Ptr packed(PKCS12_pack_p7data(bags.get()));
+    if (packed) {
+        const ASN1_OCTET_STRING* const data = packed->d.data;
+        encoding = ossl::Bytes::Copy(ASN1_STRING_get0_data(data),
+                                     static_cast<size_t>(ASN1_STRING_length(data)));
+    }
+    return packed;
 }
 
 bool AddMac(PKCS12* p12, const MacParams& mac, const ossl::Secret& password) {
@@ -158,6 +173,7 @@ bool ChooseSalt(std::vector<unsigned char>& salt, int length) {
 struct PackedSafe {
     std::vector<ossl::SafeBagPtr> sealedKeys;  // by bag; null where the bag holds no key
     ossl::Pkcs7Ptr packed;
+    pbe::Plaintext encoding;
 };
 
 // What a derivation still costs the export: nothing when its key was derived ahead, which its
@@ -174,7 +190,8 @@ bool HoldsKeys(const StoredSafe& safe) {
 // Every part under the new password. The keys and the encrypted parts without keys are
 // encrypted at once, then the encrypted parts that hold keys, each job writing only its own
 // slot; the parts without encryption need no derivation.
-bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PKCS7) * safes) {
+bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PKCS7) * safes,
+               std::vector<pbe::Plaintext>& written) {
     std::vector<PackedSafe> packed(store.safes.size());
     std::vector<parallel::Job> first, second;
     for (size_t s = 0; s < store.safes.size(); ++s) {
@@ -193,7 +210,7 @@ bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PK
             std::vector<parallel::Job>& wave = HoldsKeys(safe) ? second : first;
             wave.push_back(
                 {WorkLeft(*safe.protection, safe.nextSalt), [part = &safe, made = &out, &password] {
-                     made->packed = PackSafe(*part, made->sealedKeys, password);
+                     made->packed = PackSafe(*part, made->sealedKeys, password, made->encoding);
                  }});
         }
     }
@@ -202,21 +219,26 @@ bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PK
     for (size_t s = 0; s < store.safes.size(); ++s) {
         PackedSafe& out = packed[s];
         if (!store.safes[s].protection) {
-            out.packed = PackSafe(store.safes[s], out.sealedKeys, password);
+            out.packed = PackSafe(store.safes[s], out.sealedKeys, password, out.encoding);
         }
         if (!out.packed || sk_PKCS7_push(safes, out.packed.get()) == 0) {
             return false;
         }
         out.packed.release();
     }
+    written.clear();
+    for (PackedSafe& out : packed) {
+        written.push_back(std::move(out.encoding));
+    }
     return true;
 }
 
 // The whole file under the new password, with the structure and protection of the imported
-// one, in the standard password encoding.
-bool Encode(const CertStore& store, const ossl::Secret& password, std::vector<BYTE>& out) {
+// one, in the standard password encoding; `written`: the encoding of each part's bags.
+bool Encode(const CertStore& store, const ossl::Secret& password, std::vector<BYTE>& out,
+            std::vector<pbe::Plaintext>& written) {
     ossl::SafesPtr safes(sk_PKCS7_new_null());
-    if (!safes || !PackSafes(store, password, safes.get())) {
+    if (!safes || !PackSafes(store, password, safes.get(), written)) {
         return false;
     }
     const ossl::Pkcs12Ptr p12(PKCS12_add_safes_ex(safes.get(), NID_pkcs7_data, nullptr, nullptr));
@@ -234,15 +256,16 @@ bool Encode(const CertStore& store, const ossl::Secret& password, std::vector<BY
 
 // The keys derived ahead are served for the export under the password they were derived for,
 // once; whatever else follows derives afresh.
-bool EncodeWithPlan(CertStore& store, const ossl::Secret& password, std::vector<BYTE>& out) {
+bool EncodeWithPlan(CertStore& store, const ossl::Secret& password, std::vector<BYTE>& out,
+                    std::vector<pbe::Plaintext>& written) {
     if (!store.plan || !(store.plan->password == password)) {
         DropPlan(store);
-        return Encode(store, password, out);
+        return Encode(store, password, out, written);
     }
     bool encoded = false;
     {
         const kdfmemo::ScopedServing serving(store.plan->derived);
-        encoded = Encode(store, password, out);
+        encoded = Encode(store, password, out, written);
     }
     DropPlan(store);
     return encoded;
@@ -255,8 +278,13 @@ bool PrepareExport(CertStore& store, Passwords passwords) {
     }
     store.hasExport = false;
     std::vector<BYTE> encoding;
-    if (!EncodeWithPlan(store, passwords.utf8, encoding)) {
+    std::vector<pbe::Plaintext> written;
+    if (!EncodeWithPlan(store, passwords.utf8, encoding, written)) {
         return false;
+    }
+    // The store now is what was written.
+    for (size_t s = 0; s < store.safes.size(); ++s) {
+        store.safes[s].encoding = std::move(written[s]);
     }
     store.exportEncoding = std::move(encoding);
     store.exportPassword = std::move(passwords.utf8);

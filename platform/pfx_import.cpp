@@ -203,6 +203,12 @@ std::optional<long> CountBags(const PKCS7* safe) {
     return count;
 }
 
+// What opening an encrypted part gave: its bags and their encoding.
+struct OpenedPart {
+    ossl::SafeBagsPtr bags;
+    pbe::Plaintext encoding;
+};
+
 class Importer {
 public:
     Importer(PKCS12* p12, Passwords passwords, std::optional<ossl::Secret> next)
@@ -236,7 +242,7 @@ private:
     // the file, whichever thread met it first.
     std::optional<ImportError> OpenWhatThePlanFound(CertStore& store, STACK_OF(PKCS7) * safes) {
         bool macOpened = false;
-        std::vector<ossl::SafeBagsPtr> parts(store.safes.size());
+        std::vector<OpenedPart> parts(store.safes.size());
         std::vector<parallel::Job> jobs;
         if (store.mac) {
             const long blocks = store.mac->pbmac1 ? store.mac->pbmac1->blocks : 1;
@@ -301,6 +307,10 @@ private:
                     if (auto error = TakeBags(stored, PKCS12_unpack_p7data(safe))) {
                         return error;
                     }
+                    // What PKCS12_unpack_p7data decoded, which it found there.
+                    stored.encoding =
+                        ossl::Bytes::Copy(ASN1_STRING_get0_data(safe->d.data),
+                                          static_cast<size_t>(ASN1_STRING_length(safe->d.data)));
                     break;
                 case NID_pkcs7_encrypted:
                     if (safe->d.encrypted == nullptr || safe->d.encrypted->enc_data == nullptr) {
@@ -382,25 +392,34 @@ private:
             [&](const ossl::Secret& password) { return MacOpens(m_p12, mac, password); });
     }
 
-    // The bags of an encrypted part, or null where it does not open. Only reads `safe`, which
-    // no other job touches.
-    ossl::SafeBagsPtr OpenPart(PKCS7* safe) const {
-        ossl::SafeBagsPtr bags;
+    // The bags of an encrypted part and their encoding, or null bags where it does not open.
+    // Only reads `safe`, which no other job touches.
+    OpenedPart OpenPart(const PKCS7* safe) const {
+        const X509_ALGOR* const algorithm = safe->d.encrypted->enc_data->algorithm;
+        const ASN1_OCTET_STRING* const data = safe->d.encrypted->enc_data->enc_data;
+        OpenedPart part;
         FirstThatOpens([&](const ossl::Secret& password) {
-            bags.reset(PKCS12_unpack_p7encdata(safe, password.data(), password.size()));
-            return bags != nullptr;
+            if (!pbe::Decrypt(algorithm, data, password, part.encoding)) {
+                return false;
+            }
+            const unsigned char* cursor = part.encoding.data();
+            part.bags.reset(reinterpret_cast<STACK_OF(PKCS12_SAFEBAG)*>(
+                ASN1_item_d2i(nullptr, &cursor, static_cast<long>(part.encoding.size()),
+                              ASN1_ITEM_rptr(PKCS12_SAFEBAGS))));
+            return part.bags != nullptr;
         });
-        return bags;
+        return part;
     }
 
-    std::optional<ImportError> TakePart(StoredSafe& stored, ossl::SafeBagsPtr& opened) {
+    std::optional<ImportError> TakePart(StoredSafe& stored, OpenedPart& opened) {
         if (!stored.protection) {
             return std::nullopt;
         }
-        if (!opened) {
+        if (!opened.bags) {
             return ImportError{ERROR_INVALID_PASSWORD};
         }
-        return TakeBags(stored, opened.release());
+        stored.encoding = std::move(opened.encoding);
+        return TakeBags(stored, opened.bags.release());
     }
 
     // A job for every shrouded key in the encrypted parts or in the others; each job writes

@@ -47,6 +47,9 @@ struct StoredSafe {
     std::optional<pbe::Params> protection;  // set for password-encrypted parts
     std::vector<StoredBag> bags;            // decrypted bags of an encrypted part
     std::vector<unsigned char> nextSalt;    // chosen ahead for the next export, if any
+    // The bags' encoding (decrypted) as read, or as the last export wrote it: the same bytes
+    // hold the same bags, so that a check of what was written need not encode them again.
+    pbe::Plaintext encoding;
 };
 
 struct MacParams {
