@@ -9,6 +9,7 @@
 #include "buffer/file_replacement.h"
 #include "platform/memory_api.h"
 #include "platform/openssl_context.h"
+#include "platform/parallel.h"
 #include "platform/secret.h"
 #include "platform/string_api.h"
 
@@ -191,7 +192,9 @@ Outcome OpenSoftCertificate(const char* path, CByteBuffer& certificate, Reason& 
 }
 
 bool PrepareChangePin() noexcept {
-    return ossl::WarmUp();
+    const bool ready = ossl::WarmUp();
+    parallel::WarmUp();  // only saves time
+    return ready;
 }
 
 namespace {

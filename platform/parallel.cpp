@@ -63,7 +63,17 @@ private:
 
 unsigned ThreadCount() noexcept {
     const unsigned forced = g_forcedThreads.load();
-    return forced != 0 ? forced : std::max(1u, std::thread::hardware_concurrency());
+    // The C library reads the count from the system at every call: once is enough.
+    static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return forced != 0 ? forced : cores;
+}
+
+void WarmUp() noexcept {
+    try {
+        ForEach(ThreadCount(), [](std::size_t) {});
+    } catch (const std::exception&) {
+        // nothing was set up ahead; the first batch does it
+    }
 }
 
 void ForEach(std::size_t count, const std::function<void(std::size_t)>& task) {

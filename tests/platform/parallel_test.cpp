@@ -132,6 +132,15 @@ TEST(ParallelRunCostliestFirst, RunsJobsOfNoCostOnTheCaller) {
     parallel::SetThreadEndObserverForTesting(nullptr);
 }
 
+TEST(ParallelWarmUp, StartsAndEndsTheThreadsOfABatch) {
+    const ScopedThreadCountForTesting forced(3);
+    g_threadsEnded = 0;
+    parallel::SetThreadEndObserverForTesting([] { ++g_threadsEnded; });
+    parallel::WarmUp();
+    parallel::SetThreadEndObserverForTesting(nullptr);
+    EXPECT_EQ(g_threadsEnded, 2);
+}
+
 TEST(ParallelThreadCount, IsTheMachinesCoresAtLeastOne) {
     EXPECT_EQ(parallel::ThreadCount(), std::max(1u, std::thread::hardware_concurrency()));
     {
