@@ -41,6 +41,13 @@ inline constexpr DWORD PINTOOL_E_SCRYPT_MEMORY = 0xE0000004;   // scrypt needs t
 
 BOOL PFXIsPFXBlob(CRYPT_DATA_BLOB* pfx) noexcept;
 HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags) noexcept;
+// As PFXImportCertStore; besides, while it derives the file's keys from `password`, it derives
+// the keys an export under `nextPassword` will need that the file's visible parameters fix
+// already (their salts chosen now), so that such an export, if it follows, takes less time.
+// The store keeps them for that one export, and wipes them once it ran or when it is closed;
+// what the import reports does not depend on them. A null `nextPassword` derives nothing ahead.
+HCERTSTORE PFXImportCertStoreForNextPassword(CRYPT_DATA_BLOB* pfx, LPCWSTR password,
+                                             LPCWSTR nextPassword, DWORD flags) noexcept;
 BOOL PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* pfx, LPCWSTR password, void* reserved,
                           DWORD flags) noexcept;
 BOOL CertCloseStore(HCERTSTORE store, DWORD flags) noexcept;

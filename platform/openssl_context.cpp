@@ -8,7 +8,12 @@
 #include <openssl/provider.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
+#include <utility>
+
+#include "platform/kdf_memo.h"
 
 namespace ossl {
 namespace {
@@ -40,12 +45,16 @@ void AddSha3Prfs() noexcept {
 class ToolLibraryContext {
 public:
     ToolLibraryContext() noexcept
-        : m_context(OSSL_LIB_CTX_new()), m_default(Load("default")), m_legacy(Load("legacy")) {
+        : m_context(OSSL_LIB_CTX_new()),
+          m_default(Load("default")),
+          m_legacy(Load("legacy")),
+          m_memo(m_default != nullptr ? kdfmemo::Install(m_context) : nullptr) {
         AddSha3Prfs();
     }
     ToolLibraryContext(const ToolLibraryContext&) = delete;
     ToolLibraryContext& operator=(const ToolLibraryContext&) = delete;
     ~ToolLibraryContext() {
+        OSSL_PROVIDER_unload(m_memo);
         OSSL_PROVIDER_unload(m_legacy);
         OSSL_PROVIDER_unload(m_default);
         OSSL_LIB_CTX_free(m_context);
@@ -65,6 +74,7 @@ private:
     OSSL_LIB_CTX* m_context;
     OSSL_PROVIDER* m_default;
     OSSL_PROVIDER* m_legacy;
+    OSSL_PROVIDER* m_memo;  // derivations made ahead; without it they are only not kept
 };
 
 OSSL_LIB_CTX* ToolContext() noexcept {
@@ -104,13 +114,54 @@ bool WarmUp() noexcept {
         FetchAll<EVP_MD, EVP_MD_fetch, EVP_MD_free>(context, kDigests, std::size(kDigests));
     const bool ciphers = FetchAll<EVP_CIPHER, EVP_CIPHER_fetch, EVP_CIPHER_free>(
         context, kCiphers, std::size(kCiphers));
-    const bool kdfs =
-        FetchAll<EVP_KDF, EVP_KDF_fetch, EVP_KDF_free>(context, kKdfs, std::size(kKdfs));
+    const bool kdfs = std::all_of(std::begin(kKdfs), std::end(kKdfs), [&](const char* name) {
+        // A context of each also fetches what the tool's provider hands derivations to.
+        EVP_KDF* const kdf = EVP_KDF_fetch(context, name, nullptr);
+        EVP_KDF_CTX_free(EVP_KDF_CTX_new(kdf));
+        EVP_KDF_free(kdf);
+        return kdf != nullptr;
+    });
     EVP_MAC* const hmac = EVP_MAC_fetch(context, "HMAC", nullptr);
     EVP_MAC_free(hmac);
     std::array<unsigned char, 16> salt{};
     const bool seeded = RAND_bytes_ex(context, salt.data(), salt.size(), 0) == 1;
     return digests && ciphers && kdfs && hmac != nullptr && seeded;
+}
+
+Bytes Bytes::Copy(const unsigned char* bytes, std::size_t length) noexcept {
+    auto* const copy =
+        static_cast<unsigned char*>(length > 0 ? OPENSSL_memdup(bytes, length) : nullptr);
+    return copy != nullptr ? Bytes(copy, length) : Bytes();
+}
+
+Bytes::Bytes(Bytes&& other) noexcept : m_bytes(other.m_bytes), m_length(other.m_length) {
+    other.m_bytes = nullptr;
+    other.m_length = 0;
+}
+
+Bytes& Bytes::operator=(Bytes&& other) noexcept {
+    Bytes taken(std::move(other));
+    std::swap(m_bytes, taken.m_bytes);
+    std::swap(m_length, taken.m_length);
+    return *this;
+}
+
+Bytes::~Bytes() {
+    OPENSSL_clear_free(m_bytes, m_length);
+}
+
+bool Bytes::operator==(const Bytes& other) const noexcept {
+    return m_length == other.m_length &&
+           (m_length == 0 || std::memcmp(m_bytes, other.m_bytes, m_length) == 0);
+}
+
+Bytes Der::Take() noexcept {
+    Bytes taken = ok() ? Bytes(m_bytes, static_cast<std::size_t>(m_length)) : Bytes();
+    if (ok()) {
+        m_bytes = nullptr;
+        m_length = 0;
+    }
+    return taken;
 }
 
 Der::Der(const void* object, const ASN1_ITEM* item) noexcept

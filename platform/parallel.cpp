@@ -63,7 +63,17 @@ private:
 
 unsigned ThreadCount() noexcept {
     const unsigned forced = g_forcedThreads.load();
-    return forced != 0 ? forced : std::max(1u, std::thread::hardware_concurrency());
+    // The C library reads the count from the system at every call: once is enough.
+    static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return forced != 0 ? forced : cores;
+}
+
+void WarmUp() noexcept {
+    try {
+        ForEach(ThreadCount(), [](std::size_t) {});
+    } catch (const std::exception&) {
+        // nothing was set up ahead; the first batch does it
+    }
 }
 
 void ForEach(std::size_t count, const std::function<void(std::size_t)>& task) {
@@ -90,7 +100,21 @@ void ForEach(std::size_t count, const std::function<void(std::size_t)>& task) {
 void RunCostliestFirst(std::vector<Job>& jobs) {
     std::stable_sort(jobs.begin(), jobs.end(),
                      [](const Job& first, const Job& second) { return first.work > second.work; });
-    ForEach(jobs.size(), [&jobs](std::size_t index) { jobs[index].run(); });
+    const auto free =
+        std::find_if(jobs.begin(), jobs.end(), [](const Job& job) { return job.work <= 0; });
+    const auto costly = static_cast<std::size_t>(free - jobs.begin());
+    std::exception_ptr failed;
+    try {
+        ForEach(costly, [&jobs](std::size_t index) { jobs[index].run(); });
+    } catch (...) {
+        failed = std::current_exception();  // the cheap ones still run, as every job does
+    }
+    for (auto job = free; job != jobs.end(); ++job) {
+        job->run();
+    }
+    if (failed) {
+        std::rethrow_exception(failed);
+    }
 }
 
 ScopedThreadCountForTesting::ScopedThreadCountForTesting(unsigned threads) noexcept

@@ -27,8 +27,14 @@ struct Job {
     std::function<void()> run;
 };
 
+// Starts and ends as many threads as a batch uses, ahead of the first batch: a process's first
+// threads cost more than later ones (the C library gives each a heap arena, kept for the next,
+// and keeps their stacks), and the first batch should not pay for that.
+void WarmUp() noexcept;
+
 // Runs the jobs with ForEach, the costliest first, so that no long one starts last while the
-// other threads have nothing left to do.
+// other threads have nothing left to do. Jobs of no cost (work 0: a key derived ahead) are run
+// on the caller's thread after the others; a thread is started only for a second costly one.
 void RunCostliestFirst(std::vector<Job>& jobs);
 
 // For tests only: while one lives, batches use exactly `threads` threads (1: one after another

@@ -91,7 +91,7 @@ long Pbkdf2Blocks(const Params& params) {
 
 // The PKCS#12 schemes derive key and IV separately, each in blocks of the digest's size;
 // the PKCS#5 v1 ones (PBKDF1) make a single hash.
-long PbeParamBlocks(int algorithmNid) {
+bool IsPkcs12Scheme(int algorithmNid) {
     switch (algorithmNid) {
         case NID_pbe_WithSHA1And128BitRC4:
         case NID_pbe_WithSHA1And40BitRC4:
@@ -99,9 +99,15 @@ long PbeParamBlocks(int algorithmNid) {
         case NID_pbe_WithSHA1And2_Key_TripleDES_CBC:
         case NID_pbe_WithSHA1And128BitRC2_CBC:
         case NID_pbe_WithSHA1And40BitRC2_CBC:
-            break;
+            return true;
         default:
-            return 1;
+            return false;
+    }
+}
+
+long PbeParamBlocks(int algorithmNid) {
+    if (!IsPkcs12Scheme(algorithmNid)) {
+        return 1;
     }
     int cipherNid = 0, digestNid = 0;
     EVP_PBE_find(EVP_PBE_TYPE_OUTER, algorithmNid, &cipherNid, &digestNid, nullptr);
@@ -145,13 +151,17 @@ bool FreshBytes(unsigned char* out, int length) {
 }
 
 // What the tool writes for a key that had no protection.
-ossl::AlgorPtr CreateDefault(const Params& params) {
+ossl::AlgorPtr CreateDefault(const Params& params, Salt chosen) {
     const auto cipher = FetchCipher(params.cipherNid);
     const int saltLength = SaltLengthFor(params.saltLength);
+    if (!chosen.empty() && chosen.size() != static_cast<size_t>(saltLength)) {
+        return nullptr;
+    }
+    const unsigned char* const salt = chosen.empty() ? FixedSaltOrNull(saltLength) : chosen.data();
     // Casts for OpenSSL 3.0, which takes salt and IV as non-const; it only copies them.
     return cipher ? ossl::AlgorPtr(PKCS5_pbe2_set_iv_ex(
                         cipher.get(), static_cast<int>(params.iterations),
-                        const_cast<unsigned char*>(FixedSaltOrNull(saltLength)), saltLength,
+                        const_cast<unsigned char*>(salt), saltLength,
                         const_cast<unsigned char*>(FixedSaltOrNull(EVP_MAX_IV_LENGTH)),
                         params.prfNid, nullptr))
                   : nullptr;
@@ -162,18 +172,18 @@ bool Pack(const ASN1_ITEM* item, const T& value, ASN1_TYPE** parameter) {
     return value && ASN1_TYPE_pack_sequence(item, value.get(), parameter) != nullptr;
 }
 
-bool RefreshPbkdf2Salt(X509_ALGOR* keyFunction) {
+bool RefreshPbkdf2Salt(X509_ALGOR* keyFunction, Salt chosen) {
     const auto kdf =
         Unpack<PBKDF2PARAM, PBKDF2PARAM_free>(ASN1_ITEM_rptr(PBKDF2PARAM), keyFunction->parameter);
     return kdf && kdf->salt != nullptr && kdf->salt->type == V_ASN1_OCTET_STRING &&
-           RefreshSalt(kdf->salt->value.octet_string) &&
+           RefreshSalt(kdf->salt->value.octet_string, chosen) &&
            Pack(ASN1_ITEM_rptr(PBKDF2PARAM), kdf, &keyFunction->parameter);
 }
 
-bool RefreshScryptSalt(X509_ALGOR* keyFunction) {
+bool RefreshScryptSalt(X509_ALGOR* keyFunction, Salt chosen) {
     const auto kdf = Unpack<SCRYPT_PARAMS, SCRYPT_PARAMS_free>(ASN1_ITEM_rptr(SCRYPT_PARAMS),
                                                                keyFunction->parameter);
-    return kdf && kdf->salt != nullptr && RefreshSalt(kdf->salt) &&
+    return kdf && kdf->salt != nullptr && RefreshSalt(kdf->salt, chosen) &&
            Pack(ASN1_ITEM_rptr(SCRYPT_PARAMS), kdf, &keyFunction->parameter);
 }
 
@@ -208,11 +218,11 @@ bool RefreshIv(X509_ALGOR* scheme) {
     return true;
 }
 
-bool RefreshSaltAndIv(X509_ALGOR* algorithm) {
+bool RefreshSaltAndIv(X509_ALGOR* algorithm, Salt chosen) {
     if (OBJ_obj2nid(algorithm->algorithm) != NID_pbes2) {
         const auto pbe =
             Unpack<PBEPARAM, PBEPARAM_free>(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter);
-        return pbe && pbe->salt != nullptr && RefreshSalt(pbe->salt) &&
+        return pbe && pbe->salt != nullptr && RefreshSalt(pbe->salt, chosen) &&
                Pack(ASN1_ITEM_rptr(PBEPARAM), pbe, &algorithm->parameter);
     }
     const auto pbe2 =
@@ -221,18 +231,18 @@ bool RefreshSaltAndIv(X509_ALGOR* algorithm) {
         return false;
     }
     const bool salted = OBJ_obj2nid(pbe2->keyfunc->algorithm) == NID_id_pbkdf2
-                            ? RefreshPbkdf2Salt(pbe2->keyfunc)
-                            : RefreshScryptSalt(pbe2->keyfunc);
+                            ? RefreshPbkdf2Salt(pbe2->keyfunc, chosen)
+                            : RefreshScryptSalt(pbe2->keyfunc, chosen);
     return salted && RefreshIv(pbe2->encryption) &&
            Pack(ASN1_ITEM_rptr(PBE2PARAM), pbe2, &algorithm->parameter);
 }
 
 // The file's identifier with fresh salt and IV, or null where anything else would change.
-ossl::AlgorPtr Refreshed(const std::vector<unsigned char>& identifier) {
+ossl::AlgorPtr Refreshed(const std::vector<unsigned char>& identifier, Salt chosen) {
     const unsigned char* cursor = identifier.data();
     ossl::AlgorPtr algorithm(
         d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(identifier.size())));
-    if (!algorithm || !RefreshSaltAndIv(algorithm.get())) {
+    if (!algorithm || !RefreshSaltAndIv(algorithm.get(), chosen)) {
         return nullptr;
     }
     const std::vector<unsigned char> fresh = EncodeIdentifier(algorithm.get());
@@ -302,17 +312,22 @@ std::optional<std::vector<Token>> TokensOf(const unsigned char* der, long length
     return tokens;
 }
 
-Encrypted EncryptWith(ossl::AlgorPtr algorithm, const ASN1_ITEM* item, void* value,
+Encrypted EncryptWith(ossl::AlgorPtr algorithm, const unsigned char* bytes, long length,
                       const ossl::Secret& password) {
-    if (!algorithm) {
+    unsigned char* out = nullptr;
+    int outLength = 0;
+    if (!algorithm || length <= 0 || length > std::numeric_limits<int>::max() ||
+        PKCS12_pbe_crypt_ex(algorithm.get(), password.data(), static_cast<int>(password.size()),
+                            bytes, static_cast<int>(length), &out, &outLength, 1, nullptr,
+                            nullptr) == nullptr) {
         return {};
     }
-    // zbuf 1: the plaintext encoding is wiped before it is released.
-    ossl::OctetStringPtr data(PKCS12_item_i2d_encrypt_ex(
-        algorithm.get(), item, password.data(), password.size(), value, 1, nullptr, nullptr));
+    ossl::OctetStringPtr data(ASN1_OCTET_STRING_new());
     if (!data) {
+        OPENSSL_free(out);
         return {};
     }
+    ASN1_STRING_set0(data.get(), out, outLength);
     return {std::move(algorithm), std::move(data)};
 }
 
@@ -357,11 +372,28 @@ int SaltLengthFor(int length) noexcept {
     return length > 0 ? length : 8;
 }
 
-bool RefreshSalt(ASN1_OCTET_STRING* salt) {
-    const int length = SaltLengthFor(ASN1_STRING_length(salt));
-    std::vector<unsigned char> bytes(static_cast<size_t>(length));
-    return FreshBytes(bytes.data(), length) &&
-           ASN1_OCTET_STRING_set(salt, bytes.data(), length) == 1;
+bool RefreshSalt(ASN1_OCTET_STRING* salt, Salt chosen) {
+    if (chosen.empty()) {
+        const std::vector<unsigned char> bytes = NewSalt(ASN1_STRING_length(salt));
+        return !bytes.empty() &&
+               ASN1_OCTET_STRING_set(salt, bytes.data(), static_cast<int>(bytes.size())) == 1;
+    }
+    // A salt chosen for another length would change the file's parameters.
+    return chosen.size() == static_cast<size_t>(SaltLengthFor(ASN1_STRING_length(salt))) &&
+           ASN1_OCTET_STRING_set(salt, chosen.data(), static_cast<int>(chosen.size())) == 1;
+}
+
+std::vector<unsigned char> NewSalt(int length) {
+    std::vector<unsigned char> bytes(static_cast<size_t>(SaltLengthFor(length)));
+    if (!FreshBytes(bytes.data(), static_cast<int>(bytes.size()))) {
+        bytes.clear();
+    }
+    return bytes;
+}
+
+bool DerivedByKdf(const Params& params) noexcept {
+    return params.scheme == Scheme::Pbkdf2 ||
+           (params.scheme == Scheme::PbeParam && IsPkcs12Scheme(params.algorithmNid));
 }
 
 bool SameExceptOctets(const unsigned char* first, long firstLength, const unsigned char* second,
@@ -415,11 +447,33 @@ std::optional<Params> Read(const X509_ALGOR* algorithm) {
     return result->identifier.empty() ? std::nullopt : result;
 }
 
-Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, void* value,
-                  const ossl::Secret& password) {
-    return EncryptWith(
-        params.identifier.empty() ? CreateDefault(params) : Refreshed(params.identifier), item,
-        value, password);
+Encrypted EncryptBytes(const Params& params, const unsigned char* bytes, long length,
+                       const ossl::Secret& password, Salt salt) {
+    return EncryptWith(params.identifier.empty() ? CreateDefault(params, salt)
+                                                 : Refreshed(params.identifier, salt),
+                       bytes, length, password);
+}
+
+Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, const void* value,
+                  const ossl::Secret& password, Salt salt) {
+    const ossl::Der plaintext(value, item);  // wiped when released
+    return plaintext.ok()
+               ? EncryptBytes(params, plaintext.bytes(), plaintext.length(), password, salt)
+               : Encrypted{};
+}
+
+bool Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data,
+             const ossl::Secret& password, Plaintext& out) {
+    unsigned char* bytes = nullptr;
+    int length = 0;
+    if (algorithm == nullptr || data == nullptr ||
+        PKCS12_pbe_crypt_ex(algorithm, password.data(), static_cast<int>(password.size()),
+                            ASN1_STRING_get0_data(data), ASN1_STRING_length(data), &bytes, &length,
+                            0, nullptr, nullptr) == nullptr) {
+        return false;
+    }
+    out = Plaintext(bytes, static_cast<size_t>(length));
+    return true;
 }
 
 ScopedFixedSaltsForTesting::ScopedFixedSaltsForTesting() noexcept {

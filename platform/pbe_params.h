@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "platform/openssl_context.h"
@@ -45,8 +46,19 @@ int DigestSize(int nid) noexcept;
 // The DER of an algorithm identifier, empty on failure.
 std::vector<unsigned char> EncodeIdentifier(const X509_ALGOR* algorithm);
 
-// Fills `salt` with fresh random bytes, as many as SaltLengthFor its length.
-bool RefreshSalt(ASN1_OCTET_STRING* salt);
+// A salt chosen ahead of an export: its bytes, or none for one made when it is used.
+using Salt = std::span<const unsigned char>;
+
+// Fills `salt` with `chosen`, or with fresh random bytes where none was chosen; either way as
+// many as SaltLengthFor its length.
+bool RefreshSalt(ASN1_OCTET_STRING* salt, Salt chosen = {});
+
+// Fresh bytes for a salt that replaces one of `length` bytes (SaltLengthFor it); empty when
+// the random generator fails.
+std::vector<unsigned char> NewSalt(int length);
+
+// True when the key is derived by PBKDF2 or the PKCS#12 KDF, whose results can be made ahead.
+bool DerivedByKdf(const Params& params) noexcept;
 
 // True when two DER encodings have the same structure and the same values apart from the
 // contents of their OCTET STRINGs (salts and IVs): nothing about the algorithm differs.
@@ -72,10 +84,21 @@ struct Encrypted {
 };
 
 // Encrypts `value` (of ASN.1 type `item`) the way `params` describe: with the identifier the
-// file had, every parameter as it was, only salt and IV fresh. Empty members on failure,
-// never another algorithm.
-Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, void* value,
-                  const ossl::Secret& password);
+// file had, every parameter as it was, only salt and IV fresh (the salt `salt` where one was
+// chosen). Empty members on failure, never another algorithm.
+Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, const void* value,
+                  const ossl::Secret& password, Salt salt = {});
+// The same for an encoding already made.
+Encrypted EncryptBytes(const Params& params, const unsigned char* bytes, long length,
+                       const ossl::Secret& password, Salt salt = {});
+
+// Decrypted contents, wiped when released: they may hold keys.
+using Plaintext = ossl::Bytes;
+
+// Decrypts `data`, encrypted as `algorithm` says, into `out`; false where the password or the
+// data is wrong.
+bool Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data,
+             const ossl::Secret& password, Plaintext& out);
 
 // For tests only: while one lives, every salt and IV an export makes is the same fixed pattern
 // instead of random bytes, so that two exports can be compared byte for byte.

@@ -208,26 +208,27 @@ bool Verify(const PKCS12* p12, const Params& params, const ossl::Secret& passwor
            CRYPTO_memcmp(computed, ASN1_STRING_get0_data(mac->value), length) == 0;
 }
 
-bool Set(PKCS12* p12, const Params& params, const ossl::Secret& password) {
+bool Set(PKCS12* p12, const Params& params, const ossl::Secret& password,
+         std::span<const unsigned char> salt) {
     const unsigned char* cursor = params.identifier.data();
     const ossl::AlgorPtr algorithm(
         d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(params.identifier.size())));
     const auto schemes = algorithm ? Split(algorithm.get()) : std::nullopt;
     const Pbkdf2Ptr kdf = schemes ? Pbkdf2Of(*schemes) : nullptr;
-    if (!kdf || !pbe::RefreshSalt(kdf->salt->value.octet_string) ||
+    if (!kdf || !pbe::RefreshSalt(kdf->salt->value.octet_string, salt) ||
         ASN1_TYPE_pack_sequence(ASN1_ITEM_rptr(PBKDF2PARAM), kdf.get(),
                                 &schemes->keyDerivation->parameter) == nullptr ||
         !Join(*schemes, algorithm.get())) {
         return false;
     }
     const std::vector<unsigned char> fresh = pbe::EncodeIdentifier(algorithm.get());
-    const ASN1_OCTET_STRING* salt = kdf->salt->value.octet_string;
+    const ASN1_OCTET_STRING* const newSalt = kdf->salt->value.octet_string;
     if (!pbe::SameExceptOctets(params.identifier.data(),
                                static_cast<long>(params.identifier.size()), fresh.data(),
                                static_cast<long>(fresh.size())) ||
         PKCS12_setup_mac(p12, static_cast<int>(params.iterations),
-                         const_cast<unsigned char*>(ASN1_STRING_get0_data(salt)),
-                         ASN1_STRING_length(salt), EVP_sha256()) != 1) {
+                         const_cast<unsigned char*>(ASN1_STRING_get0_data(newSalt)),
+                         ASN1_STRING_length(newSalt), EVP_sha256()) != 1) {
         return false;
     }
     const auto mac = MacDataOf(p12);

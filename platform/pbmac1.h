@@ -3,6 +3,7 @@
 // OpenSSL 3.0 neither checks nor writes it; this does both with OpenSSL's PBKDF2 and HMAC.
 
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "platform/openssl_context.h"
@@ -34,7 +35,9 @@ std::optional<Params> Read(const PKCS12* p12);
 bool Verify(const PKCS12* p12, const Params& params, const ossl::Secret& password);
 
 // Gives `p12` a PBMAC1 MAC under `password` with the parameters read, a fresh salt of the
-// same length (8 bytes for an empty one) in both the PBKDF2 parameters and the MAC data.
-bool Set(PKCS12* p12, const Params& params, const ossl::Secret& password);
+// same length (8 bytes for an empty one), or `salt` where one was chosen, in both the PBKDF2
+// parameters and the MAC data.
+bool Set(PKCS12* p12, const Params& params, const ossl::Secret& password,
+         std::span<const unsigned char> salt = {});
 
 }  // namespace pbmac1

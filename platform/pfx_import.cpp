@@ -203,9 +203,16 @@ std::optional<long> CountBags(const PKCS7* safe) {
     return count;
 }
 
+// What opening an encrypted part gave: its bags and their encoding.
+struct OpenedPart {
+    ossl::SafeBagsPtr bags;
+    pbe::Plaintext encoding;
+};
+
 class Importer {
 public:
-    Importer(PKCS12* p12, Passwords passwords) : m_p12(p12), m_passwords(std::move(passwords)) {}
+    Importer(PKCS12* p12, Passwords passwords, std::optional<ossl::Secret> next)
+        : m_p12(p12), m_passwords(std::move(passwords)), m_next(std::move(next)) {}
 
     std::optional<ImportError> Run(CertStore& store) {
         ossl::SafesPtr safes(PKCS12_unpack_authsafes(m_p12));
@@ -222,7 +229,11 @@ public:
         if (auto error = OpenKeysOfEncryptedParts(store)) {
             return error;
         }
-        return ProtectWhatIsInClear(store);
+        if (auto error = ProtectWhatIsInClear(store)) {
+            return error;
+        }
+        KeepPlan(store);
+        return std::nullopt;
     }
 
 private:
@@ -231,7 +242,7 @@ private:
     // the file, whichever thread met it first.
     std::optional<ImportError> OpenWhatThePlanFound(CertStore& store, STACK_OF(PKCS7) * safes) {
         bool macOpened = false;
-        std::vector<ossl::SafeBagsPtr> parts(store.safes.size());
+        std::vector<OpenedPart> parts(store.safes.size());
         std::vector<parallel::Job> jobs;
         if (store.mac) {
             const long blocks = store.mac->pbmac1 ? store.mac->pbmac1->blocks : 1;
@@ -246,6 +257,10 @@ private:
             }
         }
         AddKeyJobs(store, false, jobs);
+        // The next password's derivations need nothing this pass opens: they run beside it.
+        if (m_next) {
+            AddDerivationsAhead(store, *m_next, m_derived, jobs);
+        }
         parallel::RunCostliestFirst(jobs);
         if (store.mac && !macOpened) {
             return ImportError{ERROR_INVALID_PASSWORD};
@@ -292,6 +307,10 @@ private:
                     if (auto error = TakeBags(stored, PKCS12_unpack_p7data(safe))) {
                         return error;
                     }
+                    // What PKCS12_unpack_p7data decoded, which it found there.
+                    stored.encoding =
+                        ossl::Bytes::Copy(ASN1_STRING_get0_data(safe->d.data),
+                                          static_cast<size_t>(ASN1_STRING_length(safe->d.data)));
                     break;
                 case NID_pkcs7_encrypted:
                     if (safe->d.encrypted == nullptr || safe->d.encrypted->enc_data == nullptr) {
@@ -373,25 +392,34 @@ private:
             [&](const ossl::Secret& password) { return MacOpens(m_p12, mac, password); });
     }
 
-    // The bags of an encrypted part, or null where it does not open. Only reads `safe`, which
-    // no other job touches.
-    ossl::SafeBagsPtr OpenPart(PKCS7* safe) const {
-        ossl::SafeBagsPtr bags;
+    // The bags of an encrypted part and their encoding, or null bags where it does not open.
+    // Only reads `safe`, which no other job touches.
+    OpenedPart OpenPart(const PKCS7* safe) const {
+        const X509_ALGOR* const algorithm = safe->d.encrypted->enc_data->algorithm;
+        const ASN1_OCTET_STRING* const data = safe->d.encrypted->enc_data->enc_data;
+        OpenedPart part;
         FirstThatOpens([&](const ossl::Secret& password) {
-            bags.reset(PKCS12_unpack_p7encdata(safe, password.data(), password.size()));
-            return bags != nullptr;
+            if (!pbe::Decrypt(algorithm, data, password, part.encoding)) {
+                return false;
+            }
+            const unsigned char* cursor = part.encoding.data();
+            part.bags.reset(reinterpret_cast<STACK_OF(PKCS12_SAFEBAG)*>(
+                ASN1_item_d2i(nullptr, &cursor, static_cast<long>(part.encoding.size()),
+                              ASN1_ITEM_rptr(PKCS12_SAFEBAGS))));
+            return part.bags != nullptr;
         });
-        return bags;
+        return part;
     }
 
-    std::optional<ImportError> TakePart(StoredSafe& stored, ossl::SafeBagsPtr& opened) {
+    std::optional<ImportError> TakePart(StoredSafe& stored, OpenedPart& opened) {
         if (!stored.protection) {
             return std::nullopt;
         }
-        if (!opened) {
+        if (!opened.bags) {
             return ImportError{ERROR_INVALID_PASSWORD};
         }
-        return TakeBags(stored, opened.release());
+        stored.encoding = std::move(opened.encoding);
+        return TakeBags(stored, opened.bags.release());
     }
 
     // A job for every shrouded key in the encrypted parts or in the others; each job writes
@@ -446,9 +474,21 @@ private:
             if (auto error = Refused(m_budget.ChargeMac(iterations))) {
                 return error;
             }
-            store.mac = MacParams{NID_sha256, iterations, 8, std::nullopt};
+            store.mac = MacParams{NID_sha256, iterations, 8, std::nullopt, {}};
         }
         return std::nullopt;
+    }
+
+    // What was derived ahead goes to the store with the import's success only; otherwise it is
+    // wiped with the importer.
+    void KeepPlan(CertStore& store) {
+        if (!m_next) {
+            return;
+        }
+        ExportPlan& plan = store.plan.emplace(ExportPlan{std::move(*m_next), {}});
+        for (kdfmemo::Memo& derived : m_derived) {
+            plan.derived.Absorb(std::move(derived));
+        }
     }
 
     static std::optional<ImportError> Shroud(StoredBag& bag, const pbe::Params& protection) {
@@ -465,6 +505,8 @@ private:
 
     PKCS12* m_p12;
     Passwords m_passwords;
+    std::optional<ossl::Secret> m_next;    // the password of the export to come, if known
+    std::vector<kdfmemo::Memo> m_derived;  // its keys, derived ahead, one slot per job
     pbe::WorkBudget m_budget;
     long m_bags = 0;
 };
@@ -476,7 +518,10 @@ BOOL PFXIsPFXBlob(CRYPT_DATA_BLOB* pfx) noexcept {
     return Decode(pfx) ? TRUE : FALSE;
 }
 
-HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags) noexcept {
+namespace {
+
+HCERTSTORE Import(CRYPT_DATA_BLOB* pfx, LPCWSTR password, LPCWSTR nextPassword,
+                  DWORD flags) noexcept {
     try {
         const ossl::ScopedContext context;
         if (!context.ok()) {
@@ -494,7 +539,12 @@ HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flag
         }
         auto store = std::make_unique<CertStore>();
         store->exportable = (flags & CRYPT_EXPORTABLE) != 0;
-        if (const auto error = Importer(p12.get(), PasswordsFrom(password)).Run(*store)) {
+        std::optional<ossl::Secret> next;
+        if (nextPassword != nullptr) {
+            next = std::move(PasswordsFrom(nextPassword).utf8);
+        }
+        if (const auto error =
+                Importer(p12.get(), PasswordsFrom(password), std::move(next)).Run(*store)) {
             SetLastError(error->code);
             return nullptr;
         }
@@ -504,4 +554,15 @@ HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flag
         SetLastError(NTE_NO_MEMORY);
         return nullptr;
     }
+}
+
+}  // namespace
+
+HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags) noexcept {
+    return Import(pfx, password, nullptr, flags);
+}
+
+HCERTSTORE PFXImportCertStoreForNextPassword(CRYPT_DATA_BLOB* pfx, LPCWSTR password,
+                                             LPCWSTR nextPassword, DWORD flags) noexcept {
+    return Import(pfx, password, nextPassword, flags);
 }

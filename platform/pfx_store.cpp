@@ -77,9 +77,24 @@ bool SameBag(const StoredBag& first, const StoredBag& second) {
            Der(second.bag.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAG));
 }
 
+bool SameKey(const StoredBag& first, const StoredBag& second) {
+    return !first.key == !second.key &&
+           (!first.key || Der(first.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO)) ==
+                              Der(second.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO)));
+}
+
 bool SameSafe(const StoredSafe& first, const StoredSafe& second) {
-    return first.protection.has_value() == second.protection.has_value() &&
-           std::equal(first.bags.begin(), first.bags.end(), second.bags.begin(), second.bags.end(),
+    if (first.protection.has_value() != second.protection.has_value()) {
+        return false;
+    }
+    // The same encoding holds the same bags with the same attributes, keys as encrypted; the
+    // keys are compared decrypted still. Encodings differ with every re-encryption of a key,
+    // and with the order of attributes: then each bag is compared.
+    if (!first.encoding.empty() && first.encoding == second.encoding) {
+        return std::equal(first.bags.begin(), first.bags.end(), second.bags.begin(),
+                          second.bags.end(), SameKey);
+    }
+    return std::equal(first.bags.begin(), first.bags.end(), second.bags.begin(), second.bags.end(),
                       SameBag);
 }
 

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "platform/crypt32.h"
+#include "platform/kdf_memo.h"
 #include "platform/openssl_context.h"
+#include "platform/parallel.h"
 #include "platform/pbe_params.h"
 #include "platform/pbmac1.h"
 
@@ -21,15 +23,33 @@ struct Passwords {
 // Invalid UTF-16 becomes U+FFFD.
 Passwords PasswordsFrom(LPCWSTR password);
 
+struct CertStore;
+
+// Adds to `jobs` one for each key an export of `store` under `password` will derive that the
+// file's visible parameters fix already: the MAC's, the encrypted parts' and the shrouded keys'
+// outside them, where derived by a KDF the memo serves. Each chooses its salt now (into the
+// `nextSalt`s) and derives its key into its own slot of `derived` (made anew), which must stay
+// put while the jobs run. Keys inside encrypted parts are not known yet: the export derives those.
+void AddDerivationsAhead(CertStore& store, const ossl::Secret& password,
+                         std::vector<kdfmemo::Memo>& derived, std::vector<parallel::Job>& jobs);
+
+// Forgets a plan and its salts: keys derived ahead are wiped.
+void DropPlan(CertStore& store) noexcept;
+
 struct StoredBag {
     ossl::SafeBagPtr bag;                   // as in the file; shrouded keys still encrypted
     ossl::KeyInfoPtr key;                   // the decrypted key of a shrouded key bag
     std::optional<pbe::Params> protection;  // how that key was encrypted
+    std::vector<unsigned char> nextSalt;    // chosen ahead for the next export's key, if any
 };
 
 struct StoredSafe {
     std::optional<pbe::Params> protection;  // set for password-encrypted parts
     std::vector<StoredBag> bags;            // decrypted bags of an encrypted part
+    std::vector<unsigned char> nextSalt;    // chosen ahead for the next export, if any
+    // The bags' encoding (decrypted) as read, or as the last export wrote it: the same bytes
+    // hold the same bags, so that a check of what was written need not encode them again.
+    pbe::Plaintext encoding;
 };
 
 struct MacParams {
@@ -37,12 +57,22 @@ struct MacParams {
     long iterations = 1;
     int saltLength = 0;
     std::optional<pbmac1::Params> pbmac1;  // the PBMAC1 parameters instead of the PKCS#12 MAC's
+    std::vector<unsigned char> nextSalt;   // chosen ahead for the next export, if any
+};
+
+// The keys the import derived ahead, while it derived its own, for an export under the
+// password that is to come; their salts are the `nextSalt`s above. Used by that export only,
+// once, and dropped then.
+struct ExportPlan {
+    ossl::Secret password;  // standard encoding
+    kdfmemo::Memo derived;
 };
 
 struct CertStore {
     std::vector<StoredSafe> safes;
     std::optional<MacParams> mac;
     bool exportable = false;
+    std::optional<ExportPlan> plan;
 
     // The last export, so that the size query and the export derive keys only once.
     ossl::Secret exportPassword;

@@ -11,6 +11,7 @@
 
 #include "core/soft_certificate.h"
 #include "platform/file_api.h"
+#include "platform/kdf_memo.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 #include "tests/support/pfx_description.h"
@@ -148,6 +149,22 @@ TEST(ChangePin, FileOpensWithTheNewPinOnlyAndHoldsTheSameContents) {
                   Outcome::CannotOpenWithOldPin);
         EXPECT_EQ(ReadAll(file.path), changed);
     }
+}
+
+// The new PIN's keys for writing are derived beside the old PIN's; the check of the written
+// file derives its own from what it reads back, and nothing derived ahead outlives the change.
+TEST(ChangePin, ChecksTheWrittenFileWithKeysDerivedAfresh) {
+    const ChosenFile file("modern.p12");
+    const std::size_t served = kdfmemo::ServedForTesting();
+    ASSERT_EQ(file.Change(kPin, kNewPin, kNewPin), Outcome::PinChanged);
+    // The MAC's key, the certificates' part's and the key's: for writing only.
+    EXPECT_EQ(kdfmemo::ServedForTesting() - served, 3u);
+    EXPECT_EQ(kdfmemo::KeptForTesting(), 0u);
+    CByteBuffer reloaded;
+    ASSERT_EQ(OpenSoftCertificate(file.path.c_str(), reloaded), Outcome::Accepted);
+    EXPECT_EQ(ChangePin(reloaded, file.path.c_str(), kPin.c_str(), "x", "x"),
+              Outcome::CannotOpenWithOldPin);
+    EXPECT_EQ(kdfmemo::KeptForTesting(), 0u);
 }
 
 TEST(ChangePin, SystemOpensslReadsTheResultAsItReadTheOriginal) {

@@ -106,6 +106,41 @@ TEST(ParallelRunCostliestFirst, StartsTheCostliestJobFirst) {
     EXPECT_EQ(order, (std::vector<int>{9001, 703, 50, 52}));
 }
 
+std::atomic<int> g_threadsEnded{0};
+
+// Keys derived ahead cost nothing: no thread is started for them, nor for a single costly job.
+TEST(ParallelRunCostliestFirst, RunsJobsOfNoCostOnTheCaller) {
+    const ScopedThreadCountForTesting forced(4);
+    parallel::SetThreadEndObserverForTesting([] { ++g_threadsEnded; });
+    for (const std::vector<std::int64_t>& costs :
+         {std::vector<std::int64_t>{0, 0, 0}, std::vector<std::int64_t>{0, 700, 0, 0}}) {
+        g_threadsEnded = 0;
+        std::vector<std::thread::id> where(costs.size());
+        std::vector<parallel::Job> jobs;
+        for (size_t i = 0; i < costs.size(); ++i) {
+            jobs.push_back({costs[i], [&where, i] { where[i] = std::this_thread::get_id(); }});
+        }
+        parallel::RunCostliestFirst(jobs);
+        EXPECT_EQ(where, std::vector<std::thread::id>(costs.size(), std::this_thread::get_id()));
+        EXPECT_EQ(g_threadsEnded, 0);
+    }
+    // Two costly ones do take a second thread.
+    g_threadsEnded = 0;
+    std::vector<parallel::Job> jobs{{5, [] {}}, {5, [] {}}, {0, [] {}}};
+    parallel::RunCostliestFirst(jobs);
+    EXPECT_EQ(g_threadsEnded, 1);
+    parallel::SetThreadEndObserverForTesting(nullptr);
+}
+
+TEST(ParallelWarmUp, StartsAndEndsTheThreadsOfABatch) {
+    const ScopedThreadCountForTesting forced(3);
+    g_threadsEnded = 0;
+    parallel::SetThreadEndObserverForTesting([] { ++g_threadsEnded; });
+    parallel::WarmUp();
+    parallel::SetThreadEndObserverForTesting(nullptr);
+    EXPECT_EQ(g_threadsEnded, 2);
+}
+
 TEST(ParallelThreadCount, IsTheMachinesCoresAtLeastOne) {
     EXPECT_EQ(parallel::ThreadCount(), std::max(1u, std::thread::hardware_concurrency()));
     {

@@ -7,6 +7,7 @@
 
 #include "platform/crypt32.h"
 #include "platform/file_api.h"
+#include "platform/kdf_memo.h"
 #include "platform/parallel.h"
 #include "platform/pbe_params.h"
 #include "tests/platform/wide_text.h"
@@ -31,6 +32,12 @@ CRYPT_DATA_BLOB BlobOf(std::string& bytes) {
 Store Import(std::string bytes, const WideString& password, DWORD flags = CRYPT_EXPORTABLE) {
     CRYPT_DATA_BLOB blob = BlobOf(bytes);
     return Store(PFXImportCertStore(&blob, password.c_str(), flags));
+}
+
+Store ImportForNext(std::string bytes, const WideString& password, const WideString& next) {
+    CRYPT_DATA_BLOB blob = BlobOf(bytes);
+    return Store(
+        PFXImportCertStoreForNextPassword(&blob, password.c_str(), next.c_str(), CRYPT_EXPORTABLE));
 }
 
 // Both calls of the Windows protocol: the size, then the bytes.
@@ -257,10 +264,12 @@ TEST(CertStoresHoldSameBags, TellsDifferentFilesApart) {
 }
 
 // What one thread and four make of a file with the salts fixed: the export, and the export of
-// what the export reads back as (under the old PIN again), or why there is none.
-std::string ChangedOn(unsigned threads, const std::string& original) {
+// what the export reads back as (under the old PIN again), or why there is none. `ahead`: the
+// new PIN's keys derived beside the import's, as a change does.
+std::string ChangedOn(unsigned threads, const std::string& original, bool ahead = false) {
     const parallel::ScopedThreadCountForTesting forced(threads);
-    const Store store = Import(original, kWidePin);
+    const Store store =
+        ahead ? ImportForNext(original, kWidePin, kNewPin) : Import(original, kWidePin);
     if (!store) {
         return "import failed: " + std::to_string(GetLastError());
     }
@@ -304,6 +313,8 @@ TEST(PfxOnSeveralThreads, WritesWhatOneThreadWrites) {
         const std::string sequential = ChangedOn(1, bytes);
         EXPECT_GT(sequential.size(), 100u) << name << ": " << sequential;
         EXPECT_EQ(Difference(ChangedOn(4, bytes), sequential), "") << name;
+        EXPECT_EQ(Difference(ChangedOn(1, bytes, true), sequential), "") << name << ", ahead";
+        EXPECT_EQ(Difference(ChangedOn(4, bytes, true), sequential), "") << name << ", ahead";
     }
 }
 
@@ -341,6 +352,62 @@ TEST(PfxOnSeveralThreads, ReportsWhatOneThreadReports) {
         ExpectRefused(testing_support::BuildKeysBeyondBudgetBeforeBrokenKey(kPin),
                       PINTOOL_E_TOO_MUCH_WORK, "a key beyond the budget in the first part");
     }
+}
+
+}  // namespace
+
+namespace {
+
+// modern.p12: the MAC, the certificates' part, the key outside it; legacy.p12 the same with
+// the PKCS#12 KDF, which derives key and IV apart.
+TEST(PfxDerivedAhead, ServesTheExportUnderTheNextPasswordOnce) {
+    for (const auto& [name, derivations] : {std::pair<const char*, size_t>{"modern.p12", 3},
+                                            std::pair<const char*, size_t>{"legacy.p12", 5}}) {
+        const Store store = ImportForNext(Fixtures::Get().Bytes(name), kWidePin, kNewPin);
+        ASSERT_TRUE(store) << name;
+        EXPECT_EQ(kdfmemo::KeptForTesting(), derivations) << name;
+        const std::size_t served = kdfmemo::ServedForTesting();
+        const std::string exported = Export(store.get(), kNewPin);
+        EXPECT_EQ(kdfmemo::ServedForTesting() - served, derivations) << name;
+        EXPECT_EQ(kdfmemo::KeptForTesting(), 0u) << name;
+        // Reading the export back derives every key afresh.
+        const Store reopened = Import(exported, kNewPin);
+        EXPECT_TRUE(reopened && CertStoresHoldSameBags(store.get(), reopened.get())) << name;
+        EXPECT_EQ(kdfmemo::ServedForTesting() - served, derivations) << name;
+    }
+}
+
+TEST(PfxDerivedAhead, ServesNoExportUnderAnotherPassword) {
+    const Store store = ImportForNext(Fixtures::Get().Bytes("modern.p12"), kWidePin, kNewPin);
+    ASSERT_TRUE(store);
+    const std::size_t served = kdfmemo::ServedForTesting();
+    const std::string other = Export(store.get(), kWidePin);
+    EXPECT_TRUE(Import(other, kWidePin));
+    EXPECT_EQ(kdfmemo::KeptForTesting(), 0u);
+    // The plan went with the first export: its salts are not used again either.
+    const std::string next = Export(store.get(), kNewPin);
+    EXPECT_TRUE(Import(next, kNewPin));
+    EXPECT_EQ(kdfmemo::ServedForTesting(), served);
+}
+
+TEST(PfxDerivedAhead, ReportsWhatAPlainImportReportsAndKeepsNothingThen) {
+    const std::string modern = Fixtures::Get().Bytes("modern.p12");
+    std::string damaged = modern;
+    damaged[damaged.size() - 10] = static_cast<char>(damaged[damaged.size() - 10] ^ 1);
+    for (const auto& [bytes, password] : {std::pair<std::string, WideString>{modern, kNewPin},
+                                          std::pair<std::string, WideString>{damaged, kWidePin}}) {
+        SetLastError(0);
+        EXPECT_FALSE(Import(bytes, password));
+        const DWORD plain = GetLastError();
+        for (const unsigned threads : {1u, 4u}) {
+            const parallel::ScopedThreadCountForTesting forced(threads);
+            SetLastError(0);
+            EXPECT_FALSE(ImportForNext(bytes, password, kNewPin));
+            EXPECT_EQ(GetLastError(), plain);
+            EXPECT_EQ(kdfmemo::KeptForTesting(), 0u);
+        }
+    }
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PASSWORD));
 }
 
 }  // namespace

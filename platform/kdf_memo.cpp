@@ -1,0 +1,358 @@
+#include "platform/kdf_memo.h"
+
+#include <openssl/core.h>
+#include <openssl/core_dispatch.h>
+#include <openssl/evp.h>
+#include <openssl/kdf.h>
+#include <openssl/params.h>
+#include <openssl/provider.h>
+
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace kdfmemo {
+namespace {
+
+constexpr char kProviderName[] = "pintool";
+constexpr char kPreferred[] = "?provider=pintool";
+constexpr char kDefault[] = "provider=default";
+// The algorithms offered, by index.
+constexpr std::array<const char*, 2> kNames = {"PBKDF2", "PKCS12KDF"};
+
+std::atomic<std::size_t> g_served{0};
+std::atomic<std::size_t> g_kept{0};
+std::atomic<const Memo*> g_serving{nullptr};
+std::atomic<bool> g_available{false};
+OSSL_LIB_CTX* g_installing = nullptr;  // set only while the provider is loaded, on one thread
+thread_local Memo* t_recording = nullptr;
+
+// The provider's own state: the default provider's methods, fetched at their first use rather
+// than while the provider loads.
+class Provider {
+public:
+    explicit Provider(OSSL_LIB_CTX* context) noexcept : m_context(context) {}
+    Provider(const Provider&) = delete;
+    Provider& operator=(const Provider&) = delete;
+    ~Provider() {
+        for (EVP_KDF* inner : m_inner) {
+            EVP_KDF_free(inner);
+        }
+    }
+
+    EVP_KDF* Inner(std::size_t algorithm) {
+        std::call_once(m_fetched[algorithm], [&] {
+            m_inner[algorithm] = EVP_KDF_fetch(m_context, kNames[algorithm], kDefault);
+        });
+        return m_inner[algorithm];
+    }
+
+private:
+    OSSL_LIB_CTX* m_context;
+    std::array<std::once_flag, kNames.size()> m_fetched;
+    std::array<EVP_KDF*, kNames.size()> m_inner{};
+};
+
+void FreeKdfContext(EVP_KDF_CTX* context) noexcept {
+    EVP_KDF_CTX_free(context);
+}
+
+// One derivation: the default provider's context, and every parameter given to it, so that
+// the inputs can be told apart exactly.
+class Derivation {
+public:
+    Derivation(std::size_t algorithm, EVP_KDF_CTX* inner) noexcept
+        : m_algorithm(algorithm), m_inner(inner) {}
+    Derivation(const Derivation&) = delete;
+    Derivation& operator=(const Derivation&) = delete;
+    ~Derivation() { FreeKdfContext(m_inner); }
+
+    bool Set(const OSSL_PARAM* params) {
+        if (params == nullptr) {
+            return true;
+        }
+        if (EVP_KDF_CTX_set_params(m_inner, params) != 1) {
+            return false;
+        }
+        for (const OSSL_PARAM* param = params; param->key != nullptr; ++param) {
+            Capture(*param);
+        }
+        return true;
+    }
+
+    bool Derive(unsigned char* key, std::size_t length, const OSSL_PARAM* params) {
+        if (!Set(params)) {
+            return false;
+        }
+        Secret inputs = Inputs(length);
+        if (const Memo* memo = g_serving.load(); memo != nullptr && !m_opaque) {
+            if (const Secret* kept = memo->Find(inputs);
+                kept != nullptr && kept->size() == length) {
+                std::memcpy(key, kept->data(), length);
+                ++g_served;
+                return true;
+            }
+        }
+        if (EVP_KDF_derive(m_inner, key, length, nullptr) != 1) {
+            return false;
+        }
+        if (t_recording != nullptr && !m_opaque) {
+            t_recording->Add({std::move(inputs), Secret(reinterpret_cast<char*>(key), length)});
+        }
+        return true;
+    }
+
+    void Reset() {
+        EVP_KDF_CTX_reset(m_inner);
+        m_params.clear();
+        m_opaque = false;
+    }
+
+    EVP_KDF_CTX* inner() const noexcept { return m_inner; }
+
+private:
+    // A parameter by value; one passed by pointer cannot be compared, and the derivation is then
+    // neither kept nor served.
+    void Capture(const OSSL_PARAM& param) {
+        switch (param.data_type) {
+            case OSSL_PARAM_INTEGER:
+            case OSSL_PARAM_UNSIGNED_INTEGER:
+            case OSSL_PARAM_REAL:
+            case OSSL_PARAM_UTF8_STRING:
+            case OSSL_PARAM_OCTET_STRING:
+                break;
+            default:
+                m_opaque = true;
+                return;
+        }
+        Secret value;
+        value.Append(static_cast<char>(param.data_type));
+        value.Append(static_cast<const char*>(param.data), param.data_size);
+        m_params.insert_or_assign(param.key, std::move(value));
+    }
+
+    // The algorithm, each parameter's name, length and value, and the output's length.
+    Secret Inputs(std::size_t length) const {
+        Secret inputs(kNames[m_algorithm], std::strlen(kNames[m_algorithm]) + 1);
+        const auto appendSize = [&](std::size_t size) {
+            inputs.Append(reinterpret_cast<const char*>(&size), sizeof size);
+        };
+        for (const auto& [name, value] : m_params) {
+            inputs.Append(name.c_str(), name.size() + 1);
+            appendSize(value.size());
+            inputs.Append(value.data(), value.size());
+        }
+        appendSize(length);
+        return inputs;
+    }
+
+    const std::size_t m_algorithm;
+    EVP_KDF_CTX* const m_inner;
+    std::map<std::string, Secret> m_params;
+    bool m_opaque = false;
+};
+
+Derivation* Of(void* derivation) {
+    return static_cast<Derivation*>(derivation);
+}
+
+template <std::size_t Algorithm>
+void* NewDerivation(void* provider) {
+    EVP_KDF* const inner = static_cast<Provider*>(provider)->Inner(Algorithm);
+    EVP_KDF_CTX* const context = inner != nullptr ? EVP_KDF_CTX_new(inner) : nullptr;
+    if (context == nullptr) {
+        return nullptr;
+    }
+    try {
+        return std::make_unique<Derivation>(Algorithm, context).release();
+    } catch (const std::exception&) {
+        FreeKdfContext(context);
+        return nullptr;
+    }
+}
+
+void FreeDerivation(void* derivation) {
+    const std::unique_ptr<Derivation> owned(Of(derivation));
+}
+
+void ResetDerivation(void* derivation) {
+    Of(derivation)->Reset();
+}
+
+int Derive(void* derivation, unsigned char* key, size_t length, const OSSL_PARAM params[]) {
+    try {
+        return Of(derivation)->Derive(key, length, params) ? 1 : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+int SetParams(void* derivation, const OSSL_PARAM params[]) {
+    try {
+        return Of(derivation)->Set(params) ? 1 : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+int GetParams(void* derivation, OSSL_PARAM params[]) {
+    return EVP_KDF_CTX_get_params(Of(derivation)->inner(), params);
+}
+
+template <std::size_t Algorithm>
+const OSSL_PARAM* Settable(void* /*derivation*/, void* provider) {
+    EVP_KDF* const inner = static_cast<Provider*>(provider)->Inner(Algorithm);
+    return inner != nullptr ? EVP_KDF_settable_ctx_params(inner) : nullptr;
+}
+
+template <std::size_t Algorithm>
+const OSSL_PARAM* Gettable(void* /*derivation*/, void* provider) {
+    EVP_KDF* const inner = static_cast<Provider*>(provider)->Inner(Algorithm);
+    return inner != nullptr ? EVP_KDF_gettable_ctx_params(inner) : nullptr;
+}
+
+// OpenSSL's dispatch tables hold every function as this one type.
+using AnyFunction = void (*)(void);
+template <typename Function>
+AnyFunction Entry(Function* function) {
+    return reinterpret_cast<AnyFunction>(function);
+}
+
+template <std::size_t Algorithm>
+const OSSL_DISPATCH kKdfFunctions[] = {
+    {OSSL_FUNC_KDF_NEWCTX, Entry(&NewDerivation<Algorithm>)},
+    {OSSL_FUNC_KDF_FREECTX, Entry(&FreeDerivation)},
+    {OSSL_FUNC_KDF_RESET, Entry(&ResetDerivation)},
+    {OSSL_FUNC_KDF_DERIVE, Entry(&Derive)},
+    {OSSL_FUNC_KDF_SET_CTX_PARAMS, Entry(&SetParams)},
+    {OSSL_FUNC_KDF_GET_CTX_PARAMS, Entry(&GetParams)},
+    {OSSL_FUNC_KDF_SETTABLE_CTX_PARAMS, Entry(&Settable<Algorithm>)},
+    {OSSL_FUNC_KDF_GETTABLE_CTX_PARAMS, Entry(&Gettable<Algorithm>)},
+    {0, nullptr},
+};
+
+const OSSL_ALGORITHM kAlgorithms[] = {
+    {kNames[0], "provider=pintool", kKdfFunctions<0>, nullptr},
+    {kNames[1], "provider=pintool", kKdfFunctions<1>, nullptr},
+    {nullptr, nullptr, nullptr, nullptr},
+};
+
+const OSSL_ALGORITHM* QueryOperation(void* /*provider*/, int operation, int* noCache) {
+    *noCache = 0;
+    return operation == OSSL_OP_KDF ? kAlgorithms : nullptr;
+}
+
+void Teardown(void* provider) {
+    const std::unique_ptr<Provider> owned(static_cast<Provider*>(provider));
+}
+
+const OSSL_DISPATCH kProviderFunctions[] = {
+    {OSSL_FUNC_PROVIDER_TEARDOWN, Entry(&Teardown)},
+    {OSSL_FUNC_PROVIDER_QUERY_OPERATION, Entry(&QueryOperation)},
+    {0, nullptr},
+};
+
+int Init(const OSSL_CORE_HANDLE* /*core*/, const OSSL_DISPATCH* /*in*/, const OSSL_DISPATCH** out,
+         void** provider) {
+    try {
+        *provider = std::make_unique<Provider>(g_installing).release();
+        *out = kProviderFunctions;
+        return 1;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+}  // namespace
+
+Memo::Memo() noexcept = default;
+
+Memo::Memo(Memo&& other) noexcept : m_entries(std::move(other.m_entries)) {
+    other.m_entries.clear();
+}
+
+Memo& Memo::operator=(Memo&& other) noexcept {
+    if (this != &other) {
+        g_kept -= m_entries.size();
+        m_entries = std::move(other.m_entries);
+        other.m_entries.clear();
+    }
+    return *this;
+}
+
+Memo::~Memo() {
+    g_kept -= m_entries.size();  // each entry's secrets wipe themselves
+}
+
+void Memo::Absorb(Memo&& other) {
+    m_entries.reserve(m_entries.size() + other.m_entries.size());
+    for (Entry& entry : other.m_entries) {
+        m_entries.push_back(std::move(entry));
+    }
+    other.m_entries.clear();
+}
+
+const Secret* Memo::Find(const Secret& inputs) const noexcept {
+    for (const Entry& entry : m_entries) {
+        if (entry.inputs == inputs) {
+            return &entry.output;
+        }
+    }
+    return nullptr;
+}
+
+void Memo::Add(Entry entry) {
+    m_entries.push_back(std::move(entry));
+    ++g_kept;
+}
+
+ScopedRecording::ScopedRecording(Memo& into) noexcept : m_previous(t_recording) {
+    t_recording = &into;
+}
+
+ScopedRecording::~ScopedRecording() {
+    t_recording = m_previous;
+}
+
+ScopedServing::ScopedServing(const Memo& memo) noexcept {
+    g_serving = &memo;
+}
+
+ScopedServing::~ScopedServing() {
+    g_serving = nullptr;
+}
+
+OSSL_PROVIDER* Install(OSSL_LIB_CTX* context) noexcept {
+    if (context == nullptr) {
+        return nullptr;
+    }
+    g_installing = context;
+    OSSL_PROVIDER* const provider = OSSL_PROVIDER_add_builtin(context, kProviderName, Init) == 1
+                                        ? OSSL_PROVIDER_load(context, kProviderName)
+                                        : nullptr;
+    g_installing = nullptr;
+    if (provider != nullptr && EVP_set_default_properties(context, kPreferred) != 1) {
+        OSSL_PROVIDER_unload(provider);
+        return nullptr;
+    }
+    g_available = provider != nullptr;
+    return provider;
+}
+
+bool Available() noexcept {
+    return g_available;
+}
+
+std::size_t ServedForTesting() noexcept {
+    return g_served;
+}
+
+std::size_t KeptForTesting() noexcept {
+    return g_kept;
+}
+
+}  // namespace kdfmemo
