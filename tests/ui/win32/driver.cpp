@@ -18,29 +18,6 @@ namespace {
 
 constexpr int kMessageBoxText = 0xFFFF;  // the static that holds a message box's text
 
-std::string Utf8(const std::wstring& wide) {
-    if (wide.empty()) {
-        return {};
-    }
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), bytes,
-                        nullptr, nullptr);
-    return text;
-}
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int units =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
-    return wide;
-}
-
 std::wstring ClassOf(HWND window) {
     wchar_t name[32] = {};
     GetClassNameW(window, name, 32);
@@ -197,8 +174,9 @@ void Press(HWND dialog, Key key) {
 
 void TypeHere(HWND dialog, const std::string& text) {
     const HWND focus = GetFocus() != nullptr ? GetFocus() : dialog;
-    for (const wchar_t unit : Wide(text)) {
-        PostMessageW(focus, WM_CHAR, unit, 1);
+    const WideText wide(text.c_str());
+    for (const wchar_t* unit = wide.c_str(); *unit != L'\0'; ++unit) {
+        PostMessageW(focus, WM_CHAR, *unit, 1);
     }
     Pump(dialog);
 }
@@ -242,7 +220,7 @@ std::string TitleOf(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(
         GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return Utf8(text);
+    return static_cast<const char*>(Utf8Text(text.data(), static_cast<int>(text.size())));
 }
 
 std::string TextOf(HWND dialog, int id) {
