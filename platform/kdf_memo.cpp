@@ -2,18 +2,26 @@
 
 #include <openssl/core.h>
 #include <openssl/core_dispatch.h>
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/kdf.h>
+#include <openssl/objects.h>
 #include <openssl/params.h>
 #include <openssl/provider.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <type_traits>
+
+#include "platform/hmac_kdf.h"
 
 namespace kdfmemo {
 namespace {
@@ -25,6 +33,7 @@ constexpr char kDefault[] = "provider=default";
 constexpr std::array<const char*, 2> kNames = {"PBKDF2", "PKCS12KDF"};
 
 std::atomic<std::size_t> g_served{0};
+std::atomic<std::size_t> g_direct{0};
 std::atomic<std::size_t> g_kept{0};
 std::atomic<const Memo*> g_serving{nullptr};
 std::atomic<bool> g_available{false};
@@ -36,6 +45,8 @@ thread_local Memo* t_recording = nullptr;
 class Provider {
 public:
     explicit Provider(OSSL_LIB_CTX* context) noexcept : m_context(context) {}
+
+    OSSL_LIB_CTX* context() const noexcept { return m_context; }
     Provider(const Provider&) = delete;
     Provider& operator=(const Provider&) = delete;
     ~Provider() {
@@ -61,12 +72,25 @@ void FreeKdfContext(EVP_KDF_CTX* context) noexcept {
     EVP_KDF_CTX_free(context);
 }
 
+// An integer parameter as captured (its type, then its value), where it is not negative.
+template <typename T>
+std::optional<std::uint64_t> Count(const char* data) noexcept {
+    T value{};
+    std::memcpy(&value, data, sizeof value);
+    if constexpr (std::is_signed_v<T>) {
+        if (value < 0) {
+            return std::nullopt;
+        }
+    }
+    return static_cast<std::uint64_t>(value);
+}
+
 // One derivation: the default provider's context, and every parameter given to it, so that
 // the inputs can be told apart exactly.
 class Derivation {
 public:
-    Derivation(std::size_t algorithm, EVP_KDF_CTX* inner) noexcept
-        : m_algorithm(algorithm), m_inner(inner) {}
+    Derivation(std::size_t algorithm, EVP_KDF_CTX* inner, OSSL_LIB_CTX* context) noexcept
+        : m_algorithm(algorithm), m_inner(inner), m_context(context) {}
     Derivation(const Derivation&) = delete;
     Derivation& operator=(const Derivation&) = delete;
     ~Derivation() { FreeKdfContext(m_inner); }
@@ -97,7 +121,7 @@ public:
                 return true;
             }
         }
-        if (EVP_KDF_derive(m_inner, key, length, nullptr) != 1) {
+        if (!DeriveDirectly(key, length) && EVP_KDF_derive(m_inner, key, length, nullptr) != 1) {
             return false;
         }
         if (t_recording != nullptr && !m_opaque) {
@@ -115,6 +139,102 @@ public:
     EVP_KDF_CTX* inner() const noexcept { return m_inner; }
 
 private:
+    // Derives with hmac_kdf when every parameter given is one it takes and the digest one it
+    // has; false, with nothing written, where OpenSSL is to derive. The default provider has
+    // already accepted the parameters. PBKDF2 only when its lower-bound checks were turned
+    // off, as OpenSSL's PKCS#5 functions do, so that no check is skipped; the PKCS#12 KDF not
+    // with both password and salt empty, which OpenSSL refuses.
+    bool DeriveDirectly(unsigned char* key, std::size_t length) const {
+        const bool pbkdf2 = m_algorithm == 0;
+        const std::array<const char*, 6> known = {
+            OSSL_KDF_PARAM_PASSWORD,   OSSL_KDF_PARAM_SALT,
+            OSSL_KDF_PARAM_ITER,       OSSL_KDF_PARAM_DIGEST,
+            OSSL_KDF_PARAM_PROPERTIES, pbkdf2 ? OSSL_KDF_PARAM_PKCS5 : OSSL_KDF_PARAM_PKCS12_ID};
+        for (const auto& [name, value] : m_params) {
+            if (std::none_of(known.begin(), known.end(),
+                             [&](const char* k) { return name == k; })) {
+                return false;
+            }
+        }
+        const std::optional<std::uint64_t> iterations = Integer(OSSL_KDF_PARAM_ITER);
+        const std::optional<std::uint64_t> last = Integer(known.back());
+        const auto password = Octets(OSSL_KDF_PARAM_PASSWORD);
+        const auto salt = Octets(OSSL_KDF_PARAM_SALT);
+        const auto digest = NamedDigest();
+        if (m_opaque || length == 0 || !iterations || *iterations < 1 || !last ||
+            (pbkdf2 ? *last == 0 : *last > 255) || !password || !salt ||
+            (!pbkdf2 && password->length == 0 && salt->length == 0) || !digest) {
+            return false;
+        }
+        if (pbkdf2) {
+            hmackdf::Pbkdf2(*digest, *password, *salt, *iterations, key, length);
+        } else {
+            hmackdf::Pkcs12(*digest, *password, *salt, static_cast<int>(*last), *iterations, key,
+                            length);
+        }
+        ++g_direct;
+        return true;
+    }
+
+    const Secret* Captured(const char* name) const {
+        const auto found = m_params.find(name);
+        return found != m_params.end() && !found->second.empty() ? &found->second : nullptr;
+    }
+
+    std::optional<std::uint64_t> Integer(const char* name) const {
+        const Secret* value = Captured(name);
+        if (value == nullptr) {
+            return std::nullopt;
+        }
+        const char* const data = value->data() + 1;
+        const std::size_t size = value->size() - 1;
+        switch (value->data()[0]) {
+            case OSSL_PARAM_INTEGER:
+                return size == 4   ? Count<std::int32_t>(data)
+                       : size == 8 ? Count<std::int64_t>(data)
+                                   : std::nullopt;
+            case OSSL_PARAM_UNSIGNED_INTEGER:
+                return size == 4   ? Count<std::uint32_t>(data)
+                       : size == 8 ? Count<std::uint64_t>(data)
+                                   : std::nullopt;
+            default:
+                return std::nullopt;
+        }
+    }
+
+    std::optional<hmackdf::Input> Octets(const char* name) const {
+        const Secret* value = Captured(name);
+        if (value == nullptr || value->data()[0] != OSSL_PARAM_OCTET_STRING) {
+            return std::nullopt;
+        }
+        return hmackdf::Input{reinterpret_cast<const unsigned char*>(value->data() + 1),
+                              value->size() - 1};
+    }
+
+    std::optional<std::string> Text(const char* name) const {
+        const Secret* value = Captured(name);
+        if (value == nullptr || value->data()[0] != OSSL_PARAM_UTF8_STRING) {
+            return std::nullopt;
+        }
+        std::string text(value->data() + 1, value->size() - 1);
+        text.erase(std::find(text.begin(), text.end(), '\0'), text.end());
+        return text;
+    }
+
+    // The digest named, fetched as the default provider fetched it.
+    std::optional<hmackdf::Digest> NamedDigest() const {
+        const std::optional<std::string> name = Text(OSSL_KDF_PARAM_DIGEST);
+        const std::optional<std::string> properties = Text(OSSL_KDF_PARAM_PROPERTIES);
+        if (!name) {
+            return std::nullopt;
+        }
+        EVP_MD* const md =
+            EVP_MD_fetch(m_context, name->c_str(), properties ? properties->c_str() : nullptr);
+        const int nid = md != nullptr ? EVP_MD_get_type(md) : NID_undef;
+        EVP_MD_free(md);
+        return hmackdf::DigestOf(nid);
+    }
+
     // A parameter by value; one passed by pointer cannot be compared, and the derivation is then
     // neither kept nor served.
     void Capture(const OSSL_PARAM& param) {
@@ -152,6 +272,7 @@ private:
 
     const std::size_t m_algorithm;
     EVP_KDF_CTX* const m_inner;
+    OSSL_LIB_CTX* const m_context;
     std::map<std::string, Secret> m_params;
     bool m_opaque = false;
 };
@@ -161,14 +282,15 @@ Derivation* Of(void* derivation) {
 }
 
 template <std::size_t Algorithm>
-void* NewDerivation(void* provider) {
-    EVP_KDF* const inner = static_cast<Provider*>(provider)->Inner(Algorithm);
+void* NewDerivation(void* state) {
+    auto* const provider = static_cast<Provider*>(state);
+    EVP_KDF* const inner = provider->Inner(Algorithm);
     EVP_KDF_CTX* const context = inner != nullptr ? EVP_KDF_CTX_new(inner) : nullptr;
     if (context == nullptr) {
         return nullptr;
     }
     try {
-        return std::make_unique<Derivation>(Algorithm, context).release();
+        return std::make_unique<Derivation>(Algorithm, context, provider->context()).release();
     } catch (const std::exception&) {
         FreeKdfContext(context);
         return nullptr;
@@ -349,6 +471,10 @@ bool Available() noexcept {
 
 std::size_t ServedForTesting() noexcept {
     return g_served;
+}
+
+std::size_t DerivedDirectlyForTesting() noexcept {
+    return g_direct;
 }
 
 std::size_t KeptForTesting() noexcept {

@@ -1,6 +1,7 @@
 #pragma once
 // Key derivations made ahead of time. The tool's library context prefers a small provider of its
-// own for PBKDF2 and the PKCS#12 KDF: it hands each derivation to OpenSSL's default provider, and
+// own for PBKDF2 and the PKCS#12 KDF: it derives with hmac_kdf where that has the digest and
+// takes every parameter given, hands every other derivation to OpenSSL's default provider, and
 // while a recording lives on the thread keeps what came out; while a memo is served, a derivation
 // of exactly the inputs of one kept (password, salt, iterations, digest, id, length, every
 // parameter) gets that result instead. A memo can thus only make a derivation faster, never
@@ -71,8 +72,10 @@ OSSL_PROVIDER* Install(OSSL_LIB_CTX* context) noexcept;
 // Whether the provider is in use, so that deriving ahead can pay off.
 bool Available() noexcept;
 
-// For tests: how many derivations memos have served so far, and how many results memos hold.
+// For tests: how many derivations memos have served so far, how many were made by hmac_kdf,
+// and how many results memos hold.
 std::size_t ServedForTesting() noexcept;
+std::size_t DerivedDirectlyForTesting() noexcept;
 std::size_t KeptForTesting() noexcept;
 
 }  // namespace kdfmemo

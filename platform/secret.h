@@ -1,8 +1,8 @@
 #pragma once
-// The one type for passwords and PINs. Its characters live in a block of their own, never
-// inside the object (no small-string storage), and every block it ever owned is wiped when it
-// is given back: on growth, on assignment, on clearing and at the end. Moves hand the block
-// over; copies are not made behind its back, only by Assign.
+// The one type for secrets: passwords, PINs, and bytes that may hold a key. Its units live in a
+// block of their own, never inside the object (no small-string storage), and every block it ever
+// owned is wiped when it is given back: on growth, on assignment, on clearing and at the end. Moves
+// hand the block over; copies are not made behind its back, only by Assign.
 
 #include <algorithm>
 #include <cstddef>
@@ -30,7 +30,8 @@ struct WipingAllocator {
     friend bool operator==(const WipingAllocator&, const WipingAllocator&) noexcept { return true; }
 };
 
-// A zero-terminated secret of code units: char for UTF-8, WCHAR for UTF-16.
+// A zero-terminated secret of code units: char for UTF-8, WCHAR for UTF-16, unsigned char for
+// bytes (the zero then is not part of them).
 template <typename Char>
 class BasicSecret {
 public:
@@ -87,3 +88,4 @@ private:
 
 using Secret = BasicSecret<char>;
 using WideSecret = BasicSecret<WCHAR>;
+using SecretBytes = BasicSecret<unsigned char>;
