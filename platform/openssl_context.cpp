@@ -10,7 +10,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
+#include <new>
 #include <utility>
 
 #include "platform/kdf_memo.h"
@@ -128,52 +128,19 @@ bool WarmUp() noexcept {
     return digests && ciphers && kdfs && hmac != nullptr && seeded;
 }
 
-Bytes Bytes::Copy(const unsigned char* bytes, std::size_t length) noexcept {
-    auto* const copy =
-        static_cast<unsigned char*>(length > 0 ? OPENSSL_memdup(bytes, length) : nullptr);
-    return copy != nullptr ? Bytes(copy, length) : Bytes();
-}
-
-Bytes::Bytes(Bytes&& other) noexcept : m_bytes(other.m_bytes), m_length(other.m_length) {
-    other.m_bytes = nullptr;
-    other.m_length = 0;
-}
-
-Bytes& Bytes::operator=(Bytes&& other) noexcept {
-    Bytes taken(std::move(other));
-    std::swap(m_bytes, taken.m_bytes);
-    std::swap(m_length, taken.m_length);
-    return *this;
-}
-
-Bytes::~Bytes() {
-    OPENSSL_clear_free(m_bytes, m_length);
-}
-
-bool Bytes::operator==(const Bytes& other) const noexcept {
-    return m_length == other.m_length &&
-           (m_length == 0 || std::memcmp(m_bytes, other.m_bytes, m_length) == 0);
-}
-
-Bytes Der::Take() noexcept {
-    Bytes taken = ok() ? Bytes(m_bytes, static_cast<std::size_t>(m_length)) : Bytes();
-    if (ok()) {
-        m_bytes = nullptr;
-        m_length = 0;
+SecretBytes Der(const void* object, const ASN1_ITEM* item) noexcept {
+    const auto* const value = static_cast<const ASN1_VALUE*>(object);
+    const int length = ASN1_item_i2d(value, nullptr, item);
+    if (length <= 0) {
+        return {};
     }
-    return taken;
-}
-
-Der::Der(const void* object, const ASN1_ITEM* item) noexcept
-    : m_length(ASN1_item_i2d(static_cast<const ASN1_VALUE*>(object), &m_bytes, item)) {}
-
-Der::~Der() {
-    OPENSSL_clear_free(m_bytes, ok() ? static_cast<size_t>(m_length) : 0);
-}
-
-bool Der::operator==(const Der& other) const noexcept {
-    return ok() && m_length == other.m_length &&
-           CRYPTO_memcmp(m_bytes, other.m_bytes, static_cast<size_t>(m_length)) == 0;
+    try {
+        SecretBytes der = SecretBytes::Zeroed(static_cast<std::size_t>(length));
+        unsigned char* cursor = der.data();
+        return ASN1_item_i2d(value, &cursor, item) == length ? std::move(der) : SecretBytes();
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
 }
 
 ScopedContext::ScopedContext() noexcept {

@@ -40,49 +40,9 @@ using DigestPtr = std::unique_ptr<EVP_MD, Deleter<EVP_MD_free>>;
 // The passwords the tool hands to OpenSSL.
 using Secret = ::Secret;
 
-// A block of bytes from OpenSSL's allocator, wiped when released: it may hold a key.
-class Bytes {
-public:
-    Bytes() noexcept = default;
-    Bytes(unsigned char* owned, std::size_t length) noexcept : m_bytes(owned), m_length(length) {}
-    // A copy; empty where there is no memory for it.
-    static Bytes Copy(const unsigned char* bytes, std::size_t length) noexcept;
-    Bytes(const Bytes&) = delete;
-    Bytes& operator=(const Bytes&) = delete;
-    Bytes(Bytes&& other) noexcept;
-    Bytes& operator=(Bytes&& other) noexcept;
-    ~Bytes();
-
-    const unsigned char* data() const noexcept { return m_bytes; }
-    std::size_t size() const noexcept { return m_length; }
-    bool empty() const noexcept { return m_length == 0; }
-    // Not in constant time: both sides are the tool's own, and their contents the same secrets.
-    bool operator==(const Bytes& other) const noexcept;
-
-private:
-    unsigned char* m_bytes = nullptr;
-    std::size_t m_length = 0;
-};
-
-// The DER of an OpenSSL object, wiped when released: it may hold a key.
-class Der {
-public:
-    Der(const void* object, const ASN1_ITEM* item) noexcept;
-    Der(const Der&) = delete;
-    Der& operator=(const Der&) = delete;
-    ~Der();
-
-    const unsigned char* bytes() const noexcept { return m_bytes; }
-    long length() const noexcept { return m_length; }
-    bool ok() const noexcept { return m_length > 0; }
-    bool operator==(const Der& other) const noexcept;
-    // Hands the encoding over; this is left empty.
-    Bytes Take() noexcept;
-
-private:
-    unsigned char* m_bytes = nullptr;
-    int m_length;
-};
+// The DER of an OpenSSL object, wiped when released: it may hold a key. Empty where the object
+// cannot be encoded or there is no memory for it.
+SecretBytes Der(const void* object, const ASN1_ITEM* item) noexcept;
 
 // Makes the tool's library context (default and legacy providers, no system configuration)
 // the calling thread's default for as long as it lives, so that every OpenSSL call made in

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -456,10 +457,10 @@ Encrypted EncryptBytes(const Params& params, const unsigned char* bytes, long le
 
 Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, const void* value,
                   const ossl::Secret& password, Salt salt) {
-    const ossl::Der plaintext(value, item);  // wiped when released
-    return plaintext.ok()
-               ? EncryptBytes(params, plaintext.bytes(), plaintext.length(), password, salt)
-               : Encrypted{};
+    const SecretBytes plaintext = ossl::Der(value, item);
+    return !plaintext.empty() ? EncryptBytes(params, plaintext.data(),
+                                             static_cast<long>(plaintext.size()), password, salt)
+                              : Encrypted{};
 }
 
 bool Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data,
@@ -472,7 +473,12 @@ bool Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data,
                             0, nullptr, nullptr) == nullptr) {
         return false;
     }
-    out = Plaintext(bytes, static_cast<size_t>(length));
+    // OpenSSL's block is wiped and freed even when the copy throws.
+    const auto release = [length](unsigned char* block) {
+        OPENSSL_clear_free(block, static_cast<size_t>(length));
+    };
+    const std::unique_ptr<unsigned char, decltype(release)> block(bytes, release);
+    out = Plaintext(block.get(), static_cast<size_t>(length));
     return true;
 }
 

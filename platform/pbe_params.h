@@ -93,7 +93,7 @@ Encrypted EncryptBytes(const Params& params, const unsigned char* bytes, long le
                        const ossl::Secret& password, Salt salt = {});
 
 // Decrypted contents, wiped when released: they may hold keys.
-using Plaintext = ossl::Bytes;
+using Plaintext = SecretBytes;
 
 // Decrypts `data`, encrypted as `algorithm` says, into `out`; false where the password or the
 // data is wrong.

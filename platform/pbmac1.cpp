@@ -132,8 +132,9 @@ std::optional<MacData> MacDataOf(const PKCS12* p12) {
 // accessor for them, so they are taken from the file's encoding.
 using Pkcs7Ptr = ossl::Pkcs7Ptr;
 Pkcs7Ptr AuthenticatedSafe(const PKCS12* p12) {
-    const ossl::Der der(p12, ASN1_ITEM_rptr(PKCS12));
-    const SequencePtr items = der.ok() ? DecodeSequence(der.bytes(), der.length()) : nullptr;
+    const SecretBytes der = ossl::Der(p12, ASN1_ITEM_rptr(PKCS12));
+    const SequencePtr items =
+        !der.empty() ? DecodeSequence(der.data(), static_cast<long>(der.size())) : nullptr;
     const ASN1_TYPE* info =
         items && sk_ASN1_TYPE_num(items.get()) >= 2 ? sk_ASN1_TYPE_value(items.get(), 1) : nullptr;
     if (info == nullptr || info->type != V_ASN1_SEQUENCE) {

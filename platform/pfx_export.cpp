@@ -61,13 +61,12 @@ BagListPtr CollectBags(const StoredSafe& safe, const std::vector<ossl::SafeBagPt
 ossl::Pkcs7Ptr PackEncrypted(STACK_OF(PKCS12_SAFEBAG) * bags, const pbe::Params& protection,
                              const ossl::Secret& password, pbe::Salt salt,
                              pbe::Plaintext& encoding) {
-    ossl::Der plaintext(bags, ASN1_ITEM_rptr(PKCS12_SAFEBAGS));
-    if (!plaintext.ok()) {
+    encoding = ossl::Der(bags, ASN1_ITEM_rptr(PKCS12_SAFEBAGS));
+    if (encoding.empty()) {
         return nullptr;
     }
-    pbe::Encrypted sealed =
-        pbe::EncryptBytes(protection, plaintext.bytes(), plaintext.length(), password, salt);
-    encoding = plaintext.Take();
+    pbe::Encrypted sealed = pbe::EncryptBytes(protection, encoding.data(),
+                                              static_cast<long>(encoding.size()), password, salt);
     ossl::Pkcs7Ptr safe(PKCS7_new());
     if (!sealed.data || !safe || PKCS7_set_type(safe.get(), NID_pkcs7_encrypted) != 1 ||
         X509_ALGOR_copy(safe->d.encrypted->enc_data->algorithm, sealed.algorithm.get()) != 1) {
@@ -91,8 +90,8 @@ ossl::Pkcs7Ptr PackSafe(const StoredSafe& safe, const std::vector<ossl::SafeBagP
     ossl::Pkcs7Ptr packed(PKCS12_pack_p7data(bags.get()));
     if (packed) {
         const ASN1_OCTET_STRING* const data = packed->d.data;
-        encoding = ossl::Bytes::Copy(ASN1_STRING_get0_data(data),
-                                     static_cast<size_t>(ASN1_STRING_length(data)));
+        encoding =
+            SecretBytes(ASN1_STRING_get0_data(data), static_cast<size_t>(ASN1_STRING_length(data)));
     }
     return packed;
 }
@@ -235,7 +234,7 @@ bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PK
 
 // The whole file under the new password, with the structure and protection of the imported
 // one, in the standard password encoding; `written`: the encoding of each part's bags.
-bool Encode(const CertStore& store, const ossl::Secret& password, std::vector<BYTE>& out,
+bool Encode(const CertStore& store, const ossl::Secret& password, SecretBytes& out,
             std::vector<pbe::Plaintext>& written) {
     ossl::SafesPtr safes(sk_PKCS7_new_null());
     if (!safes || !PackSafes(store, password, safes.get(), written)) {
@@ -249,14 +248,14 @@ bool Encode(const CertStore& store, const ossl::Secret& password, std::vector<BY
     if (length <= 0) {
         return false;
     }
-    out.resize(static_cast<size_t>(length));
+    out = SecretBytes::Zeroed(static_cast<size_t>(length));
     unsigned char* cursor = out.data();
     return i2d_PKCS12(p12.get(), &cursor) == length;
 }
 
 // The keys derived ahead are served for the export under the password they were derived for,
 // once; whatever else follows derives afresh.
-bool EncodeWithPlan(CertStore& store, const ossl::Secret& password, std::vector<BYTE>& out,
+bool EncodeWithPlan(CertStore& store, const ossl::Secret& password, SecretBytes& out,
                     std::vector<pbe::Plaintext>& written) {
     if (!store.plan || !(store.plan->password == password)) {
         DropPlan(store);
@@ -277,7 +276,7 @@ bool PrepareExport(CertStore& store, Passwords passwords) {
         return true;
     }
     store.hasExport = false;
-    std::vector<BYTE> encoding;
+    SecretBytes encoding;
     std::vector<pbe::Plaintext> written;
     if (!EncodeWithPlan(store, passwords.utf8, encoding, written)) {
         return false;

@@ -39,13 +39,12 @@ std::optional<ImportError> Refused(DWORD code) {
 // The fewest iterations a key that was in clear is given, whatever the file declares.
 constexpr long kMinimumIterations = 2048;
 
-using ossl::Der;
-
 ossl::KeyInfoPtr CopyKey(const PKCS8_PRIV_KEY_INFO* key) {
-    const Der der(key, ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
-    const unsigned char* cursor = der.bytes();
-    return ossl::KeyInfoPtr(der.ok() ? d2i_PKCS8_PRIV_KEY_INFO(nullptr, &cursor, der.length())
-                                     : nullptr);
+    const SecretBytes der = ossl::Der(key, ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
+    const unsigned char* cursor = der.data();
+    return ossl::KeyInfoPtr(
+        !der.empty() ? d2i_PKCS8_PRIV_KEY_INFO(nullptr, &cursor, static_cast<long>(der.size()))
+                     : nullptr);
 }
 
 // The attributes of a bag as the DER of a SET, in their order, every value as it was.
@@ -53,11 +52,12 @@ std::vector<unsigned char> AttributeSet(const PKCS12_SAFEBAG* bag) {
     const STACK_OF(X509_ATTRIBUTE)* attributes = PKCS12_SAFEBAG_get0_attrs(bag);
     std::vector<unsigned char> content;
     for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
-        const Der der(sk_X509_ATTRIBUTE_value(attributes, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
-        if (!der.ok()) {
+        const SecretBytes der =
+            ossl::Der(sk_X509_ATTRIBUTE_value(attributes, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
+        if (der.empty()) {
             return {};
         }
-        content.insert(content.end(), der.bytes(), der.bytes() + der.length());
+        content.insert(content.end(), der.data(), der.data() + der.size());
     }
     const auto length = static_cast<int>(content.size());
     std::vector<unsigned char> set(static_cast<size_t>(ASN1_object_size(1, length, V_ASN1_SET)));
@@ -72,12 +72,13 @@ std::vector<unsigned char> AttributeSet(const PKCS12_SAFEBAG* bag) {
 // bag is re-read from its DER with the attributes' DER behind its value.
 ossl::SafeBagPtr WithAttributesOf(const PKCS12_SAFEBAG* bag, const PKCS12_SAFEBAG* model) {
     const std::vector<unsigned char> attributes = AttributeSet(model);
-    const Der der(bag, ASN1_ITEM_rptr(PKCS12_SAFEBAG));
-    const unsigned char* content = der.bytes();
+    const SecretBytes der = ossl::Der(bag, ASN1_ITEM_rptr(PKCS12_SAFEBAG));
+    const unsigned char* content = der.data();
     long length = 0;
     int tag = 0, tagClass = 0;
-    if (attributes.empty() || !der.ok() ||
-        ASN1_get_object(&content, &length, &tag, &tagClass, der.length()) != V_ASN1_CONSTRUCTED) {
+    if (attributes.empty() || der.empty() ||
+        ASN1_get_object(&content, &length, &tag, &tagClass, static_cast<long>(der.size())) !=
+            V_ASN1_CONSTRUCTED) {
         return nullptr;
     }
     const auto total = static_cast<int>(length + static_cast<long>(attributes.size()));
@@ -309,8 +310,8 @@ private:
                     }
                     // What PKCS12_unpack_p7data decoded, which it found there.
                     stored.encoding =
-                        ossl::Bytes::Copy(ASN1_STRING_get0_data(safe->d.data),
-                                          static_cast<size_t>(ASN1_STRING_length(safe->d.data)));
+                        SecretBytes(ASN1_STRING_get0_data(safe->d.data),
+                                    static_cast<size_t>(ASN1_STRING_length(safe->d.data)));
                     break;
                 case NID_pkcs7_encrypted:
                     if (safe->d.encrypted == nullptr || safe->d.encrypted->enc_data == nullptr) {

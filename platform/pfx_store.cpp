@@ -40,17 +40,15 @@ void WipeBagValue(const PKCS12_SAFEBAG* bag) {
     }
 }
 
-using ossl::Der;
-
 // The encodings of a bag's attributes, sorted: attributes form a SET, whose order a file
 // need not keep and a DER encoder sorts.
 std::vector<std::string> AttributeEncodings(const PKCS12_SAFEBAG* bag) {
     const STACK_OF(X509_ATTRIBUTE)* attributes = PKCS12_SAFEBAG_get0_attrs(bag);
     std::vector<std::string> encodings;
     for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
-        const Der der(sk_X509_ATTRIBUTE_value(attributes, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
-        encodings.emplace_back(reinterpret_cast<const char*>(der.bytes()),
-                               der.ok() ? static_cast<size_t>(der.length()) : 0);
+        const SecretBytes der =
+            ossl::Der(sk_X509_ATTRIBUTE_value(attributes, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
+        encodings.emplace_back(reinterpret_cast<const char*>(der.data()), der.size());
     }
     std::sort(encodings.begin(), encodings.end());
     return encodings;
@@ -58,6 +56,12 @@ std::vector<std::string> AttributeEncodings(const PKCS12_SAFEBAG* bag) {
 
 bool SameAttributes(const PKCS12_SAFEBAG* first, const PKCS12_SAFEBAG* second) {
     return AttributeEncodings(first) == AttributeEncodings(second);
+}
+
+// Whether both encode, to the same bytes.
+bool SameDer(const void* first, const void* second, const ASN1_ITEM* item) {
+    const SecretBytes firstDer = ossl::Der(first, item);
+    return !firstDer.empty() && firstDer == ossl::Der(second, item);
 }
 
 bool SameBag(const StoredBag& first, const StoredBag& second) {
@@ -70,17 +74,15 @@ bool SameBag(const StoredBag& first, const StoredBag& second) {
     // a SET, which the encoder sorts.
     if (first.key) {
         return SameAttributes(first.bag.get(), second.bag.get()) &&
-               Der(first.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO)) ==
-                   Der(second.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
+               SameDer(first.key.get(), second.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
     }
-    return Der(first.bag.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAG)) ==
-           Der(second.bag.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAG));
+    return SameDer(first.bag.get(), second.bag.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAG));
 }
 
 bool SameKey(const StoredBag& first, const StoredBag& second) {
     return !first.key == !second.key &&
-           (!first.key || Der(first.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO)) ==
-                              Der(second.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO)));
+           (!first.key ||
+            SameDer(first.key.get(), second.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO)));
 }
 
 bool SameSafe(const StoredSafe& first, const StoredSafe& second) {
@@ -126,10 +128,8 @@ CertStore::~CertStore() {
             WipeBagValue(stored.bag.get());
         }
     }
-    if (!exportEncoding.empty()) {
-        OPENSSL_cleanse(exportEncoding.data(), exportEncoding.size());
-    }
-    // Keys wipe themselves when freed (PKCS8_PRIV_KEY_INFO), the password in ~Secret.
+    // Keys wipe themselves when freed (PKCS8_PRIV_KEY_INFO), the password and the encodings
+    // in their destructors.
 }
 
 Passwords PasswordsFrom(LPCWSTR password) {
@@ -151,8 +151,12 @@ bool CertStoresHoldSameBags(HCERTSTORE first, HCERTSTORE second) noexcept {
     if (first == nullptr || second == nullptr) {
         return false;
     }
-    const ossl::ScopedContext context;
-    return first->mac.has_value() == second->mac.has_value() &&
-           std::equal(first->safes.begin(), first->safes.end(), second->safes.begin(),
-                      second->safes.end(), SameSafe);
+    try {
+        const ossl::ScopedContext context;
+        return first->mac.has_value() == second->mac.has_value() &&
+               std::equal(first->safes.begin(), first->safes.end(), second->safes.begin(),
+                          second->safes.end(), SameSafe);
+    } catch (const std::bad_alloc&) {
+        return false;  // not shown to be the same
+    }
 }

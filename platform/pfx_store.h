@@ -76,7 +76,7 @@ struct CertStore {
 
     // The last export, so that the size query and the export derive keys only once.
     ossl::Secret exportPassword;
-    std::vector<BYTE> exportEncoding;
+    SecretBytes exportEncoding;
     bool hasExport = false;
 
     CertStore() = default;
