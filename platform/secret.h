@@ -6,75 +6,120 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <memory>
-#include <vector>
+#include <new>
+#include <type_traits>
+#include <utility>
 
 #include "platform/memory_api.h"
 #include "platform/win32_types.h"
 
-// An allocator that wipes each block before releasing it.
-template <typename T>
-struct WipingAllocator {
-    using value_type = T;
-
-    WipingAllocator() noexcept = default;
-    template <typename U>
-    WipingAllocator(const WipingAllocator<U>&) noexcept {}  // NOLINT: rebinding converts
-
-    T* allocate(std::size_t count) { return std::allocator<T>().allocate(count); }
-    void deallocate(T* block, std::size_t count) noexcept {
-        SecureZeroMemory(block, count * sizeof(T));
-        std::allocator<T>().deallocate(block, count);
+// A block of units from the heap, wiped before it is released.
+template <typename Char>
+class WipedBlock {
+public:
+    WipedBlock() noexcept = default;
+    explicit WipedBlock(std::size_t count)
+        : m_units(std::allocator<Char>().allocate(count)), m_count(count) {}
+    WipedBlock(const WipedBlock&) = delete;
+    WipedBlock& operator=(const WipedBlock&) = delete;
+    WipedBlock(WipedBlock&& other) noexcept
+        : m_units(std::exchange(other.m_units, nullptr)),
+          m_count(std::exchange(other.m_count, 0)) {}
+    WipedBlock& operator=(WipedBlock&& other) noexcept {
+        WipedBlock taken(std::move(other));
+        std::swap(m_units, taken.m_units);  // the old block goes, wiped, with `taken`
+        std::swap(m_count, taken.m_count);
+        return *this;
+    }
+    ~WipedBlock() {
+        if (m_units != nullptr) {
+            SecureZeroMemory(m_units, m_count * sizeof(Char));
+            std::allocator<Char>().deallocate(m_units, m_count);
+        }
     }
 
-    friend bool operator==(const WipingAllocator&, const WipingAllocator&) noexcept { return true; }
+    Char* data() const noexcept { return m_units; }
+    std::size_t count() const noexcept { return m_count; }
+
+private:
+    Char* m_units = nullptr;
+    std::size_t m_count = 0;
 };
 
 // A zero-terminated secret of code units: char for UTF-8, WCHAR for UTF-16, unsigned char for
-// bytes (the zero then is not part of them).
+// bytes (the zero then is not part of them). The units are copied as bytes.
 template <typename Char>
 class BasicSecret {
+    static_assert(std::is_trivially_copyable_v<Char>);
+
 public:
     BasicSecret() noexcept = default;
     BasicSecret(const Char* text, std::size_t length) { Append(text, length); }
     // `length` zero units to be written through data(), e.g. by a conversion.
     static BasicSecret Zeroed(std::size_t length) {
         BasicSecret secret;
-        secret.m_units.resize(length + 1);
+        secret.m_block = WipedBlock<Char>(length + 1);
+        std::memset(secret.m_block.data(), 0, (length + 1) * sizeof(Char));
+        secret.m_size = length;
         return secret;
     }
 
     BasicSecret(const BasicSecret&) = delete;
     BasicSecret& operator=(const BasicSecret&) = delete;
-    BasicSecret(BasicSecret&& other) noexcept = default;  // the block moves, `other` is left empty
+    // The block moves, `other` is left empty.
+    BasicSecret(BasicSecret&& other) noexcept
+        : m_block(std::move(other.m_block)), m_size(std::exchange(other.m_size, 0)) {}
     BasicSecret& operator=(BasicSecret&& other) noexcept {
         BasicSecret taken(std::move(other));
-        m_units.swap(taken.m_units);  // the old block goes, wiped, with `taken`
+        std::swap(m_block, taken.m_block);  // the old block goes, wiped, with `taken`
+        std::swap(m_size, taken.m_size);
         return *this;
     }
-    ~BasicSecret() = default;  // the allocator wipes
+    ~BasicSecret() = default;  // the block wipes itself
 
-    const Char* c_str() const noexcept { return m_units.empty() ? &kEmpty : m_units.data(); }
+    const Char* c_str() const noexcept {
+        return m_block.data() != nullptr ? m_block.data() : &kEmpty;
+    }
     const Char* data() const noexcept { return c_str(); }
-    Char* data() noexcept { return m_units.empty() ? nullptr : m_units.data(); }
-    std::size_t size() const noexcept { return m_units.empty() ? 0 : m_units.size() - 1; }
-    bool empty() const noexcept { return size() == 0; }
+    Char* data() noexcept { return m_block.data(); }
+    std::size_t size() const noexcept { return m_size; }
+    bool empty() const noexcept { return m_size == 0; }
 
     // Replaces the contents; `text` may point into them.
     void Assign(const Char* text, std::size_t length) { *this = BasicSecret(text, length); }
-    void Reserve(std::size_t length) { m_units.reserve(length + 1); }
+    void Reserve(std::size_t length) {
+        if (length > kMaxUnits) {
+            throw std::bad_alloc();
+        }
+        if (length + 1 > m_block.count()) {
+            MoveTo(WipedBlock<Char>(length + 1));
+            m_block.data()[m_size] = 0;
+        }
+    }
     void Append(const Char* text, std::size_t length) {
         if (length == 0) {
             return;
         }
-        if (m_units.empty()) {
-            m_units.push_back(0);
+        if (length > kMaxUnits - m_size) {
+            throw std::bad_alloc();
         }
-        m_units.insert(m_units.end() - 1, text, text + length);
+        if (m_size + length + 1 > m_block.count()) {
+            // The old block, `text` perhaps within it, is released only after the copy.
+            WipedBlock<Char> grown(std::max(m_size + length + 1, 2 * m_block.count()));
+            std::memcpy(grown.data() + m_size, text, length * sizeof(Char));
+            MoveTo(std::move(grown));
+        } else {
+            std::memmove(m_block.data() + m_size, text, length * sizeof(Char));
+        }
+        m_size += length;
+        m_block.data()[m_size] = 0;
     }
     void Append(Char unit) { Append(&unit, 1); }
     // Gives the block back, wiped.
-    void Clear() noexcept { BasicSecret().m_units.swap(m_units); }
+    void Clear() noexcept { *this = BasicSecret(); }
 
     friend bool operator==(const BasicSecret& first, const BasicSecret& second) noexcept {
         return first.size() == second.size() &&
@@ -82,8 +127,19 @@ public:
     }
 
 private:
+    // Copies the units into `block`, which then holds them; the caller terminates them.
+    void MoveTo(WipedBlock<Char> block) noexcept {
+        if (m_size > 0) {
+            std::memcpy(block.data(), m_block.data(), m_size * sizeof(Char));
+        }
+        m_block = std::move(block);
+    }
+
     static constexpr Char kEmpty = 0;
-    std::vector<Char, WipingAllocator<Char>> m_units;  // the units and a terminating zero, or none
+    // Room for the terminating zero and for doubling, in bytes.
+    static constexpr std::size_t kMaxUnits = PTRDIFF_MAX / sizeof(Char) / 2 - 1;
+    WipedBlock<Char> m_block;  // the units and a terminating zero, or none
+    std::size_t m_size = 0;
 };
 
 using Secret = BasicSecret<char>;
