@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -32,6 +33,25 @@ TEST(Secret, AppendsAndAssigns) {
     EXPECT_FALSE(secret == Secret("üß!", 5));
     secret.Clear();
     EXPECT_STREQ(secret.c_str(), "");
+}
+
+TEST(Secret, GrowsFromItsOwnContentsAndStaysTerminated) {
+    Secret secret;
+    secret.Reserve(2);
+    EXPECT_STREQ(secret.c_str(), "");
+    secret.Append("ab", 2);
+    std::string expected = "ab";
+    for (int i = 0; i < 5; ++i) {
+        secret.Append(secret.c_str(), secret.size());  // each time into a larger block
+        expected += expected;
+    }
+    EXPECT_EQ(Text(secret), expected);
+    EXPECT_EQ(secret.c_str()[secret.size()], '\0');
+    // Bytes keep zeros as units of their own.
+    const unsigned char raw[] = {0, 1, 0, 2};
+    const SecretBytes bytes(raw, sizeof raw);
+    ASSERT_EQ(bytes.size(), 4u);
+    EXPECT_TRUE(std::equal(raw, raw + 4, bytes.data()));
 }
 
 TEST(Secret, MovesHandTheBlockOver) {
