@@ -38,6 +38,11 @@ export12() { # output, further options
         -passout file:pin.txt -out "$target" "$@"
 }
 
+# Long enough to change that the dialogs can be watched while it runs; made beside the others,
+# since it takes longest.
+export12 slow.p12 -iter 3200000 -macalg sha512 &
+slow=$!
+
 # Today's defaults: PBES2 with AES-256-CBC and a SHA-256 MAC.
 export12 modern.p12 -name "Max Mustermann" -caname "Zwischen-CA" -caname "Wurzel-CA"
 # What older tools wrote: RC2-40 certificates, 3DES keys, SHA-1 MAC.
@@ -54,5 +59,4 @@ export12 aria-sm4.p12 -keypbe aria-256-cbc -certpbe sm4-cbc
 export12 pkcs5v1.p12 -legacy -keypbe PBE-MD5-DES -certpbe PBE-SHA1-RC2-64
 export12 rc4-2des.p12 -legacy -keypbe PBE-SHA1-RC4-128 -certpbe PBE-SHA1-2DES
 export12 unencrypted.p12 -keypbe NONE -certpbe NONE -name "Ohne Verschlüsselung"
-# Long enough to change that the dialogs can be watched while it runs.
-export12 slow.p12 -iter 2000000
+wait "$slow"

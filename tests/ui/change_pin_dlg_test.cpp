@@ -225,7 +225,7 @@ public:
 };
 
 TEST(ChangePinDialog, WhileTheChangeRunsTheWindowAnswersAndTakesNoInput) {
-    PinDialog pin("slow.p12");  // key derivations of about a second each
+    PinDialog pin("slow.p12");  // a change of about two seconds
     ModalDriver driver;
     bool untouchedAtStart = false, busyBarAtOnce = true;
     bool looked = false, busyBarLater = false, waitCursor = false, shownDuringChange = false;

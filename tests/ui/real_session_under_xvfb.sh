@@ -2,7 +2,7 @@
 # A whole session of the real pintool on a virtual X display, by keyboard alone, with a fresh
 # HOME and XDG folders: the main window must be a normal window (not a modal dialog), the file
 # dialog German; the PIN dialog, owned by the main window, must keep painting while a change
-# of a file with 2,000,000 iterations runs; afterwards the file must open with the new PIN, and
+# of a file with 3,200,000 iterations runs; afterwards the file must open with the new PIN, and
 # nothing but the file may have been written.
 set -eu
 binary=$1
@@ -38,7 +38,7 @@ chmod 700 "$work/runtime"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
     -subj "/CN=Max Mustermann" -days 30 2>/dev/null
 certificate="$work/certs/langsam.p12"
-openssl pkcs12 -export -iter 2000000 -inkey "$work/key.pem" -in "$work/cert.pem" \
+openssl pkcs12 -export -iter 3200000 -macalg sha512 -inkey "$work/key.pem" -in "$work/cert.pem" \
     -passout pass:alte-PIN -out "$certificate"
 cp "$certificate" "$work/original.p12"
 # Everything in the user's folders, and the certificate's folder but for the certificate (its
