@@ -150,9 +150,9 @@ private:
             OSSL_KDF_PARAM_PASSWORD,   OSSL_KDF_PARAM_SALT,
             OSSL_KDF_PARAM_ITER,       OSSL_KDF_PARAM_DIGEST,
             OSSL_KDF_PARAM_PROPERTIES, pbkdf2 ? OSSL_KDF_PARAM_PKCS5 : OSSL_KDF_PARAM_PKCS12_ID};
-        for (const auto& [name, value] : m_params) {
+        for (const auto& param : m_params) {
             if (std::none_of(known.begin(), known.end(),
-                             [&](const char* k) { return name == k; })) {
+                             [&](const char* k) { return param.first == k; })) {
                 return false;
             }
         }
