@@ -1,8 +1,14 @@
 #include "platform/parallel.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <exception>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -13,7 +19,7 @@ namespace parallel {
 namespace {
 
 std::atomic<unsigned> g_forcedThreads{0};
-std::atomic<void (*)()> g_threadEndObserver{nullptr};
+std::atomic<void (*)()> g_workEndObserver{nullptr};
 
 // The tasks of one ForEach, handed out by index to whichever thread is free.
 class Batch {
@@ -46,18 +52,119 @@ private:
     std::atomic<std::size_t> m_next{0};
 };
 
-// The library context is the calling thread's default only, so a thread of its own sets it.
-// Its OpenSSL calls left key material in dead frames below this one: wiped before it ends.
+// A helper's share of one batch. The library context is the calling thread's default only, so
+// a helper sets it for the batch; the OpenSSL calls left key material in dead frames below this
+// one: wiped before the helper waits for the next batch.
 [[gnu::noinline]] void WorkOnOwnThread(Batch& batch) noexcept {
     {
         const ossl::ScopedContext context;  // its end clears this thread's error queue
         batch.Work();
     }
     WipeStackBelowCaller();
-    if (const auto observer = g_threadEndObserver.load()) {
+    if (const auto observer = g_workEndObserver.load()) {
         observer();
     }
 }
+
+// Threads kept from one batch to the next: starting a thread costs more than most derivations
+// of a typical file (its stack is mapped afresh, the C library and OpenSSL set it up), and a
+// change runs several batches. One batch at a time has the helpers; a batch that finds them
+// busy runs on its caller's thread alone.
+class Pool {
+public:
+    static Pool& Get() {
+        static Pool pool;
+        return pool;
+    }
+
+    Pool(const Pool&) = delete;
+    Pool& operator=(const Pool&) = delete;
+
+    ~Pool() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_work.notify_all();
+        m_threads.clear();  // joins them
+    }
+
+    // Runs the batch on the caller's thread and up to `helpers` others; returns when each that
+    // took part has finished its share. Once the caller has run out of tasks, helpers not there
+    // yet are not waited for: they would find nothing left.
+    void Run(Batch& batch, std::size_t helpers) noexcept {
+        if (m_taken.exchange(true)) {
+            batch.Work();
+            return;
+        }
+        {
+            const std::lock_guard lock(m_mutex);
+            m_batch = &batch;
+            m_seats = Grow(helpers);
+            ++m_generation;
+        }
+        m_work.notify_all();
+        batch.Work();
+        {
+            std::unique_lock lock(m_mutex);
+            m_seats = 0;
+            m_done.wait(lock, [this] { return m_running == 0; });
+            m_batch = nullptr;
+        }
+        m_taken = false;
+    }
+
+private:
+    // OpenSSL set up first, so that the pool ends before OpenSSL's own clean-up at exit and its
+    // threads' OpenSSL state goes with them.
+    Pool() { OPENSSL_init_crypto(0, nullptr); }
+
+    // Starts threads until there are `wanted`, as far as the system gives them; how many there
+    // are for the batch.
+    std::size_t Grow(std::size_t wanted) noexcept {
+        while (m_threads.size() < wanted) {
+            try {
+                m_threads.emplace_back([this] { Serve(); });
+            } catch (const std::exception&) {
+                break;  // those there are, the caller at least, do it all
+            }
+        }
+        return std::min(wanted, m_threads.size());
+    }
+
+    // A helper: one share of each batch that has a seat left, until the pool ends.
+    void Serve() noexcept {
+        std::uint64_t served = 0;
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_work.wait(lock,
+                        [&] { return m_stopping || (m_generation != served && m_seats > 0); });
+            if (m_stopping) {
+                return;
+            }
+            served = m_generation;
+            --m_seats;
+            ++m_running;
+            Batch& batch = *m_batch;
+            lock.unlock();
+            WorkOnOwnThread(batch);
+            lock.lock();
+            if (--m_running == 0) {
+                m_done.notify_one();
+            }
+        }
+    }
+
+    std::atomic<bool> m_taken{false};  // a batch has the helpers
+    std::mutex m_mutex;
+    std::condition_variable m_work, m_done;
+    Batch* m_batch = nullptr;
+    std::size_t m_seats = 0;    // helpers the batch still takes
+    std::size_t m_running = 0;  // helpers at work on it
+    std::uint64_t m_generation = 0;
+    bool m_stopping = false;
+    std::vector<std::jthread> m_threads;  // last, so that they are joined first
+};
 
 }  // namespace
 
@@ -69,8 +176,18 @@ unsigned ThreadCount() noexcept {
 }
 
 void WarmUp() noexcept {
+    // As many tasks as threads, each waiting a little for all to have begun: so every helper
+    // takes one, not the caller all of them.
+    const std::size_t count = ThreadCount();
+    std::atomic<std::size_t> begun{0};
     try {
-        ForEach(ThreadCount(), [](std::size_t) {});
+        ForEach(count, [&](std::size_t) {
+            ++begun;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+            while (begun < count && std::chrono::steady_clock::now() < until) {
+                std::this_thread::yield();
+            }
+        });
     } catch (const std::exception&) {
         // nothing was set up ahead; the first batch does it
     }
@@ -81,18 +198,11 @@ void ForEach(std::size_t count, const std::function<void(std::size_t)>& task) {
         return;
     }
     Batch batch(count, task);
-    {
-        const std::size_t helpers = std::min<std::size_t>(ThreadCount(), count) - 1;
-        std::vector<std::jthread> threads;  // each joined when the vector goes
-        threads.reserve(helpers);
-        for (std::size_t i = 0; i < helpers; ++i) {
-            try {
-                threads.emplace_back(WorkOnOwnThread, std::ref(batch));
-            } catch (const std::exception&) {
-                break;  // no thread to be had: those there are, the caller at least, do it all
-            }
-        }
+    const std::size_t helpers = std::min<std::size_t>(ThreadCount(), count) - 1;
+    if (helpers == 0) {
         batch.Work();
+    } else {
+        Pool::Get().Run(batch, helpers);
     }
     batch.RethrowFirst();
 }
@@ -124,8 +234,8 @@ ScopedThreadCountForTesting::~ScopedThreadCountForTesting() {
     g_forcedThreads = m_previous;
 }
 
-void SetThreadEndObserverForTesting(void (*observer)()) noexcept {
-    g_threadEndObserver = observer;
+void SetWorkEndObserverForTesting(void (*observer)()) noexcept {
+    g_workEndObserver = observer;
 }
 
 }  // namespace parallel

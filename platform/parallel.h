@@ -1,6 +1,6 @@
 #pragma once
 // Runs independent pieces of work, such as the key derivations of one pass over a PKCS#12 file,
-// on the machine's cores: each piece whole on one thread, every thread joined before returning.
+// on the machine's cores: each piece whole on one thread, every one finished before returning.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,10 +14,12 @@ namespace parallel {
 unsigned ThreadCount() noexcept;
 
 // Runs task(0) ... task(count - 1), each exactly once, on up to ThreadCount() threads, taking
-// them in order of their index; returns when every one has ended. Extra threads work in the
-// tool's OpenSSL library context, clear their OpenSSL error queue and wipe their stack before
-// they end. When a thread cannot be started, the others (at least the caller) do its share. An
-// exception a task throws is rethrown after all have ended: that of the lowest index.
+// them in order of their index; returns when every one has ended. The extra threads are kept
+// for the next call; for each call they work in the tool's OpenSSL library context, then clear
+// their OpenSSL error queue and wipe their stack below the work before this returns. When a
+// thread cannot be started, or another call has the extra threads, the others (at least the
+// caller) do its share. An exception a task throws is rethrown after all have ended: that of
+// the lowest index.
 void ForEach(std::size_t count, const std::function<void(std::size_t)>& task);
 
 // A piece of work and what it costs, in any unit common to a batch (for key derivations: their
@@ -27,14 +29,15 @@ struct Job {
     std::function<void()> run;
 };
 
-// Starts and ends as many threads as a batch uses, ahead of the first batch: a process's first
-// threads cost more than later ones (the C library gives each a heap arena, kept for the next,
-// and keeps their stacks), and the first batch should not pay for that.
+// Starts the extra threads a batch uses and runs an empty batch on them, ahead of the first
+// real one: starting a thread and its first work (its stack, heap arena and OpenSSL state) cost
+// more than a typical file's derivations, and the change should not pay for that.
 void WarmUp() noexcept;
 
 // Runs the jobs with ForEach, the costliest first, so that no long one starts last while the
 // other threads have nothing left to do. Jobs of no cost (work 0: a key derived ahead) are run
-// on the caller's thread after the others; a thread is started only for a second costly one.
+// on the caller's thread after the others; another thread takes part only for a second costly
+// one.
 void RunCostliestFirst(std::vector<Job>& jobs);
 
 // For tests only: while one lives, batches use exactly `threads` threads (1: one after another
@@ -51,7 +54,7 @@ private:
 };
 
 // For tests only: `observer` (null: none) is called on each extra thread as the last thing it
-// does, after its stack was wiped, so that a test can look at what is left there.
-void SetThreadEndObserverForTesting(void (*observer)()) noexcept;
+// does for a batch, after its stack was wiped, so that a test can look at what is left there.
+void SetWorkEndObserverForTesting(void (*observer)()) noexcept;
 
 }  // namespace parallel

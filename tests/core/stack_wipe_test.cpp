@@ -132,7 +132,7 @@ TEST(ChangePinStack, LeavesNeitherKeyNorPinsOnItsOtherThreads) {
     const std::vector<Needle> secrets = Secrets();
     g_secrets = &secrets;
     const parallel::ScopedThreadCountForTesting forced(4);
-    parallel::SetThreadEndObserverForTesting(LookBelowThisFrame);
+    parallel::SetWorkEndObserverForTesting(LookBelowThisFrame);
     const testing_support::TempDir dir;
     // Enough keys that every thread gets some of them.
     testing_support::BuildManyKeys(dir / "keys.p12", testing_support::kPin, 24, false);
@@ -144,7 +144,7 @@ TEST(ChangePinStack, LeavesNeitherKeyNorPinsOnItsOtherThreads) {
             ChangePin(certificate, path.c_str(), testing_support::kPin.c_str(), kNewPin, kNewPin),
             Outcome::PinChanged);
     }
-    parallel::SetThreadEndObserverForTesting(nullptr);
+    parallel::SetWorkEndObserverForTesting(nullptr);
     EXPECT_GT(g_threadsLookedAt, 0);
     const Needle* const found = g_foundOnThread;
     EXPECT_TRUE(found == nullptr) << found->name << " left on a thread's stack";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/crypto.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -16,6 +17,28 @@
 namespace {
 
 using parallel::ScopedThreadCountForTesting;
+
+// Tasks that each wait until `count` of them have begun: only as many threads at once get
+// through, and each thread takes one.
+class Meeting {
+public:
+    explicit Meeting(int count) : m_count(count) {}
+
+    // Whether all had begun within the time.
+    bool Attend() {
+        std::unique_lock lock(m_mutex);
+        ++m_begun;
+        m_changed.notify_all();
+        return m_changed.wait_for(lock, std::chrono::seconds(30),
+                                  [&] { return m_begun >= m_count; });
+    }
+
+private:
+    const int m_count;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_begun = 0;
+};
 
 TEST(ParallelForEach, RunsEveryTaskExactlyOnce) {
     for (const unsigned threads : {1u, 2u, 8u}) {
@@ -42,22 +65,71 @@ TEST(ParallelForEach, OneThreadRunsTheTasksInOrderOnTheCaller) {
     EXPECT_EQ(where, std::vector<std::thread::id>(4, std::this_thread::get_id()));
 }
 
-// Each of two tasks waits for the other to have begun: only two threads at once get through.
 TEST(ParallelForEach, RunsTasksAtTheSameTime) {
     const ScopedThreadCountForTesting forced(2);
-    std::mutex mutex;
-    std::condition_variable changed;
-    int begun = 0;
+    Meeting meeting(2);
     std::atomic<int> met{0};
-    parallel::ForEach(2, [&](std::size_t) {
-        std::unique_lock lock(mutex);
-        ++begun;
-        changed.notify_all();
-        if (changed.wait_for(lock, std::chrono::seconds(30), [&] { return begun == 2; })) {
-            ++met;
-        }
-    });
+    parallel::ForEach(2, [&](std::size_t) { met += meeting.Attend() ? 1 : 0; });
     EXPECT_EQ(met, 2);
+}
+
+// Counts the threads that ended after running a share of a batch, as they end.
+std::atomic<int> g_helpersGone{0};
+struct EndWatch {
+    bool armed = false;
+    ~EndWatch() {
+        if (armed) {
+            ++g_helpersGone;
+        }
+    }
+};
+thread_local EndWatch t_endWatch;
+
+// The extra threads are started once and kept: none has ended when a batch returns.
+TEST(ParallelForEach, KeepsItsThreadsFromOneBatchToTheNext) {
+    const ScopedThreadCountForTesting forced(3);
+    const std::thread::id caller = std::this_thread::get_id();
+    for (int batch = 0; batch < 3; ++batch) {
+        Meeting meeting(3);
+        std::atomic<int> helpers{0};
+        parallel::ForEach(3, [&](std::size_t) {
+            if (std::this_thread::get_id() != caller) {
+                t_endWatch.armed = true;
+                ++helpers;
+            }
+            EXPECT_TRUE(meeting.Attend());
+        });
+        EXPECT_EQ(helpers, 2);
+        EXPECT_EQ(g_helpersGone, 0) << "batch " << batch;
+    }
+}
+
+// Batches begun on several threads at once, and one begun inside a task, share the threads
+// there are: every task still runs exactly once and each call returns.
+TEST(ParallelForEach, CallsAtTheSameTimeAndWithinATaskEachRunEveryTask) {
+    const ScopedThreadCountForTesting forced(3);
+    constexpr std::size_t kCallers = 4, kRounds = 50, kTasks = 20;
+    std::vector<std::atomic<int>> runs(kCallers * kRounds * kTasks);
+    std::vector<std::thread> callers;
+    for (std::size_t caller = 0; caller < kCallers; ++caller) {
+        callers.emplace_back([&, caller] {
+            for (std::size_t round = 0; round < kRounds; ++round) {
+                parallel::ForEach(kTasks, [&](std::size_t task) {
+                    ++runs[(caller * kRounds + round) * kTasks + task];
+                });
+            }
+        });
+    }
+    for (std::thread& caller : callers) {
+        caller.join();
+    }
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), 1), static_cast<long>(runs.size()));
+
+    std::vector<std::atomic<int>> inner(kTasks * kTasks);
+    parallel::ForEach(kTasks, [&](std::size_t outer) {
+        parallel::ForEach(kTasks, [&](std::size_t task) { ++inner[outer * kTasks + task]; });
+    });
+    EXPECT_EQ(std::count(inner.begin(), inner.end(), 1), static_cast<long>(inner.size()));
 }
 
 TEST(ParallelForEach, RethrowsTheFirstFailureByIndexAfterAllHaveRun) {
@@ -106,15 +178,15 @@ TEST(ParallelRunCostliestFirst, StartsTheCostliestJobFirst) {
     EXPECT_EQ(order, (std::vector<int>{9001, 703, 50, 52}));
 }
 
-std::atomic<int> g_threadsEnded{0};
+std::atomic<int> g_sharesEnded{0};
 
 // Keys derived ahead cost nothing: no thread is started for them, nor for a single costly job.
 TEST(ParallelRunCostliestFirst, RunsJobsOfNoCostOnTheCaller) {
     const ScopedThreadCountForTesting forced(4);
-    parallel::SetThreadEndObserverForTesting([] { ++g_threadsEnded; });
+    parallel::SetWorkEndObserverForTesting([] { ++g_sharesEnded; });
     for (const std::vector<std::int64_t>& costs :
          {std::vector<std::int64_t>{0, 0, 0}, std::vector<std::int64_t>{0, 700, 0, 0}}) {
-        g_threadsEnded = 0;
+        g_sharesEnded = 0;
         std::vector<std::thread::id> where(costs.size());
         std::vector<parallel::Job> jobs;
         for (size_t i = 0; i < costs.size(); ++i) {
@@ -122,23 +194,25 @@ TEST(ParallelRunCostliestFirst, RunsJobsOfNoCostOnTheCaller) {
         }
         parallel::RunCostliestFirst(jobs);
         EXPECT_EQ(where, std::vector<std::thread::id>(costs.size(), std::this_thread::get_id()));
-        EXPECT_EQ(g_threadsEnded, 0);
+        EXPECT_EQ(g_sharesEnded, 0);
     }
     // Two costly ones do take a second thread.
-    g_threadsEnded = 0;
-    std::vector<parallel::Job> jobs{{5, [] {}}, {5, [] {}}, {0, [] {}}};
+    g_sharesEnded = 0;
+    Meeting meeting(2);
+    const auto attend = [&meeting] { EXPECT_TRUE(meeting.Attend()); };
+    std::vector<parallel::Job> jobs{{5, attend}, {5, attend}, {0, [] {}}};
     parallel::RunCostliestFirst(jobs);
-    EXPECT_EQ(g_threadsEnded, 1);
-    parallel::SetThreadEndObserverForTesting(nullptr);
+    EXPECT_EQ(g_sharesEnded, 1);
+    parallel::SetWorkEndObserverForTesting(nullptr);
 }
 
-TEST(ParallelWarmUp, StartsAndEndsTheThreadsOfABatch) {
+TEST(ParallelWarmUp, GivesEachExtraThreadOfABatchItsFirstWork) {
     const ScopedThreadCountForTesting forced(3);
-    g_threadsEnded = 0;
-    parallel::SetThreadEndObserverForTesting([] { ++g_threadsEnded; });
+    g_sharesEnded = 0;
+    parallel::SetWorkEndObserverForTesting([] { ++g_sharesEnded; });
     parallel::WarmUp();
-    parallel::SetThreadEndObserverForTesting(nullptr);
-    EXPECT_EQ(g_threadsEnded, 2);
+    parallel::SetWorkEndObserverForTesting(nullptr);
+    EXPECT_EQ(g_sharesEnded, 2);
 }
 
 TEST(ParallelThreadCount, IsTheMachinesCoresAtLeastOne) {
