@@ -177,13 +177,13 @@ unsigned ThreadCount() noexcept {
 
 void WarmUp() noexcept {
     // As many tasks as threads, each waiting a little for all to have begun: so every helper
-    // takes one, not the caller all of them.
+    // takes one, not the caller all of them. A little: this runs as the PIN dialog opens.
     const std::size_t count = ThreadCount();
     std::atomic<std::size_t> begun{0};
     try {
         ForEach(count, [&](std::size_t) {
             ++begun;
-            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
             while (begun < count && std::chrono::steady_clock::now() < until) {
                 std::this_thread::yield();
             }
