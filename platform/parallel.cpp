@@ -1,7 +1,5 @@
 #include "platform/parallel.h"
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -115,9 +113,10 @@ public:
     }
 
 private:
-    // OpenSSL set up first, so that the pool ends before OpenSSL's own clean-up at exit and its
-    // threads' OpenSSL state goes with them.
-    Pool() { OPENSSL_init_crypto(0, nullptr); }
+    // OpenSSL and the tool's library context set up first, on the caller's thread: so OpenSSL's
+    // clean-up at exit, registered then, runs after the pool has ended and its threads' OpenSSL
+    // state has gone with them.
+    Pool() { const ossl::ScopedContext context; }
 
     // Starts threads until there are `wanted`, as far as the system gives them; how many there
     // are for the batch.
