@@ -91,25 +91,16 @@ public:
     // took part has finished its share. Once the caller has run out of tasks, helpers not there
     // yet are not waited for: they would find nothing left.
     void Run(Batch& batch, std::size_t helpers) noexcept {
-        if (m_taken.exchange(true)) {
-            batch.Work();
+        if (!Take(batch, helpers)) {
+            batch.Work();  // the helpers are busy: this batch runs alone
             return;
-        }
-        {
-            const std::lock_guard lock(m_mutex);
-            m_batch = &batch;
-            m_seats = Grow(helpers);
-            ++m_generation;
         }
         m_work.notify_all();
         batch.Work();
-        {
-            std::unique_lock lock(m_mutex);
-            m_seats = 0;
-            m_done.wait(lock, [this] { return m_running == 0; });
-            m_batch = nullptr;
-        }
-        m_taken = false;
+        std::unique_lock lock(m_mutex);
+        m_seats = 0;
+        m_done.wait(lock, [this] { return m_running == 0; });
+        m_batch = nullptr;
     }
 
 private:
@@ -117,6 +108,18 @@ private:
     // clean-up at exit, registered then, runs after the pool has ended and its threads' OpenSSL
     // state has gone with them.
     Pool() { const ossl::ScopedContext context; }
+
+    // Gives the helpers to `batch` unless another batch has them.
+    bool Take(Batch& batch, std::size_t helpers) noexcept {
+        const std::lock_guard lock(m_mutex);
+        if (m_batch != nullptr) {
+            return false;
+        }
+        m_batch = &batch;
+        m_seats = Grow(helpers);
+        ++m_generation;
+        return true;
+    }
 
     // Starts threads until there are `wanted`, as far as the system gives them; how many there
     // are for the batch.
@@ -154,10 +157,9 @@ private:
         }
     }
 
-    std::atomic<bool> m_taken{false};  // a batch has the helpers
     std::mutex m_mutex;
     std::condition_variable m_work, m_done;
-    Batch* m_batch = nullptr;
+    Batch* m_batch = nullptr;   // the batch that has the helpers, if any
     std::size_t m_seats = 0;    // helpers the batch still takes
     std::size_t m_running = 0;  // helpers at work on it
     std::uint64_t m_generation = 0;
