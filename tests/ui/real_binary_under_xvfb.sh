@@ -7,21 +7,14 @@ set -eu
 binary=$1
 title='Quintara(R) Tessaplan für Softzertifikate'
 work=$(mktemp -d)
-xvfb=""
+. "$(dirname "$0")/xvfb.sh"
 cleanup() {
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+    stop_xvfb
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-DISPLAY=:$(cat "$work/display")
-export DISPLAY
+start_xvfb "$work"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 run_and_close() {

@@ -7,11 +7,11 @@
 set -eu
 binary=$1
 work=$(mktemp -d)
-xvfb=""
 pid=""
+. "$(dirname "$0")/xvfb.sh"
 cleanup() {
     [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+    stop_xvfb
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -21,14 +21,7 @@ fail() {
     exit 1
 }
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-DISPLAY=:$(cat "$work/display")
-export DISPLAY
+start_xvfb "$work"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 # The user's folders, fresh and empty; and a soft certificate whose derivations take seconds.
@@ -52,10 +45,13 @@ listing >"$work/before.txt"
 title='^Quintara\(R\) Tessaplan für Softzertifikate$'
 windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
 # Generous waits: on a busy machine the change of this file alone can take half a minute.
-wait_for() { # pattern count: the windows with the title, once there are count of them
+# Runs in this shell, not in $(...), so that its fail ends the test. A pintool that has ended
+# will show no window: that fails at once.
+wait_for() { # pattern count: waits for count windows with the title; they are in $found
     for _ in $(seq 1200); do
         found=$(windows "$1")
-        [ "$(printf '%s\n' "$found" | grep -c .)" -ge "$2" ] && { printf '%s\n' "$found"; return 0; }
+        [ "$(printf '%s\n' "$found" | grep -c .)" -ge "$2" ] && return 0
+        kill -0 "$pid" 2>/dev/null || fail "pintool ended while waiting for '$1'"
         sleep 0.1
     done
     fail "no window '$1' ($2)"
@@ -77,7 +73,8 @@ HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
     "$binary" >"$work/out.log" 2>&1 &
 pid=$!
 
-main=$(wait_for "$title" 1 | head -n 1)
+wait_for "$title" 1
+main=$(printf '%s\n' "$found" | head -n 1)
 type=$(property "$main" _NET_WM_WINDOW_TYPE)
 state=$(property "$main" _NET_WM_STATE)
 echo "$type" | grep -q '= _NET_WM_WINDOW_TYPE_NORMAL$' || fail "main window: $type"
@@ -88,7 +85,8 @@ echo "main window: type NORMAL, not modal, no owner, class pintool"
 
 # "..." is the next tab stop after "Beenden"; the file dialog opens in German.
 keys "$main" Tab Return
-files=$(wait_for '^Öffnen$' 1 | head -n 1)
+wait_for '^Öffnen$' 1
+files=$(printf '%s\n' "$found" | head -n 1)
 typed "$files" "$certificate"
 sleep 0.3
 keys "$files" Return
@@ -100,7 +98,8 @@ done
 
 # Tab to "Ausführen", an arrow selects "PIN ändern", back up, Enter: the PIN dialog.
 keys "$main" Tab Down Up Return
-pin=$(wait_for "$title" 2 | grep -vx "$main" | head -n 1)
+wait_for "$title" 2
+pin=$(printf '%s\n' "$found" | grep -vx "$main" | head -n 1)
 property "$pin" WM_TRANSIENT_FOR | grep -qi "$(printf '0x%x' "$main")" ||
     fail "the PIN dialog is not owned by the main window: $(property "$pin" WM_TRANSIENT_FOR)"
 echo "PIN dialog owned by the main window"
@@ -137,7 +136,8 @@ sys.exit(0 if before == during and len(set(before)) > 1 else 1)
 PY
 echo "the PIN dialog painted its controls while the change ran"
 
-box=$(wait_for '^Quintara\(R\) Tessaplan$' 1 | head -n 1)
+wait_for '^Quintara\(R\) Tessaplan$' 1
+box=$(printf '%s\n' "$found" | head -n 1)
 sleep 0.5
 keys "$box" Return
 gone() { # pattern count: waits until fewer than count windows have the title

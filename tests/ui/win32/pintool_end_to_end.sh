@@ -11,12 +11,12 @@ exe=$1
 prefix=$2
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
-xvfb=""
+. "$here/../xvfb.sh"
 program=""
 cleanup() {
     [ -z "$program" ] || kill "$program" 2>/dev/null || true
     WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+    stop_xvfb
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
@@ -41,12 +41,7 @@ openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -name "Schlü
 openssl pkcs12 -in "$file" -passin "pass:$old" -nodes >"$work/before.txt" 2>/dev/null
 
 mkdir "$work/fb"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -fbdir "$work/fb" -nolisten tcp 3>"$work/display" \
-    >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
+start_xvfb "$work" -fbdir "$work/fb" || fail "Xvfb did not start"
 
 # The visible window whose title matches, once it is there.
 window() {

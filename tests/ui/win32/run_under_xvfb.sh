@@ -8,21 +8,17 @@ prefix=$1
 shift
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
-xvfb=""
+. "$here/../xvfb.sh"
 cleanup() {
     WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+    stop_xvfb
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
 sh "$here/make_wine_prefix.sh" "$prefix"
 export WINEPREFIX="$prefix" WINEDEBUG=-all LOCPATH="$prefix/locale" LC_ALL=de_DE.UTF-8
 wineserver -w
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "FAIL: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(cat "$work/display")"
+start_xvfb "$work"
 status=0
 wine "$@" >"$work/out.txt" 2>&1 || status=$?
 cat "$work/out.txt"

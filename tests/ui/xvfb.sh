@@ -1,0 +1,37 @@
+# A virtual X display of a test's own. Sourced by the scripts that drive a real program:
+#   start_xvfb DIR [XVFB_ARGS...]  starts Xvfb, sets and exports DISPLAY once the server answers
+#   stop_xvfb                      ends it and waits until it is gone
+# Xvfb chooses a free display number itself. Its number is read only once its line is complete
+# (":1" of ":12" is another server's), and the display is used only once it answers: a program
+# started earlier fails with "could not connect". The next test's Xvfb may take the same number,
+# so stop_xvfb waits until this one has let go of it.
+xvfb=""
+
+start_xvfb() {
+    xvfb_dir=$1
+    shift
+    : >"$xvfb_dir/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp "$@" 3>"$xvfb_dir/display" \
+        >"$xvfb_dir/xvfb.log" 2>&1 &
+    xvfb=$!
+    # Generous: on a busy machine the server can take many seconds to come up.
+    for _ in $(seq 600); do
+        if [ "$(wc -l <"$xvfb_dir/display")" -ge 1 ]; then
+            DISPLAY=":$(head -n 1 "$xvfb_dir/display")"
+            export DISPLAY
+            xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
+        fi
+        kill -0 "$xvfb" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "Xvfb did not start:" >&2
+    cat "$xvfb_dir/xvfb.log" >&2
+    return 1
+}
+
+stop_xvfb() {
+    [ -n "$xvfb" ] || return 0
+    kill "$xvfb" 2>/dev/null || true
+    wait "$xvfb" 2>/dev/null || true
+    xvfb=""
+}
