@@ -49,6 +49,9 @@ std::string ReasonText(Reason reason) {
             return "Ihre scrypt-Parameter verlangen mehr als " +
                    Grouped(static_cast<long long>(kMaxScryptMemory / (1024 * 1024))) +
                    " MiB Arbeitsspeicher.";
+        case Reason::ProtectionNotRenewable:
+            return "Die Datei enthält verschlüsselte Inhalte, die dieses Programm nicht unter der "
+                   "neuen PIN verschlüsseln kann; sie blieben mit der alten PIN lesbar.";
     }
     return "";
 }

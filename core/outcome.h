@@ -40,6 +40,7 @@ enum class Reason {
     TooManyBags,
     TooMuchWork,
     ScryptMemory,
+    ProtectionNotRenewable,
 };
 
 struct OutcomeMessage {

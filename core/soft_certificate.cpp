@@ -61,8 +61,13 @@ bool Export(HCERTSTORE store, CByteBuffer& exportBuffer, const char* pin) {
                                                        nullptr, EXPORT_PRIVATE_KEYS) != FALSE;
 }
 
-// A file beyond the tool's limits is not one with a wrong PIN.
+// A file beyond the tool's limits, or with protection the tool cannot renew, is not one with a
+// wrong PIN.
 Outcome FromImportError(DWORD error, Reason& reason) {
+    if (error == PINTOOL_E_CANNOT_RENEW) {
+        reason = Reason::ProtectionNotRenewable;
+        return Outcome::CannotSave;
+    }
     static constexpr std::pair<DWORD, Reason> kLimits[] = {
         {PINTOOL_E_FILE_TOO_LARGE, Reason::FileTooLarge},
         {PINTOOL_E_TOO_MANY_BAGS, Reason::TooManyBags},

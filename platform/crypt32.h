@@ -38,6 +38,9 @@ inline constexpr DWORD PINTOOL_E_FILE_TOO_LARGE = 0xE0000001;  // more than kMax
 inline constexpr DWORD PINTOOL_E_TOO_MANY_BAGS = 0xE0000002;   // more than kMaxBags
 inline constexpr DWORD PINTOOL_E_TOO_MUCH_WORK = 0xE0000003;   // key derivations beyond budget
 inline constexpr DWORD PINTOOL_E_SCRYPT_MEMORY = 0xE0000004;   // scrypt needs too much memory
+// Protection the tool cannot renew under a new password (public-key encryption, nested bags,
+// algorithms it cannot write): a change would leave that part under the old one.
+inline constexpr DWORD PINTOOL_E_CANNOT_RENEW = 0xE0000005;
 
 BOOL PFXIsPFXBlob(CRYPT_DATA_BLOB* pfx) noexcept;
 HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags) noexcept;

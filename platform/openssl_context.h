@@ -33,6 +33,7 @@ using SafeBagPtr = std::unique_ptr<PKCS12_SAFEBAG, Deleter<PKCS12_SAFEBAG_free>>
 using SafeBagsPtr = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), Deleter<FreeSafeBags>>;
 using KeyInfoPtr = std::unique_ptr<PKCS8_PRIV_KEY_INFO, Deleter<PKCS8_PRIV_KEY_INFO_free>>;
 using AlgorPtr = std::unique_ptr<X509_ALGOR, Deleter<X509_ALGOR_free>>;
+using SigPtr = std::unique_ptr<X509_SIG, Deleter<X509_SIG_free>>;
 using OctetStringPtr = std::unique_ptr<ASN1_OCTET_STRING, Deleter<ASN1_OCTET_STRING_free>>;
 using CipherPtr = std::unique_ptr<EVP_CIPHER, Deleter<EVP_CIPHER_free>>;
 using DigestPtr = std::unique_ptr<EVP_MD, Deleter<EVP_MD_free>>;

@@ -112,6 +112,7 @@ struct MacData {
     const X509_ALGOR* algorithm = nullptr;
     const ASN1_OCTET_STRING* salt = nullptr;
     long iterations = 1;
+    bool statesIterations = false;
 };
 
 std::optional<MacData> MacDataOf(const PKCS12* p12) {
@@ -122,6 +123,7 @@ std::optional<MacData> MacDataOf(const PKCS12* p12) {
     const ASN1_INTEGER* iterations = nullptr;
     PKCS12_get0_mac(&mac.value, &mac.algorithm, &mac.salt, &iterations, p12);
     mac.iterations = iterations == nullptr ? 1 : pbe::PositiveCount(iterations);
+    mac.statesIterations = iterations != nullptr;
     if (mac.value == nullptr || mac.algorithm == nullptr || mac.salt == nullptr) {
         return std::nullopt;
     }
@@ -146,6 +148,12 @@ Pkcs7Ptr AuthenticatedSafe(const PKCS12* p12) {
                                                                              : nullptr;
 }
 
+// The PBKDF2 parameters of a PBMAC1 identifier.
+Pbkdf2Ptr KdfOf(const X509_ALGOR* algorithm) {
+    const auto schemes = Split(algorithm);
+    return schemes ? Pbkdf2Of(*schemes) : nullptr;
+}
+
 // The HMAC of the authenticated safe, keyed by PBKDF2 of the password with `salt`.
 bool Compute(const PKCS12* p12, const Params& params, const ASN1_OCTET_STRING* salt,
              const ossl::Secret& password, unsigned char (&out)[EVP_MAX_MD_SIZE],
@@ -162,6 +170,32 @@ bool Compute(const PKCS12* p12, const Params& params, const ASN1_OCTET_STRING* s
                      key.data(), key.size(), ASN1_STRING_get0_data(safe->d.data),
                      static_cast<size_t>(ASN1_STRING_length(safe->d.data)), out, sizeof out,
                      &outLength) != nullptr;
+}
+
+// The MAC data's salt and iteration count: PBKDF2's new ones, or its own as the file had them.
+bool SetMacData(PKCS12* p12, const Params& params, const ASN1_OCTET_STRING* kdfSalt) {
+    if (params.macDataRepeatsKdf) {
+        return PKCS12_setup_mac(p12, static_cast<int>(params.iterations),
+                                const_cast<unsigned char*>(ASN1_STRING_get0_data(kdfSalt)),
+                                ASN1_STRING_length(kdfSalt), EVP_sha256()) == 1;
+    }
+    // OpenSSL leaves a count of 1 out, and makes an empty salt 8 random bytes; a file that
+    // wrote the count, or had no salt, keeps it so. The MAC data is ours to change.
+    const bool stateOne = params.macDataIterations == 1 && params.macDataStatesIterations;
+    std::vector<unsigned char> salt = params.macDataSalt;
+    if (PKCS12_setup_mac(p12, stateOne ? 2 : static_cast<int>(params.macDataIterations),
+                         salt.empty() ? nullptr : salt.data(), static_cast<int>(salt.size()),
+                         EVP_sha256()) != 1) {
+        return false;
+    }
+    const ASN1_OCTET_STRING* written = nullptr;
+    const ASN1_INTEGER* iterations = nullptr;
+    PKCS12_get0_mac(nullptr, nullptr, &written, &iterations, p12);
+    return written != nullptr &&
+           (iterations != nullptr) == (stateOne || params.macDataIterations > 1) &&
+           (!salt.empty() ||
+            ASN1_OCTET_STRING_set(const_cast<ASN1_OCTET_STRING*>(written), nullptr, 0) == 1) &&
+           (!stateOne || ASN1_INTEGER_set(const_cast<ASN1_INTEGER*>(iterations), 1) == 1);
 }
 
 }  // namespace
@@ -189,12 +223,16 @@ std::optional<Params> Read(const PKCS12* p12) {
     const int hmacSize = pbe::DigestSize(params.hmacDigestNid);
     // A key beyond the largest digest only costs derivations; no reader writes or takes one.
     if (prfSize < 1 || hmacSize < 1 || params.keyLength < hmacSize ||
-        params.keyLength > EVP_MAX_MD_SIZE || params.iterations < 1 ||
-        mac->iterations != params.iterations ||
-        !SameOctets(mac->salt, kdf->salt->value.octet_string) ||
+        params.keyLength > EVP_MAX_MD_SIZE || params.iterations < 1 || mac->iterations < 1 ||
         ASN1_STRING_length(mac->value) != hmacSize) {
         return std::nullopt;
     }
+    params.macDataRepeatsKdf = mac->iterations == params.iterations &&
+                               SameOctets(mac->salt, kdf->salt->value.octet_string);
+    params.macDataSalt.assign(ASN1_STRING_get0_data(mac->salt),
+                              ASN1_STRING_get0_data(mac->salt) + ASN1_STRING_length(mac->salt));
+    params.macDataIterations = mac->iterations;
+    params.macDataStatesIterations = mac->statesIterations;
     params.blocks = (params.keyLength + prfSize - 1) / prfSize;
     params.identifier = pbe::EncodeIdentifier(mac->algorithm);
     return params.identifier.empty() ? std::nullopt : std::optional<Params>(std::move(params));
@@ -202,9 +240,10 @@ std::optional<Params> Read(const PKCS12* p12) {
 
 bool Verify(const PKCS12* p12, const Params& params, const ossl::Secret& password) {
     const auto mac = MacDataOf(p12);
+    const Pbkdf2Ptr kdf = mac ? KdfOf(mac->algorithm) : nullptr;
     unsigned char computed[EVP_MAX_MD_SIZE];
     size_t length = 0;
-    return mac && Compute(p12, params, mac->salt, password, computed, length) &&
+    return kdf && Compute(p12, params, kdf->salt->value.octet_string, password, computed, length) &&
            length == static_cast<size_t>(ASN1_STRING_length(mac->value)) &&
            CRYPTO_memcmp(computed, ASN1_STRING_get0_data(mac->value), length) == 0;
 }
@@ -227,9 +266,7 @@ bool Set(PKCS12* p12, const Params& params, const ossl::Secret& password,
     if (!pbe::SameExceptOctets(params.identifier.data(),
                                static_cast<long>(params.identifier.size()), fresh.data(),
                                static_cast<long>(fresh.size())) ||
-        PKCS12_setup_mac(p12, static_cast<int>(params.iterations),
-                         const_cast<unsigned char*>(ASN1_STRING_get0_data(newSalt)),
-                         ASN1_STRING_length(newSalt), EVP_sha256()) != 1) {
+        !SetMacData(p12, params, newSalt)) {
         return false;
     }
     const auto mac = MacDataOf(p12);
@@ -238,7 +275,7 @@ bool Set(PKCS12* p12, const Params& params, const ossl::Secret& password,
     // The MAC data belongs to `p12`, which is ours to change; OpenSSL 3.0 only hands it out
     // read-only.
     return mac && X509_ALGOR_copy(const_cast<X509_ALGOR*>(mac->algorithm), algorithm.get()) == 1 &&
-           Compute(p12, params, mac->salt, password, computed, length) &&
+           Compute(p12, params, newSalt, password, computed, length) &&
            ASN1_OCTET_STRING_set(const_cast<ASN1_OCTET_STRING*>(mac->value), computed,
                                  static_cast<int>(length)) == 1;
 }

@@ -20,23 +20,31 @@ struct Params {
     // The MAC's algorithm identifier as the file has it (DER); an export repeats it with a
     // fresh salt.
     std::vector<unsigned char> identifier;
+    // The MAC data's own salt and iteration count, which PBMAC1 leaves unused. Where the file
+    // repeats PBKDF2's there, an export repeats the new ones; otherwise it keeps them as read
+    // (RFC 9579's examples hold "NOT USED" and 1).
+    bool macDataRepeatsKdf = true;
+    std::vector<unsigned char> macDataSalt;
+    long macDataIterations = 1;
+    bool macDataStatesIterations = false;  // written out, though 1 is the default
 };
 
 // True when the file's MAC names PBMAC1.
 bool Uses(const PKCS12* p12) noexcept;
 
 // The parameters of the file's PBMAC1 MAC. Null when they are not sound: no PBKDF2, a key
-// length missing, shorter than the HMAC's output or beyond any digest's, an iteration count or
-// salt that differs from the MAC data's, a MAC value of another length than the HMAC's, an
-// unknown digest.
+// length missing, shorter than the HMAC's output or beyond any digest's, a MAC value of another
+// length than the HMAC's, an unknown digest. The salt and iteration count are PBKDF2's; the
+// MAC data's own are not used (RFC 9579), so a file whose MAC was made with others fails
+// Verify.
 std::optional<Params> Read(const PKCS12* p12);
 
 // True when the file's MAC is the HMAC of its contents under `password`.
 bool Verify(const PKCS12* p12, const Params& params, const ossl::Secret& password);
 
-// Gives `p12` a PBMAC1 MAC under `password` with the parameters read, a fresh salt of the
-// same length (8 bytes for an empty one), or `salt` where one was chosen, in both the PBKDF2
-// parameters and the MAC data.
+// Gives `p12` a PBMAC1 MAC under `password` with the parameters read and a fresh PBKDF2 salt
+// of the same length (8 bytes for an empty one), or `salt` where one was chosen; the MAC data
+// repeats that salt and the count, or keeps its own, as the file did.
 bool Set(PKCS12* p12, const Params& params, const ossl::Secret& password,
          std::span<const unsigned char> salt = {});
 

@@ -2,71 +2,66 @@
 #include <openssl/objects.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <new>
 
+#include "platform/ber.h"
 #include "platform/file_api.h"
 #include "platform/parallel.h"
 #include "platform/pfx_store.h"
+#include "platform/sealed_values.h"
 
 namespace {
 
-ossl::SafeBagPtr Duplicate(const PKCS12_SAFEBAG* bag) {
-    return ossl::SafeBagPtr(
-        static_cast<PKCS12_SAFEBAG*>(ASN1_item_dup(ASN1_ITEM_rptr(PKCS12_SAFEBAG), bag)));
-}
-
-// A stack that only lends its bags: the store's own bags go out as they are, uncopied.
-void FreeBagList(STACK_OF(PKCS12_SAFEBAG) * bags) noexcept {
-    sk_PKCS12_SAFEBAG_free(bags);
-}
-using BagListPtr = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), ossl::Deleter<FreeBagList>>;
-
-// A copy of a shrouded key bag, its key encrypted afresh; the attributes stay as they are.
-ossl::SafeBagPtr SealKey(const StoredBag& stored, const ossl::Secret& password) {
-    ossl::SafeBagPtr bag = Duplicate(stored.bag.get());
-    pbe::Encrypted sealed = pbe::Encrypt(*stored.protection, ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO),
-                                         stored.key.get(), password, stored.nextSalt);
-    if (!bag || !sealed.data) {
-        return nullptr;
-    }
-    X509_ALGOR* algorithm = nullptr;
-    ASN1_OCTET_STRING* data = nullptr;
-    // The bag owns its X509_SIG; it is changed in place so that nothing else about it changes.
-    X509_SIG_getm(const_cast<X509_SIG*>(PKCS12_SAFEBAG_get0_pkcs8(bag.get())), &algorithm, &data);
-    if (X509_ALGOR_copy(algorithm, sealed.algorithm.get()) != 1 ||
-        ASN1_STRING_copy(data, sealed.data.get()) != 1) {
-        return nullptr;
-    }
-    return bag;
-}
-
-// The bags of a part in their order, its keys as sealed anew (`sealedKeys`, by bag).
-BagListPtr CollectBags(const StoredSafe& safe, const std::vector<ossl::SafeBagPtr>& sealedKeys) {
-    BagListPtr bags(sk_PKCS12_SAFEBAG_new_null());
-    if (!bags || sk_PKCS12_SAFEBAG_reserve(bags.get(), static_cast<int>(safe.bags.size())) != 1) {
-        return nullptr;
-    }
-    for (size_t i = 0; i < safe.bags.size(); ++i) {
-        // Encoding only reads the bags; OpenSSL's stacks just do not hold const ones.
-        PKCS12_SAFEBAG* const bag = safe.bags[i].key ? sealedKeys[i].get() : safe.bags[i].bag.get();
-        if (bag == nullptr || sk_PKCS12_SAFEBAG_push(bags.get(), bag) == 0) {
-            return nullptr;
+// A bag as an export writes it: its bytes as they are, but for its sealed values, each
+// encrypted anew under `password`. Empty on failure.
+SecretBytes Reseal(const StoredBag& bag, const ossl::Secret& password) {
+    SecretBytes encoding(bag.encoding.data(), bag.encoding.size());
+    for (const SealedValue& value : bag.sealed) {
+        const SecretBytes fresh =
+            sealed::Seal(value.protection, value.plain, password, value.nextSalt);
+        auto replaced = fresh.empty()
+                            ? std::nullopt
+                            : ber::Replace(ber::Bytes(encoding.data(), encoding.size()), value.path,
+                                           ber::Bytes(fresh.data(), fresh.size()));
+        if (!replaced) {
+            return {};
         }
+        encoding = std::move(*replaced);
     }
-    return bags;
+    return encoding;
 }
 
-ossl::Pkcs7Ptr PackEncrypted(STACK_OF(PKCS12_SAFEBAG) * bags, const pbe::Params& protection,
-                             const ossl::Secret& password, pbe::Salt salt,
-                             pbe::Plaintext& encoding) {
-    encoding = ossl::Der(bags, ASN1_ITEM_rptr(PKCS12_SAFEBAGS));
-    if (encoding.empty()) {
-        return nullptr;
+// The SafeContents of a part: its bags in their order, those with sealed values as resealed
+// (`resealed`, by bag), the others as they are.
+pbe::Plaintext Contents(const StoredSafe& safe, const std::vector<SecretBytes>& resealed) {
+    const auto written = [&](size_t i) -> const SecretBytes& {
+        return safe.bags[i].sealed.empty() ? safe.bags[i].encoding : resealed[i];
+    };
+    size_t length = 0;
+    for (size_t i = 0; i < safe.bags.size(); ++i) {
+        if (written(i).empty()) {
+            return {};
+        }
+        length += written(i).size();
     }
-    pbe::Encrypted sealed = pbe::EncryptBytes(protection, encoding.data(),
-                                              static_cast<long>(encoding.size()), password, salt);
+    SecretBytes bags;
+    bags.Reserve(length);
+    for (size_t i = 0; i < safe.bags.size(); ++i) {
+        bags.Append(written(i).data(), written(i).size());
+    }
+    static constexpr unsigned char kSequence[] = {0x30};
+    pbe::Plaintext contents;
+    ber::AppendElement(contents, kSequence, ber::Bytes(bags.data(), bags.size()));
+    return contents;
+}
+
+ossl::Pkcs7Ptr PackEncrypted(const pbe::Plaintext& contents, const pbe::Params& protection,
+                             const ossl::Secret& password, pbe::Salt salt) {
+    pbe::Encrypted sealed = pbe::EncryptBytes(protection, contents.data(),
+                                              static_cast<long>(contents.size()), password, salt);
     ossl::Pkcs7Ptr safe(PKCS7_new());
     if (!sealed.data || !safe || PKCS7_set_type(safe.get(), NID_pkcs7_encrypted) != 1 ||
         X509_ALGOR_copy(safe->d.encrypted->enc_data->algorithm, sealed.algorithm.get()) != 1) {
@@ -77,23 +72,25 @@ ossl::Pkcs7Ptr PackEncrypted(STACK_OF(PKCS12_SAFEBAG) * bags, const pbe::Params&
     return safe;
 }
 
-// A part as written, and into `encoding` its bags' encoding, for the check of what was written.
-ossl::Pkcs7Ptr PackSafe(const StoredSafe& safe, const std::vector<ossl::SafeBagPtr>& sealedKeys,
-                        const ossl::Secret& password, pbe::Plaintext& encoding) {
-    const BagListPtr bags = CollectBags(safe, sealedKeys);
-    if (!bags) {
+ossl::Pkcs7Ptr PackData(const pbe::Plaintext& contents) {
+    ossl::Pkcs7Ptr safe(PKCS7_new());
+    if (!safe || PKCS7_set_type(safe.get(), NID_pkcs7_data) != 1 || safe->d.data == nullptr ||
+        ASN1_OCTET_STRING_set(safe->d.data, contents.data(), static_cast<int>(contents.size())) !=
+            1) {
         return nullptr;
     }
-    if (safe.protection) {
-        return PackEncrypted(bags.get(), *safe.protection, password, safe.nextSalt, encoding);
+    return safe;
+}
+
+// A part as written.
+ossl::Pkcs7Ptr PackSafe(const StoredSafe& safe, const std::vector<SecretBytes>& resealed,
+                        const ossl::Secret& password) {
+    const pbe::Plaintext contents = Contents(safe, resealed);
+    if (contents.empty() || contents.size() > static_cast<size_t>(INT_MAX)) {
+        return nullptr;
     }
-    ossl::Pkcs7Ptr packed(PKCS12_pack_p7data(bags.get()));
-    if (packed) {
-        const ASN1_OCTET_STRING* const data = packed->d.data;
-        encoding =
-            SecretBytes(ASN1_STRING_get0_data(data), static_cast<size_t>(ASN1_STRING_length(data)));
-    }
-    return packed;
+    return safe.protection ? PackEncrypted(contents, *safe.protection, password, safe.nextSalt)
+                           : PackData(contents);
 }
 
 bool AddMac(PKCS12* p12, const MacParams& mac, const ossl::Secret& password) {
@@ -134,7 +131,7 @@ void RehearseMac(const MacParams& mac, const ossl::Secret& password, kdfmemo::Me
 }
 
 // Calls `visit` with the protection and the next salt of each encrypted part and of each
-// shrouded key outside them whose key a KDF derives, which the memo can serve.
+// sealed value outside them whose key a KDF derives, which the memo can serve.
 template <typename Visit>
 void ForEachDerivableAhead(CertStore& store, const Visit& visit) {
     const auto consider = [&](const pbe::Params& protection, std::vector<unsigned char>& salt) {
@@ -148,8 +145,8 @@ void ForEachDerivableAhead(CertStore& store, const Visit& visit) {
             continue;
         }
         for (StoredBag& bag : safe.bags) {
-            if (bag.protection) {
-                consider(*bag.protection, bag.nextSalt);
+            for (SealedValue& value : bag.sealed) {
+                consider(value.protection, value.nextSalt);
             }
         }
     }
@@ -168,11 +165,10 @@ bool ChooseSalt(std::vector<unsigned char>& salt, int length) {
     return !salt.empty();
 }
 
-// What the export makes of one part: its keys sealed anew, then the part itself.
+// What the export makes of one part: its bags with sealed values, then the part itself.
 struct PackedSafe {
-    std::vector<ossl::SafeBagPtr> sealedKeys;  // by bag; null where the bag holds no key
+    std::vector<SecretBytes> resealed;  // by bag; empty where the bag holds no sealed value
     ossl::Pkcs7Ptr packed;
-    pbe::Plaintext encoding;
 };
 
 // What a derivation still costs the export: nothing when its key was derived ahead, which its
@@ -181,35 +177,43 @@ std::int64_t WorkLeft(const pbe::Params& protection, const std::vector<unsigned 
     return nextSalt.empty() ? pbe::WorkOf(protection) : 0;
 }
 
-bool HoldsKeys(const StoredSafe& safe) {
-    return std::any_of(safe.bags.begin(), safe.bags.end(),
-                       [](const StoredBag& bag) { return bag.key != nullptr; });
+std::int64_t WorkLeft(const StoredBag& bag) {
+    std::int64_t work = 0;
+    for (const SealedValue& value : bag.sealed) {
+        work += WorkLeft(value.protection, value.nextSalt);
+    }
+    return work;
 }
 
-// Every part under the new password. The keys and the encrypted parts without keys are
-// encrypted at once, then the encrypted parts that hold keys, each job writing only its own
-// slot; the parts without encryption need no derivation.
+bool HoldsSealedValues(const StoredSafe& safe) {
+    return std::any_of(safe.bags.begin(), safe.bags.end(),
+                       [](const StoredBag& bag) { return !bag.sealed.empty(); });
+}
+
+// Every part under the new password. The bags with sealed values and the encrypted parts
+// without them are encrypted at once, then the encrypted parts that hold them, each job
+// writing only its own slot; the parts without encryption need no derivation. `resealed`:
+// each part's bags as written, where they hold sealed values.
 bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PKCS7) * safes,
-               std::vector<pbe::Plaintext>& written) {
+               std::vector<std::vector<SecretBytes>>& resealed) {
     std::vector<PackedSafe> packed(store.safes.size());
     std::vector<parallel::Job> first, second;
     for (size_t s = 0; s < store.safes.size(); ++s) {
         const StoredSafe& safe = store.safes[s];
         PackedSafe& out = packed[s];
-        out.sealedKeys.resize(safe.bags.size());
+        out.resealed.resize(safe.bags.size());
         for (size_t b = 0; b < safe.bags.size(); ++b) {
-            if (safe.bags[b].key) {
-                first.push_back({WorkLeft(*safe.bags[b].protection, safe.bags[b].nextSalt),
-                                 [bag = &safe.bags[b], sealed = &out.sealedKeys[b], &password] {
-                                     *sealed = SealKey(*bag, password);
-                                 }});
+            if (!safe.bags[b].sealed.empty()) {
+                first.push_back(
+                    {WorkLeft(safe.bags[b]), [bag = &safe.bags[b], into = &out.resealed[b],
+                                              &password] { *into = Reseal(*bag, password); }});
             }
         }
         if (safe.protection) {
-            std::vector<parallel::Job>& wave = HoldsKeys(safe) ? second : first;
+            std::vector<parallel::Job>& wave = HoldsSealedValues(safe) ? second : first;
             wave.push_back(
                 {WorkLeft(*safe.protection, safe.nextSalt), [part = &safe, made = &out, &password] {
-                     made->packed = PackSafe(*part, made->sealedKeys, password, made->encoding);
+                     made->packed = PackSafe(*part, made->resealed, password);
                  }});
         }
     }
@@ -218,26 +222,26 @@ bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PK
     for (size_t s = 0; s < store.safes.size(); ++s) {
         PackedSafe& out = packed[s];
         if (!store.safes[s].protection) {
-            out.packed = PackSafe(store.safes[s], out.sealedKeys, password, out.encoding);
+            out.packed = PackSafe(store.safes[s], out.resealed, password);
         }
         if (!out.packed || sk_PKCS7_push(safes, out.packed.get()) == 0) {
             return false;
         }
         out.packed.release();
     }
-    written.clear();
+    resealed.clear();
     for (PackedSafe& out : packed) {
-        written.push_back(std::move(out.encoding));
+        resealed.push_back(std::move(out.resealed));
     }
     return true;
 }
 
 // The whole file under the new password, with the structure and protection of the imported
-// one, in the standard password encoding; `written`: the encoding of each part's bags.
+// one, in the standard password encoding; `resealed`: the bags with sealed values as written.
 bool Encode(const CertStore& store, const ossl::Secret& password, SecretBytes& out,
-            std::vector<pbe::Plaintext>& written) {
+            std::vector<std::vector<SecretBytes>>& resealed) {
     ossl::SafesPtr safes(sk_PKCS7_new_null());
-    if (!safes || !PackSafes(store, password, safes.get(), written)) {
+    if (!safes || !PackSafes(store, password, safes.get(), resealed)) {
         return false;
     }
     const ossl::Pkcs12Ptr p12(PKCS12_add_safes_ex(safes.get(), NID_pkcs7_data, nullptr, nullptr));
@@ -256,15 +260,15 @@ bool Encode(const CertStore& store, const ossl::Secret& password, SecretBytes& o
 // The keys derived ahead are served for the export under the password they were derived for,
 // once; whatever else follows derives afresh.
 bool EncodeWithPlan(CertStore& store, const ossl::Secret& password, SecretBytes& out,
-                    std::vector<pbe::Plaintext>& written) {
+                    std::vector<std::vector<SecretBytes>>& resealed) {
     if (!store.plan || !(store.plan->password == password)) {
         DropPlan(store);
-        return Encode(store, password, out, written);
+        return Encode(store, password, out, resealed);
     }
     bool encoded = false;
     {
         const kdfmemo::ScopedServing serving(store.plan->derived);
-        encoded = Encode(store, password, out, written);
+        encoded = Encode(store, password, out, resealed);
     }
     DropPlan(store);
     return encoded;
@@ -277,13 +281,17 @@ bool PrepareExport(CertStore& store, Passwords passwords) {
     }
     store.hasExport = false;
     SecretBytes encoding;
-    std::vector<pbe::Plaintext> written;
-    if (!EncodeWithPlan(store, passwords.utf8, encoding, written)) {
+    std::vector<std::vector<SecretBytes>> resealed;
+    if (!EncodeWithPlan(store, passwords.utf8, encoding, resealed)) {
         return false;
     }
     // The store now is what was written.
     for (size_t s = 0; s < store.safes.size(); ++s) {
-        store.safes[s].encoding = std::move(written[s]);
+        for (size_t b = 0; b < store.safes[s].bags.size(); ++b) {
+            if (!store.safes[s].bags[b].sealed.empty()) {
+                store.safes[s].bags[b].encoding = std::move(resealed[s][b]);
+            }
+        }
     }
     store.exportEncoding = std::move(encoding);
     store.exportPassword = std::move(passwords.utf8);
@@ -332,7 +340,9 @@ void DropPlan(CertStore& store) noexcept {
     for (StoredSafe& safe : store.safes) {
         safe.nextSalt.clear();
         for (StoredBag& bag : safe.bags) {
-            bag.nextSalt.clear();
+            for (SealedValue& value : bag.sealed) {
+                value.nextSalt.clear();
+            }
         }
     }
 }

@@ -4,9 +4,11 @@
 #include <new>
 #include <vector>
 
+#include "platform/ber.h"
 #include "platform/file_api.h"
 #include "platform/parallel.h"
 #include "platform/pfx_store.h"
+#include "platform/sealed_values.h"
 
 namespace {
 
@@ -39,77 +41,38 @@ std::optional<ImportError> Refused(DWORD code) {
 // The fewest iterations a key that was in clear is given, whatever the file declares.
 constexpr long kMinimumIterations = 2048;
 
-ossl::KeyInfoPtr CopyKey(const PKCS8_PRIV_KEY_INFO* key) {
-    const SecretBytes der = ossl::Der(key, ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
-    const unsigned char* cursor = der.data();
-    return ossl::KeyInfoPtr(
-        !der.empty() ? d2i_PKCS8_PRIV_KEY_INFO(nullptr, &cursor, static_cast<long>(der.size()))
-                     : nullptr);
-}
-
-// The attributes of a bag as the DER of a SET, in their order, every value as it was.
-std::vector<unsigned char> AttributeSet(const PKCS12_SAFEBAG* bag) {
-    const STACK_OF(X509_ATTRIBUTE)* attributes = PKCS12_SAFEBAG_get0_attrs(bag);
-    std::vector<unsigned char> content;
-    for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
-        const SecretBytes der =
-            ossl::Der(sk_X509_ATTRIBUTE_value(attributes, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
-        if (der.empty()) {
-            return {};
-        }
-        content.insert(content.end(), der.data(), der.data() + der.size());
+// A shrouded key bag made from the plain key bag `plain`, its attributes as they were, its key
+// in `key`. Its encrypted content is a placeholder: the export encrypts the key afresh, as for
+// every shrouded key.
+std::optional<SecretBytes> ShroudedFrom(ber::Bytes plain, pbe::Plaintext& key) {
+    const auto root = ber::ReadAt(plain, 0);
+    const auto parts = root ? ber::InsideOf(plain, *root) : std::nullopt;
+    if (!parts || parts->children.size() < 2 || parts->children.size() > 3) {
+        return std::nullopt;
     }
-    const auto length = static_cast<int>(content.size());
-    std::vector<unsigned char> set(static_cast<size_t>(ASN1_object_size(1, length, V_ASN1_SET)));
-    unsigned char* cursor = set.data();
-    ASN1_put_object(&cursor, 1, length, V_ASN1_SET, V_ASN1_UNIVERSAL);
-    std::copy(content.begin(), content.end(), cursor);
-    return set;
-}
-
-// `bag` with the attributes of `model` appended. OpenSSL 3.0 cannot set a bag's attributes
-// from a list, and adding them one by one would split attributes of several values; so the
-// bag is re-read from its DER with the attributes' DER behind its value.
-ossl::SafeBagPtr WithAttributesOf(const PKCS12_SAFEBAG* bag, const PKCS12_SAFEBAG* model) {
-    const std::vector<unsigned char> attributes = AttributeSet(model);
-    const SecretBytes der = ossl::Der(bag, ASN1_ITEM_rptr(PKCS12_SAFEBAG));
-    const unsigned char* content = der.data();
-    long length = 0;
-    int tag = 0, tagClass = 0;
-    if (attributes.empty() || der.empty() ||
-        ASN1_get_object(&content, &length, &tag, &tagClass, static_cast<long>(der.size())) !=
-            V_ASN1_CONSTRUCTED) {
-        return nullptr;
+    const auto value = ber::InsideOf(plain, parts->children[1]);
+    if (!value || value->children.size() != 1 || !value->octets.empty()) {
+        return std::nullopt;
     }
-    const auto total = static_cast<int>(length + static_cast<long>(attributes.size()));
-    std::vector<unsigned char> joined(static_cast<size_t>(ASN1_object_size(1, total, tag)));
-    unsigned char* cursor = joined.data();
-    ASN1_put_object(&cursor, 1, total, tag, tagClass);
-    cursor = std::copy(content, content + length, cursor);
-    std::copy(attributes.begin(), attributes.end(), cursor);
-    const unsigned char* reading = joined.data();
-    return ossl::SafeBagPtr(
-        d2i_PKCS12_SAFEBAG(nullptr, &reading, static_cast<long>(joined.size())));
-}
-
-// A shrouded key bag with the attributes of the plain key bag `plain`. Its encrypted content
-// is a placeholder: the export encrypts the key afresh, as for every shrouded key.
-ossl::SafeBagPtr ShroudedLike(const PKCS12_SAFEBAG* plain) {
-    std::unique_ptr<X509_SIG, ossl::Deleter<X509_SIG_free>> sealed(X509_SIG_new());
-    if (!sealed) {
-        return nullptr;
+    const ber::Element& info = value->children[0];
+    key = pbe::Plaintext(plain.data() + info.start, info.end - info.start);
+    if (!sealed::Plausible(key, true)) {
+        return std::nullopt;
     }
-    X509_ALGOR* algorithm = nullptr;
-    X509_SIG_getm(sealed.get(), &algorithm, nullptr);
-    X509_ALGOR_set0(algorithm, OBJ_nid2obj(NID_pbes2), V_ASN1_UNDEF, nullptr);
-    ossl::SafeBagPtr bag(PKCS12_SAFEBAG_create0_pkcs8(sealed.get()));
-    if (!bag) {
-        return nullptr;
+    static constexpr unsigned char kShroudedKeyBagId[] = {0x06, 0x0B, 0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                                          0x0D, 0x01, 0x0C, 0x0A, 0x01, 0x02};
+    static constexpr unsigned char kPlaceholder[] = {0xA0, 0x02, 0x30, 0x00};
+    SecretBytes content;
+    content.Append(kShroudedKeyBagId, sizeof kShroudedKeyBagId);
+    content.Append(kPlaceholder, sizeof kPlaceholder);
+    if (parts->children.size() == 3) {
+        const ber::Element& attributes = parts->children[2];
+        content.Append(plain.data() + attributes.start, attributes.end - attributes.start);
     }
-    sealed.release();  // now owned by the bag
-    return sk_X509_ATTRIBUTE_num(PKCS12_SAFEBAG_get0_attrs(plain)) > 0
-               ? WithAttributesOf(bag.get(), plain)
-               : std::move(bag);
+    static constexpr unsigned char kSequence[] = {0x30};
+    SecretBytes bag;
+    ber::AppendElement(bag, kSequence, ber::Bytes(content.data(), content.size()));
+    return bag;
 }
 
 // The largest iteration count the file declares (scrypt declares none).
@@ -123,7 +86,9 @@ long LargestIterations(const CertStore& store) {
     for (const StoredSafe& safe : store.safes) {
         consider(safe.protection);
         for (const StoredBag& bag : safe.bags) {
-            consider(bag.protection);
+            for (const SealedValue& value : bag.sealed) {
+                consider(value.protection);
+            }
         }
     }
     return largest;
@@ -135,7 +100,7 @@ bool HasProtection(const CertStore& store) {
            std::any_of(store.safes.begin(), store.safes.end(), [](const StoredSafe& safe) {
                return safe.protection ||
                       std::any_of(safe.bags.begin(), safe.bags.end(),
-                                  [](const StoredBag& bag) { return bag.protection.has_value(); });
+                                  [](const StoredBag& bag) { return !bag.sealed.empty(); });
            });
 }
 
@@ -230,6 +195,10 @@ public:
         if (auto error = OpenKeysOfEncryptedParts(store)) {
             return error;
         }
+        // Only said of a file that opens: a damaged one is not blamed on its contents.
+        if (m_unrenewable) {
+            return ImportError{PINTOOL_E_CANNOT_RENEW};
+        }
         if (auto error = ProtectWhatIsInClear(store)) {
             return error;
         }
@@ -257,7 +226,7 @@ private:
                                 [this, opened = &parts[i], safe] { *opened = OpenPart(safe); }});
             }
         }
-        AddKeyJobs(store, false, jobs);
+        AddSealedJobs(store, false, jobs);
         // The next password's derivations need nothing this pass opens: they run beside it.
         if (m_next) {
             AddDerivationsAhead(store, *m_next, m_derived, jobs);
@@ -274,15 +243,17 @@ private:
         return std::nullopt;
     }
 
-    // Once the parts are open, their keys; then every key must have opened.
+    // Once the parts are open, the sealed values in them; then every one must have opened.
     std::optional<ImportError> OpenKeysOfEncryptedParts(CertStore& store) {
         std::vector<parallel::Job> jobs;
-        AddKeyJobs(store, true, jobs);
+        AddSealedJobs(store, true, jobs);
         parallel::RunCostliestFirst(jobs);
         for (const StoredSafe& safe : store.safes) {
             for (const StoredBag& bag : safe.bags) {
-                if (bag.protection && !bag.key) {
-                    return ImportError{ERROR_INVALID_PASSWORD};
+                for (const SealedValue& value : bag.sealed) {
+                    if (!value.opened) {
+                        return ImportError{ERROR_INVALID_PASSWORD};
+                    }
                 }
             }
         }
@@ -305,13 +276,9 @@ private:
                     if (CountBags(safe).value_or(0) > kMaxBags - m_bags) {
                         return ImportError{PINTOOL_E_TOO_MANY_BAGS};
                     }
-                    if (auto error = TakeBags(stored, PKCS12_unpack_p7data(safe))) {
+                    if (auto error = TakeData(stored, safe)) {
                         return error;
                     }
-                    // What PKCS12_unpack_p7data decoded, which it found there.
-                    stored.encoding =
-                        SecretBytes(ASN1_STRING_get0_data(safe->d.data),
-                                    static_cast<size_t>(ASN1_STRING_length(safe->d.data)));
                     break;
                 case NID_pkcs7_encrypted:
                     if (safe->d.encrypted == nullptr || safe->d.encrypted->enc_data == nullptr) {
@@ -332,50 +299,64 @@ private:
         return std::nullopt;
     }
 
-    // Takes over the bags of one part, counting them against the limit, and plans its keys.
-    std::optional<ImportError> TakeBags(StoredSafe& stored, STACK_OF(PKCS12_SAFEBAG) * raw) {
-        ossl::SafeBagsPtr bags(raw);
-        if (!bags) {
+    // The bags of a part in clear, as PKCS12_unpack_p7data decoded them from its octets.
+    std::optional<ImportError> TakeData(StoredSafe& stored, const PKCS7* safe) {
+        ossl::SafeBagsPtr bags(PKCS12_unpack_p7data(const_cast<PKCS7*>(safe)));
+        if (!bags || safe->d.data == nullptr) {
             return ImportError{CRYPT_E_BAD_ENCODE};
         }
-        const int count = sk_PKCS12_SAFEBAG_num(bags.get());
+        const ber::Bytes contents(ASN1_STRING_get0_data(safe->d.data),
+                                  static_cast<size_t>(ASN1_STRING_length(safe->d.data)));
+        return TakeBags(stored, contents, bags.get());
+    }
+
+    // Takes over the bags of one part from its SafeContents `contents`, which OpenSSL decoded
+    // as `decoded`, counting them against the limit, and finds their sealed values.
+    std::optional<ImportError> TakeBags(StoredSafe& stored, ber::Bytes contents,
+                                        const STACK_OF(PKCS12_SAFEBAG) * decoded) {
+        const int count = sk_PKCS12_SAFEBAG_num(decoded);
         if (count > kMaxBags - m_bags) {
             return ImportError{PINTOOL_E_TOO_MANY_BAGS};
         }
         m_bags += count;
-        const size_t first = stored.bags.size();
-        // Only the reservation may fail, while the stack still owns every bag; within it
-        // nothing allocates, so each bag changes owner exactly once.
-        stored.bags.reserve(first + static_cast<size_t>(count));
-        for (int i = 0; i < count; ++i) {
-            stored.bags.emplace_back().bag.reset(sk_PKCS12_SAFEBAG_value(bags.get(), i));
+        const auto root = ber::ReadAt(contents, 0);
+        const auto inside = root && root->end == contents.size() && root->constructed
+                                ? ber::InsideOf(contents, *root)
+                                : std::nullopt;
+        if (!inside || inside->children.size() != static_cast<size_t>(count)) {
+            return ImportError{CRYPT_E_BAD_ENCODE};
         }
-        sk_PKCS12_SAFEBAG_zero(bags.get());
-        return PlanKeys(stored, first);
+        stored.bags.reserve(stored.bags.size() + static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            const ber::Element& element = inside->children[static_cast<size_t>(i)];
+            StoredBag& bag = stored.bags.emplace_back();
+            bag.encoding =
+                SecretBytes(contents.data() + element.start, element.end - element.start);
+            bag.type = PKCS12_SAFEBAG_get_nid(sk_PKCS12_SAFEBAG_value(decoded, i));
+            if (auto error = FindSealedValues(bag)) {
+                return error;
+            }
+        }
+        return std::nullopt;
     }
 
-    // Reads how each shrouded key from bag `first` on is protected.
-    std::optional<ImportError> PlanKeys(StoredSafe& stored, size_t first) {
-        for (size_t i = first; i < stored.bags.size(); ++i) {
-            StoredBag& bag = stored.bags[i];
-            switch (PKCS12_SAFEBAG_get_nid(bag.bag.get())) {
-                case NID_pkcs8ShroudedKeyBag: {
-                    const X509_ALGOR* algorithm = nullptr;
-                    X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag.bag.get()), &algorithm, nullptr);
-                    bag.protection = pbe::Read(algorithm);
-                    if (!bag.protection) {
-                        return ImportError{NTE_BAD_ALGID};
-                    }
-                    if (auto error = Refused(m_budget.Charge(*bag.protection))) {
-                        return error;
-                    }
-                    break;
-                }
-                case NID_safeContentsBag:  // nested parts are not written back faithfully
-                    return ImportError{NTE_BAD_ALGID};
-                default:
-                    break;
+    // Reads how each value of the bag encrypted under the password is protected.
+    std::optional<ImportError> FindSealedValues(StoredBag& bag) {
+        auto scan = sealed::ScanBag(ber::Bytes(bag.encoding.data(), bag.encoding.size()));
+        if (!scan) {
+            return ImportError{CRYPT_E_BAD_ENCODE};
+        }
+        m_unrenewable = m_unrenewable || scan->unrenewable;
+        for (sealed::Found& found : scan->values) {
+            if (auto error = Refused(m_budget.Charge(found.protection))) {
+                return error;
             }
+            SealedValue& value = bag.sealed.emplace_back();
+            value.privateKey =
+                bag.type == NID_pkcs8ShroudedKeyBag && found.path == std::vector<std::size_t>{1, 0};
+            value.path = std::move(found.path);
+            value.protection = std::move(found.protection);
+            value.encoding = std::move(found.encoding);
         }
         return std::nullopt;
     }
@@ -419,35 +400,39 @@ private:
         if (!opened.bags) {
             return ImportError{ERROR_INVALID_PASSWORD};
         }
-        stored.encoding = std::move(opened.encoding);
-        return TakeBags(stored, opened.bags.release());
+        return TakeBags(stored, ber::Bytes(opened.encoding.data(), opened.encoding.size()),
+                        opened.bags.get());
     }
 
-    // A job for every shrouded key in the encrypted parts or in the others; each job writes
-    // only its own bag.
-    void AddKeyJobs(CertStore& store, bool inEncryptedParts,
-                    std::vector<parallel::Job>& jobs) const {
+    // A job for every sealed value in the encrypted parts or in the others; each job writes
+    // only its own value.
+    void AddSealedJobs(CertStore& store, bool inEncryptedParts,
+                       std::vector<parallel::Job>& jobs) const {
         for (StoredSafe& safe : store.safes) {
             if (safe.protection.has_value() != inEncryptedParts) {
                 continue;
             }
             for (StoredBag& bag : safe.bags) {
-                if (bag.protection) {
-                    jobs.push_back(
-                        {pbe::WorkOf(*bag.protection), [this, key = &bag] { DecryptKey(*key); }});
+                for (SealedValue& value : bag.sealed) {
+                    jobs.push_back({pbe::WorkOf(value.protection),
+                                    [this, sealed = &value] { OpenSealed(*sealed); }});
                 }
             }
         }
     }
 
-    // Leaves the key null where it does not open.
-    void DecryptKey(StoredBag& bag) const {
-        const X509_SIG* sealed = PKCS12_SAFEBAG_get0_pkcs8(bag.bag.get());
-        FirstThatOpens([&](const ossl::Secret& password) {
-            bag.key.reset(
-                PKCS8_decrypt_ex(sealed, password.data(), password.size(), nullptr, nullptr));
-            return bag.key != nullptr;
+    // Leaves the value unopened where the password does not open it.
+    void OpenSealed(SealedValue& value) const {
+        const ber::Bytes encoding(value.encoding.data(), value.encoding.size());
+        value.opened = FirstThatOpens([&](const ossl::Secret& password) {
+            return sealed::Open(encoding, password, value.plain) &&
+                   sealed::Plausible(value.plain, value.privateKey);
         });
+        if (value.opened) {
+            value.encoding.Clear();  // the export seals it anew
+        } else {
+            value.plain.Clear();
+        }
     }
 
     // Keys in clear in unencrypted parts become shrouded keys, and a file with no protection
@@ -459,7 +444,7 @@ private:
         const pbe::Params protection = pbe::DefaultKeyProtection(iterations);
         for (StoredSafe& safe : store.safes) {
             for (StoredBag& bag : safe.bags) {
-                if (safe.protection || PKCS12_SAFEBAG_get_nid(bag.bag.get()) != NID_keyBag) {
+                if (safe.protection || bag.type != NID_keyBag) {
                     continue;
                 }
                 // The export and the check of the written file derive its key too.
@@ -493,14 +478,19 @@ private:
     }
 
     static std::optional<ImportError> Shroud(StoredBag& bag, const pbe::Params& protection) {
-        ossl::KeyInfoPtr key(CopyKey(PKCS12_SAFEBAG_get0_p8inf(bag.bag.get())));
-        ossl::SafeBagPtr shrouded = ShroudedLike(bag.bag.get());
-        if (!key || !shrouded) {
+        SealedValue value;
+        auto shrouded =
+            ShroudedFrom(ber::Bytes(bag.encoding.data(), bag.encoding.size()), value.plain);
+        if (!shrouded) {
             return ImportError{CRYPT_E_BAD_ENCODE};
         }
-        bag.bag = std::move(shrouded);  // frees the plain bag, whose key is wiped
-        bag.key = std::move(key);
-        bag.protection = protection;
+        value.path = {1, 0};
+        value.protection = protection;
+        value.privateKey = true;
+        value.opened = true;
+        bag.encoding = std::move(*shrouded);  // the plain key's bytes are wiped
+        bag.type = NID_pkcs8ShroudedKeyBag;
+        bag.sealed.push_back(std::move(value));
         return std::nullopt;
     }
 
@@ -510,6 +500,7 @@ private:
     std::vector<kdfmemo::Memo> m_derived;  // its keys, derived ahead, one slot per job
     pbe::WorkBudget m_budget;
     long m_bags = 0;
+    bool m_unrenewable = false;  // something the export could not put under a new password
 };
 
 }  // namespace

@@ -1,10 +1,7 @@
 #include "platform/pfx_store.h"
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <new>
-#include <string>
 
 namespace {
 
@@ -26,77 +23,20 @@ void AppendUtf8(ossl::Secret& out, char32_t code) {
     }
 }
 
-// Secret bags hold their value in clear; wipe it before OpenSSL releases it.
-void WipeBagValue(const PKCS12_SAFEBAG* bag) {
-    if (PKCS12_SAFEBAG_get_nid(bag) != NID_secretBag) {
-        return;
-    }
-    const ASN1_TYPE* value = PKCS12_SAFEBAG_get0_bag_obj(bag);
-    if (value != nullptr && value->type != V_ASN1_BOOLEAN && value->type != V_ASN1_NULL &&
-        value->type != V_ASN1_OBJECT && value->value.asn1_string != nullptr) {
-        ASN1_STRING* text = value->value.asn1_string;
-        OPENSSL_cleanse(const_cast<unsigned char*>(ASN1_STRING_get0_data(text)),
-                        static_cast<size_t>(ASN1_STRING_length(text)));
-    }
+bool SamePlain(const SealedValue& first, const SealedValue& second) {
+    return first.opened && second.opened && first.plain == second.plain;
 }
 
-// The encodings of a bag's attributes, sorted: attributes form a SET, whose order a file
-// need not keep and a DER encoder sorts.
-std::vector<std::string> AttributeEncodings(const PKCS12_SAFEBAG* bag) {
-    const STACK_OF(X509_ATTRIBUTE)* attributes = PKCS12_SAFEBAG_get0_attrs(bag);
-    std::vector<std::string> encodings;
-    for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
-        const SecretBytes der =
-            ossl::Der(sk_X509_ATTRIBUTE_value(attributes, i), ASN1_ITEM_rptr(X509_ATTRIBUTE));
-        encodings.emplace_back(reinterpret_cast<const char*>(der.data()), der.size());
-    }
-    std::sort(encodings.begin(), encodings.end());
-    return encodings;
-}
-
-bool SameAttributes(const PKCS12_SAFEBAG* first, const PKCS12_SAFEBAG* second) {
-    return AttributeEncodings(first) == AttributeEncodings(second);
-}
-
-// Whether both encode, to the same bytes.
-bool SameDer(const void* first, const void* second, const ASN1_ITEM* item) {
-    const SecretBytes firstDer = ossl::Der(first, item);
-    return !firstDer.empty() && firstDer == ossl::Der(second, item);
-}
-
+// The same bytes, and the same contents in what they hold encrypted.
 bool SameBag(const StoredBag& first, const StoredBag& second) {
-    if (PKCS12_SAFEBAG_get_nid(first.bag.get()) != PKCS12_SAFEBAG_get_nid(second.bag.get()) ||
-        !first.key != !second.key) {
-        return false;
-    }
-    // A key is compared decrypted, its encryption differing with every salt, and its
-    // attributes apart. Any other bag is compared whole: its DER holds the attributes too, as
-    // a SET, which the encoder sorts.
-    if (first.key) {
-        return SameAttributes(first.bag.get(), second.bag.get()) &&
-               SameDer(first.key.get(), second.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO));
-    }
-    return SameDer(first.bag.get(), second.bag.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAG));
-}
-
-bool SameKey(const StoredBag& first, const StoredBag& second) {
-    return !first.key == !second.key &&
-           (!first.key ||
-            SameDer(first.key.get(), second.key.get(), ASN1_ITEM_rptr(PKCS8_PRIV_KEY_INFO)));
+    return first.encoding == second.encoding &&
+           std::equal(first.sealed.begin(), first.sealed.end(), second.sealed.begin(),
+                      second.sealed.end(), SamePlain);
 }
 
 bool SameSafe(const StoredSafe& first, const StoredSafe& second) {
-    if (first.protection.has_value() != second.protection.has_value()) {
-        return false;
-    }
-    // The same encoding holds the same bags with the same attributes, keys as encrypted; the
-    // keys are compared decrypted still. Encodings differ with every re-encryption of a key,
-    // and with the order of attributes: then each bag is compared.
-    if (!first.encoding.empty() && first.encoding == second.encoding) {
-        return std::equal(first.bags.begin(), first.bags.end(), second.bags.begin(),
-                          second.bags.end(), SameKey);
-    }
-    return std::equal(first.bags.begin(), first.bags.end(), second.bags.begin(), second.bags.end(),
+    return first.protection.has_value() == second.protection.has_value() &&
+           std::equal(first.bags.begin(), first.bags.end(), second.bags.begin(), second.bags.end(),
                       SameBag);
 }
 
@@ -121,16 +61,6 @@ ossl::Secret Utf8FromWide(LPCWSTR password) {
 }
 
 }  // namespace
-
-CertStore::~CertStore() {
-    for (const StoredSafe& safe : safes) {
-        for (const StoredBag& stored : safe.bags) {
-            WipeBagValue(stored.bag.get());
-        }
-    }
-    // Keys wipe themselves when freed (PKCS8_PRIV_KEY_INFO), the password and the encodings
-    // in their destructors.
-}
 
 Passwords PasswordsFrom(LPCWSTR password) {
     Passwords passwords{Utf8FromWide(password), {}};

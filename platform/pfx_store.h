@@ -36,20 +36,30 @@ void AddDerivationsAhead(CertStore& store, const ossl::Secret& password,
 // Forgets a plan and its salts: keys derived ahead are wiped.
 void DropPlan(CertStore& store) noexcept;
 
+// A value of a bag encrypted under the password: a shrouded key, or an EncryptedPrivateKeyInfo
+// elsewhere in a bag, as Java keeps its secret keys.
+struct SealedValue {
+    std::vector<std::size_t> path;  // where in the bag's encoding, for ber::Replace
+    pbe::Params protection;
+    bool privateKey = false;  // the key of a shrouded key bag
+    SecretBytes encoding;     // as read, until opened
+    pbe::Plaintext plain;     // what it holds, once opened
+    bool opened = false;
+    std::vector<unsigned char> nextSalt;  // chosen ahead for the next export, if any
+};
+
 struct StoredBag {
-    ossl::SafeBagPtr bag;                   // as in the file; shrouded keys still encrypted
-    ossl::KeyInfoPtr key;                   // the decrypted key of a shrouded key bag
-    std::optional<pbe::Params> protection;  // how that key was encrypted
-    std::vector<unsigned char> nextSalt;    // chosen ahead for the next export's key, if any
+    // As in the file, or as the last export wrote it: written back byte for byte (attributes
+    // in their order and all), but for the sealed values, which are encrypted anew.
+    SecretBytes encoding;
+    int type = 0;  // the bag's NID
+    std::vector<SealedValue> sealed;
 };
 
 struct StoredSafe {
     std::optional<pbe::Params> protection;  // set for password-encrypted parts
     std::vector<StoredBag> bags;            // decrypted bags of an encrypted part
     std::vector<unsigned char> nextSalt;    // chosen ahead for the next export, if any
-    // The bags' encoding (decrypted) as read, or as the last export wrote it: the same bytes
-    // hold the same bags, so that a check of what was written need not encode them again.
-    pbe::Plaintext encoding;
 };
 
 struct MacParams {
@@ -82,5 +92,5 @@ struct CertStore {
     CertStore() = default;
     CertStore(const CertStore&) = delete;
     CertStore& operator=(const CertStore&) = delete;
-    ~CertStore();
+    ~CertStore() = default;  // everything secret wipes itself
 };

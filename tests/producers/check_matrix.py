@@ -52,6 +52,8 @@ CHECKER_CIPHERS = ["aes-128-cbc", "aes-192-cbc", "aes-256-cbc", "des-ede3-cbc", 
 CHECKER_PRFS = PRFS[:7] + SHA3_PRFS
 CHECKER_MACS = MACS[1:13]
 FLAWS = ["no-key-length", "short-key", "iterations", "salt", "truncated", "forged"]
+# Sound, with the MAC data's own salt and count "NOT USED" and 1, as in RFC 9579's examples.
+NOT_USED = "not-used"
 
 
 def combinations():
@@ -94,6 +96,7 @@ def combinations():
         add("pbmac1-%s-%s" % (prf, mac), pbmac1=(prf, mac, None), mac="none")
     for flaw in FLAWS:
         add("pbmac1-" + flaw, pbmac1=("sha256", "sha256", flaw), mac="none")
+    add("pbmac1-" + NOT_USED, pbmac1=("sha512", "sha256", NOT_USED), mac="none")
     for salt in (0, 16, 64):
         add("salt%d-pbes2" % salt, salt=salt)
         add("salt%d-pbes1" % salt, salt=salt, certs="PBE-SHA1-RC2-40", keys="PBE-SHA1-3DES",
@@ -261,7 +264,7 @@ def check(row, files, work):
     status, message = run([CHANGE, path, old, new])
     with open(path, "rb") as source:
         now = source.read()
-    if pbmac1 and pbmac1[2]:
+    if pbmac1 and pbmac1[2] in FLAWS:
         refused = status != 0 and "alten PIN nicht verarbeitet" in message and now == original
         results["identifiers"] = " "
         return name, combo, pbmac1, ber, "refused" if refused else "FAIL", results, []
@@ -336,7 +339,8 @@ def main():
             if pbmac1:
                 prf, mac, flaw = pbmac1
                 data = pfx_der.with_pbmac1(data, PINS[combo["pass"]][0], prf, mac, combo["iter"],
-                                           combo["salt"], flaw)
+                                           combo["salt"], flaw if flaw in FLAWS else None,
+                                           not_used=flaw == NOT_USED)
             if ber:
                 data = pfx_der.as_ber(data, ber == "deep")
             with open(path, "wb") as out_file:

@@ -270,10 +270,11 @@ def check_mac(pfx, password):
     prf = next((HMACS.get(oid(f.value[0])) for f in fields[2:] if f.tag == SEQUENCE), "sha1")
     name = HMACS.get(oid(scheme.value[0]))
     line = "mac %s salt %d iterations %d" % (masked(algorithm), len(salt), iterations)
-    if (prf is None or name is None or key_length is None or kdf_salt != salt
-            or kdf_iterations != iterations or key_length < hashlib.new(name).digest_size):
+    # RFC 9579: the key comes from PBKDF2's own salt and count; the MAC data's are not used.
+    if (prf is None or name is None or key_length is None
+            or key_length < hashlib.new(name).digest_size):
         return "bad parameters", line
-    key = hashlib.pbkdf2_hmac(prf, password.encode(), salt, iterations, key_length)
+    key = hashlib.pbkdf2_hmac(prf, password.encode(), kdf_salt, kdf_iterations, key_length)
     good = hmac.compare_digest(hmac.new(key, content, name).digest(), value)
     return ("ok" if good else "wrong"), line
 
@@ -321,15 +322,18 @@ def describe(data, password, older=False):
     return opened, protection, contents
 
 
-def with_pbmac1(data, password, prf, mac, iterations, salt_length, flaw=None):
+def with_pbmac1(data, password, prf, mac, iterations, salt_length, flaw=None, not_used=False):
     """The file with a PBMAC1 MAC (PBKDF2 with PRF `prf`, HMAC with `mac`, hashlib names) in
-    place of any other; `flaw` breaks it: no-key-length, short-key, iterations, salt,
-    truncated, forged."""
+    place of any other; `flaw` breaks it: no-key-length, short-key, iterations and salt (PBKDF2
+    states others than the MAC was made with), truncated, forged. The MAC data repeats PBKDF2's
+    salt and count, or with `not_used` holds "NOT USED" and 1, as RFC 9579's examples do."""
     pfx = decode(data)
     salt = os.urandom(salt_length)
     size = hashlib.new(mac).digest_size
     key_length = size - 1 if flaw == "short-key" else size
-    fields = [Node(OCTETS, salt), make_int(iterations)]
+    stated_salt = os.urandom(max(salt_length, 1)) if flaw == "salt" else salt
+    stated_iterations = iterations + 1 if flaw == "iterations" else iterations
+    fields = [Node(OCTETS, stated_salt), make_int(stated_iterations)]
     if flaw != "no-key-length":
         fields.append(make_int(key_length))
     fields.append(Node(SEQUENCE, [make_oid(HMAC_OIDS[prf]), Node(NULL, b"")]))
@@ -343,12 +347,12 @@ def with_pbmac1(data, password, prf, mac, iterations, salt_length, flaw=None):
         value = value[:-4]
     elif flaw == "forged":
         value = bytes([value[0] ^ 1]) + value[1:]
-    mac_salt = os.urandom(salt_length) if flaw == "salt" else salt
-    mac_iterations = iterations + 1 if flaw == "iterations" else iterations
+    mac_salt = b"NOT USED" if not_used else stated_salt
+    mac_iterations = 1 if not_used else stated_iterations
     mac_data_node = Node(SEQUENCE, [
         Node(SEQUENCE, [Node(SEQUENCE, [make_oid(PBMAC1), params]), Node(OCTETS, value)]),
         Node(OCTETS, mac_salt),
-    ] + ([make_int(mac_iterations)] if mac_iterations != 1 else []))
+    ] + ([make_int(mac_iterations)] if mac_iterations != 1 or not_used else []))
     return encode(Node(SEQUENCE, pfx.value[:2] + [mac_data_node]))
 
 
