@@ -125,6 +125,12 @@ for file in *.p12; do
         fail "$file: a temporary file is left beside it"
         continue
     fi
+    if ! python3 "$here/pfx_der.py" same-bags "$work/originals/$file" "$old_pin" "$file" \
+        "$new_pin" >"$work/bags" 2>&1; then
+        fail "$file: its bags were not kept as they were"
+        sed 's/^/    /' "$work/bags"
+        continue
+    fi
     type=$(sed -n 's/^store //p' "$file.manifest")
     set -- "$@" check "$file" "$new_pin" "$file.manifest" "$type" \
         -- refuses "$file" "$old_pin" "$type" --

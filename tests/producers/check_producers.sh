@@ -50,8 +50,15 @@ for file in "$work"/*.p12; do
     if ! listing "$file" "$work/old" >"$work/before" 2>&1; then
         echo "FAIL $name: its producer cannot read the original"; failures=$((failures + 1)); continue
     fi
+    cp "$file" "$work/original"
     if ! "$change" "$file" "$old" "$new" >"$work/change" 2>&1; then
         echo "FAIL $name: $(cat "$work/change")"; failures=$((failures + 1)); continue
+    fi
+    # Every bag as it was, attributes in their order, but for what is encrypted anew.
+    if ! python3 "$(dirname "$0")/pfx_der.py" same-bags "$work/original" "$old" "$file" "$new" \
+        >"$work/bags" 2>&1; then
+        echo "FAIL $name: its bags were not kept as they were"; sed 's/^/    /' "$work/bags"
+        failures=$((failures + 1)); continue
     fi
     if ! listing "$file" "$work/new" >"$work/after" 2>&1; then
         echo "FAIL $name: its producer cannot read it with the new PIN"; sed 's/^/    /' "$work/after"

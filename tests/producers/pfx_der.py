@@ -7,6 +7,7 @@ import hashlib
 import hmac
 import os
 import subprocess
+import sys
 
 # ---- DER and BER ---------------------------------------------------------------------------
 
@@ -369,3 +370,80 @@ def as_ber(data, deep):
                 info.value[1].value[0] = Node(OCTETS, encode_ber(decode(holder.octets()), 64))
         pfx.value[1].value[1].value[0] = Node(OCTETS, encode_ber(safe, 100))
     return encode_ber(pfx, 500)
+
+
+SECRET_BAG = "1.2.840.113549.1.12.10.1.5"
+
+
+def raw_children(data):
+    """The elements inside the element `data`, each as its bytes in `data`."""
+    node, _ = _read(data, 0, len(data))
+    at = 2 if data[1] == 0x80 else 2 + (data[1] & 0x7F if data[1] & 0x80 else 0)
+    children = []
+    for _ in node.value:
+        _, stop = _read(data, at, len(data))
+        children.append(data[at:stop])
+        at = stop
+    return children
+
+
+def raw_bags(data, password):
+    """The bags of every part as their bytes: a list for each part, None for an encrypted one in
+    an algorithm this cannot decrypt, False for one the password does not open."""
+    pfx = decode(data)
+    parts = []
+    for info in decode(authenticated_safe(pfx).octets()).value:
+        if oid(info.value[0]) == PKCS7_ENCRYPTED:
+            encrypted = info.value[1].value[0].value[1]
+            plain = decrypt(encrypted.value[1], encrypted.value[2].octets(), password)
+        else:
+            plain = info.value[1].value[0].octets()
+        parts.append(raw_children(plain) if plain else plain)
+    return parts
+
+
+def holds_sealed_value(bag):
+    """A shrouded key, or a secret bag holding one as Java keeps secret keys."""
+    node = decode(bag)
+    kind = oid(node.value[0])
+    return kind == SHROUDED_KEY_BAG or (
+        kind == SECRET_BAG and oid(node.value[1].value[0].value[0]) == SHROUDED_KEY_BAG)
+
+
+def same_bags(before, old_pin, after, new_pin):
+    """Problems, if any, with `after` keeping every bag of `before` byte for byte, but for the
+    encrypted values it must encrypt anew, whose bags keep everything else."""
+    first, second = raw_bags(before, old_pin), raw_bags(after, new_pin)
+    if len(first) != len(second) or False in first + second:
+        return ["the parts cannot be compared"]
+    pairs = []
+    for old_part, new_part in zip(first, second):
+        if old_part is None or new_part is None:  # an algorithm this reader lacks
+            continue
+        if len(old_part) != len(new_part):
+            return ["a part holds another number of bags"]
+        pairs += zip(old_part, new_part)
+    problems = []
+    for i, (old, new) in enumerate(pairs):
+        if old == new:
+            continue
+        old_parts, new_parts = raw_children(old), raw_children(new)
+        # A key that was in clear is now shrouded: its attributes stay.
+        shrouded = (oid(decode(old).value[0]) == KEY_BAG
+                    and oid(decode(new).value[0]) == SHROUDED_KEY_BAG)
+        kept = range(2, len(old_parts)) if shrouded else [n for n in range(len(old_parts)) if n != 1]
+        if (not (shrouded or holds_sealed_value(old)) or len(old_parts) != len(new_parts)
+                or any(old_parts[n] != new_parts[n] for n in kept)):
+            problems.append("bag %d changed beyond its encrypted value" % i)
+    return problems
+
+
+if __name__ == "__main__":
+    # same-bags ORIGINAL OLD-PIN CHANGED NEW-PIN
+    if len(sys.argv) != 6 or sys.argv[1] != "same-bags":
+        sys.exit("usage: pfx_der.py same-bags ORIGINAL OLD-PIN CHANGED NEW-PIN")
+    with open(sys.argv[2], "rb") as original, open(sys.argv[4], "rb") as changed:
+        found = same_bags(original.read(), sys.argv[3], changed.read(), sys.argv[5])
+    for problem in found:
+        print(problem)
+    sys.exit(1 if found else 0)
