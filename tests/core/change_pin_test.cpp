@@ -12,6 +12,7 @@
 #include "core/soft_certificate.h"
 #include "platform/file_api.h"
 #include "platform/kdf_memo.h"
+#include "tests/support/bag_builder.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 #include "tests/support/pfx_description.h"
@@ -291,6 +292,23 @@ int ChangeAndSay(const ChosenFile& file) {
     return Ended(outcome, reason);
 }
 
+TEST(ChangePin, ProtectionItCannotRenewIsRefusedAndSaidSo) {
+    using namespace testing_support;
+    // A value under a password-based scheme the tool does not know how to write back: after a
+    // change it would still open with the old PIN.
+    const Der sealed = Sealed(Sequence({Element(0x04, "x")}), kPin);
+    const Der foreign = SecretBag(
+        "1.3.6.1.4.1.99999.7",
+        Sequence({Element(0x02, "\x01"), ChildrenOf(sealed)[0], Element(0x04, "verschluesselt")}));
+    const ChosenFile file("foreign.p12", Pfx({{{foreign}, true}}, kPin));
+    EXPECT_EQ(ChangeAndSay(file), Ended(Outcome::CannotSave, Reason::ProtectionNotRenewable));
+    EXPECT_TRUE(file.Unchanged());
+    EXPECT_EQ(file.Change("falsch", kNewPin, kNewPin), Outcome::CannotOpenWithOldPin);
+    EXPECT_NE(MessageFor(Outcome::CannotSave, Reason::ProtectionNotRenewable)
+                  .text.find("nicht unter der neuen PIN"),
+              std::string::npos);
+}
+
 TEST(ChangePin, AFailedSaveSaysWhyAndLeavesTheFileAsItWas) {
     using testing_support::RunAsUser;
     const int cannotSave = Ended(Outcome::CannotSave, Reason::None);
@@ -490,8 +508,8 @@ TEST(OpenSoftCertificate, SaysWhenTheFileIsInUseOrTooLarge) {
 TEST(MessageFor, EachReasonIsASecondLineOfItsOwn) {
     const std::string first = MessageFor(Outcome::CannotSave).text;
     std::set<std::string> lines;
-    for (int r = static_cast<int>(Reason::FileInUse); r <= static_cast<int>(Reason::ScryptMemory);
-         ++r) {
+    for (int r = static_cast<int>(Reason::FileInUse);
+         r <= static_cast<int>(Reason::ProtectionNotRenewable); ++r) {
         const DetailedMessage message = MessageFor(Outcome::CannotSave, static_cast<Reason>(r));
         ASSERT_EQ(message.text.rfind(first + "\n", 0), 0u) << r;
         const std::string line = message.text.substr(first.size() + 1);
@@ -500,7 +518,7 @@ TEST(MessageFor, EachReasonIsASecondLineOfItsOwn) {
         lines.insert(line);
         EXPECT_EQ(message.style, MB_ICONHAND);
     }
-    EXPECT_EQ(lines.size(), static_cast<size_t>(Reason::ScryptMemory));  // all different
+    EXPECT_EQ(lines.size(), static_cast<size_t>(Reason::ProtectionNotRenewable));  // all different
     EXPECT_EQ(MessageFor(Outcome::CannotSave, Reason::None).text, first);
     EXPECT_EQ(MessageFor(Outcome::BeyondLimits, Reason::TooManyBags).text,
               std::string(MessageFor(Outcome::BeyondLimits).text) +
