@@ -1,6 +1,7 @@
 #include "platform/ber.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace ber {
 namespace {

@@ -168,9 +168,10 @@ std::optional<Scan> ScanBag(ber::Bytes bag) {
 bool Plausible(const pbe::Plaintext& plain, bool privateKey) {
     if (privateKey) {
         const unsigned char* cursor = plain.data();
+        // As OpenSSL reads a shrouded key: what follows the key is not looked at.
         const ossl::KeyInfoPtr key(
             d2i_PKCS8_PRIV_KEY_INFO(nullptr, &cursor, static_cast<long>(plain.size())));
-        return key && cursor == plain.data() + plain.size();
+        return key != nullptr;
     }
     const auto elements = ber::ReadAll(ber::Bytes(plain.data(), plain.size()));
     return elements && elements->size() == 1;

@@ -32,7 +32,7 @@ struct Scan {
 std::optional<Scan> ScanBag(ber::Bytes bag);
 
 // `plain` decrypted from a value is what such a value holds: a private key's PrivateKeyInfo
-// where `privateKey`, otherwise one whole element (so that a wrong password, which may pass
+// where `privateKey`, otherwise exactly one element (so that a wrong password, which may pass
 // the padding check, does not).
 bool Plausible(const pbe::Plaintext& plain, bool privateKey);
 
