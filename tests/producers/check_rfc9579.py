@@ -132,30 +132,6 @@ def remade(data, password, mac_salt, mac_iterations, key_length=None, flaw=None)
 
 # ---- contents --------------------------------------------------------------------------------
 
-def contents(data, password):
-    """Every bag: its type, attributes and a digest of its certificate or decrypted key; None
-    when a part or a key does not decrypt with `password`."""
-    lines = []
-    for info in decode(pfx_der.authenticated_safe(decode(data)).octets()).value:
-        if oid(info.value[0]) == pfx_der.PKCS7_ENCRYPTED:
-            encrypted = info.value[1].value[0].value[1]
-            plain = pfx_der.decrypt(encrypted.value[1], encrypted.value[2].octets(), password)
-            if not plain:
-                return None
-        else:
-            plain = info.value[1].value[0].octets()
-        for bag in decode(plain).value:
-            kind, value = oid(bag.value[0]), bag.value[1].value[0]
-            content = encode(value)
-            if kind == pfx_der.SHROUDED_KEY_BAG:
-                content = pfx_der.decrypt(value.value[0], value.value[1].octets(), password)
-                if not content:
-                    return None
-            attributes = encode(bag.value[2]).hex() if len(bag.value) > 2 else "-"
-            lines.append("%s %s %s" % (kind, attributes, hashlib.sha256(content).hexdigest()))
-    return lines
-
-
 def protection(data, pin):
     """Every algorithm identifier with its salts and IVs left out, and MacData's salt length
     and iterations."""
@@ -234,7 +210,7 @@ def check_valid(path, convention, reader):
         problems.append("the MAC does not verify with the new PIN: %s" % verify(data, NEW))
     if verify(data, OLD) == "ok":
         problems.append("the MAC still verifies with the old PIN")
-    was, now = contents(original, OLD), contents(data, NEW)
+    was, now = pfx_der.bag_lines(original, OLD), pfx_der.bag_lines(data, NEW)
     if now is None:
         problems.append("a part or key does not decrypt with the new PIN")
     elif now != was:

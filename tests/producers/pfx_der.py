@@ -220,8 +220,23 @@ def pbkdf2_part(algorithm, password):
     return cipher, key, scheme[1].octets()
 
 
+PBE_SHA1_3DES = "1.2.840.113549.1.12.1.3"
+
+
+def pkcs12_3des_part(algorithm, password):
+    """The key and IV of pbeWithSHAAnd3-KeyTripleDES-CBC."""
+    params = algorithm.value[1].value
+    salt, iterations = params[0].octets(), integer(params[1])
+    return ("des-ede3-cbc", pkcs12_kdf("sha1", password, salt, iterations, 1, 24),
+            pkcs12_kdf("sha1", password, salt, iterations, 2, 8))
+
+
 def decrypt(algorithm, data, password):
-    how = pbkdf2_part(algorithm, password) if oid(algorithm.value[0]) == PBES2 else None
+    """The plaintext; False for a wrong password, None for a scheme this cannot decrypt: PBES2
+    with PBKDF2 and PKCS#12's 3DES."""
+    scheme = oid(algorithm.value[0])
+    how = (pbkdf2_part(algorithm, password) if scheme == PBES2 else
+           pkcs12_3des_part(algorithm, password) if scheme == PBE_SHA1_3DES else None)
     if how is None:
         return None
     cipher, key, iv = how
@@ -436,6 +451,31 @@ def same_bags(before, old_pin, after, new_pin):
                 or any(old_parts[n] != new_parts[n] for n in kept)):
             problems.append("bag %d changed beyond its encrypted value" % i)
     return problems
+
+
+
+def bag_lines(data, password):
+    """Every bag in order: its type, its attributes as written and a digest of its certificate
+    or decrypted key; None when a part or key does not decrypt."""
+    lines = []
+    for info in decode(authenticated_safe(decode(data)).octets()).value:
+        if oid(info.value[0]) == PKCS7_ENCRYPTED:
+            encrypted = info.value[1].value[0].value[1]
+            plain = decrypt(encrypted.value[1], encrypted.value[2].octets(), password)
+            if not plain:
+                return None
+        else:
+            plain = info.value[1].value[0].octets()
+        for bag in decode(plain).value:
+            kind, value = oid(bag.value[0]), bag.value[1].value[0]
+            content = encode(value)
+            if kind == SHROUDED_KEY_BAG:
+                content = decrypt(value.value[0], value.value[1].octets(), password)
+                if not content:
+                    return None
+            attributes = encode(bag.value[2]).hex() if len(bag.value) > 2 else "-"
+            lines.append("%s %s %s" % (kind, attributes, hashlib.sha256(content).hexdigest()))
+    return lines
 
 
 if __name__ == "__main__":
