@@ -31,11 +31,12 @@
 #include <vector>
 
 #include "core/soft_certificate.h"
-#include "platform/crypt32.h"
+#include "pkcs12/crypt32.h"
+#include "pkcs12/openssl_context.h"
+#include "pkcs12/openssl_memory.h"
+#include "pkcs12/parallel.h"
+#include "pkcs12/pbe_params.h"
 #include "platform/memory_api.h"
-#include "platform/openssl_context.h"
-#include "platform/parallel.h"
-#include "platform/pbe_params.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 

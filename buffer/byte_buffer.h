@@ -3,7 +3,7 @@
 // address of a buffer can be handed to the PKCS#12 functions, and a count they write back
 // becomes the buffer's length. The content is always followed by a zero byte.
 
-#include "platform/crypt32.h"
+#include "pkcs12/crypt32.h"
 
 using BUFRESULT = DWORD;
 

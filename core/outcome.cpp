@@ -1,6 +1,6 @@
 #include "core/outcome.h"
 
-#include "platform/crypt32.h"
+#include "pkcs12/limits.h"
 
 namespace {
 

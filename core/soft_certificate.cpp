@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "buffer/file_replacement.h"
+#include "pkcs12/openssl_context.h"
+#include "pkcs12/parallel.h"
 #include "platform/memory_api.h"
-#include "platform/openssl_context.h"
-#include "platform/parallel.h"
 #include "platform/secret.h"
 #include "platform/string_api.h"
 

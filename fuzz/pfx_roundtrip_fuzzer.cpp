@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/crypt32.h"
+#include "pkcs12/crypt32.h"
 
 namespace {
 

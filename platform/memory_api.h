@@ -18,8 +18,3 @@ inline constexpr std::size_t kWipedStackBytes = 64 * 1024;
 // Zeroes the stack just below the caller's frame, where the functions it called left their
 // locals: key material and passwords that no destructor wipes.
 void WipeStackBelowCaller() noexcept;
-
-// Makes OpenSSL wipe every block it gives back. Some of its frees are not wiped otherwise:
-// the PKCS#12 key derivation frees the salt and password (as BMPString) and the derived key
-// as they were. Takes effect only before OpenSSL's first allocation; false after it.
-bool WipeOpensslMemoryOnRelease() noexcept;

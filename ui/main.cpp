@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "pkcs12/openssl_memory.h"
 #include "platform/memory_api.h"
 #include "platform/process_api.h"
 #include "ui/framework/win_app.h"

@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "core/soft_certificate.h"
+#include "pkcs12/kdf_memo.h"
 #include "platform/file_api.h"
-#include "platform/kdf_memo.h"
 #include "tests/support/bag_builder.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"

@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "core/soft_certificate.h"
-#include "platform/parallel.h"
+#include "pkcs12/parallel.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 #include "tests/support/secret_scan.h"

@@ -1,6 +1,5 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <openssl/crypto.h>
 
 #include <array>
 #include <cstring>
@@ -18,7 +17,7 @@ const std::vector<Needle> kMarker = {{"marker", "a secret the callee left, 32 B.
 [[gnu::noinline]] void LeaveMarkerDeep() {
     std::array<char, 16 * 1024> frame{};
     std::memcpy(frame.data(), kMarker[0].bytes.data(), kMarker[0].bytes.size());
-    OPENSSL_cleanse(frame.data() + kMarker[0].bytes.size(), 1);  // keeps the frame's writes
+    SecureZeroMemory(frame.data() + kMarker[0].bytes.size(), 1);  // keeps the frame's writes
 }
 
 std::vector<std::string> FoundAfter(bool wipe) {
@@ -38,11 +37,6 @@ TEST(WipeStackBelowCaller, ZeroesWhatTheCalleesLeft) {
 #endif
     EXPECT_THAT(FoundAfter(false), testing::ElementsAre("marker"));  // the search sees it
     EXPECT_THAT(FoundAfter(true), testing::IsEmpty());
-}
-
-TEST(WipeOpensslMemoryOnRelease, IsRefusedOnceOpensslHasAllocated) {
-    OPENSSL_free(OPENSSL_malloc(1));
-    EXPECT_FALSE(WipeOpensslMemoryOnRelease());
 }
 
 }  // namespace

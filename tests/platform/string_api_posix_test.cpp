@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/string_api.h"
-#include "tests/platform/wide_text.h"
+#include "tests/support/wide_text.h"
 
 // How the stand-in decodes what is no UTF-8; the system's own conversion is Windows' business.
 

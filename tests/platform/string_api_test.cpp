@@ -4,7 +4,7 @@
 
 #include "platform/file_api.h"
 
-#include "tests/platform/wide_text.h"
+#include "tests/support/wide_text.h"
 
 namespace {
 

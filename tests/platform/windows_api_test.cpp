@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/crypt32.h"
+#include "pkcs12/crypt32.h"
 #include "platform/file_api.h"
 #include "platform/process_api.h"
 #include "platform/string_api.h"

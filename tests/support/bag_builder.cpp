@@ -9,7 +9,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "platform/openssl_context.h"
+#include "pkcs12/openssl_context.h"
 
 namespace testing_support {
 namespace {

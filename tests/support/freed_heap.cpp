@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "pkcs12/openssl_memory.h"
 #include "platform/memory_api.h"
 
 #if !defined(__SANITIZE_ADDRESS__)

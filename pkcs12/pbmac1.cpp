@@ -1,4 +1,4 @@
-#include "platform/pbmac1.h"
+#include "pkcs12/pbmac1.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -6,7 +6,8 @@
 
 #include <algorithm>
 
-#include "platform/pbe_params.h"
+#include "pkcs12/der_compare.h"
+#include "pkcs12/pbe_params.h"
 
 namespace pbmac1 {
 namespace {
@@ -263,10 +264,7 @@ bool Set(PKCS12* p12, const Params& params, const ossl::Secret& password,
     }
     const std::vector<unsigned char> fresh = pbe::EncodeIdentifier(algorithm.get());
     const ASN1_OCTET_STRING* const newSalt = kdf->salt->value.octet_string;
-    if (!pbe::SameExceptOctets(params.identifier.data(),
-                               static_cast<long>(params.identifier.size()), fresh.data(),
-                               static_cast<long>(fresh.size())) ||
-        !SetMacData(p12, params, newSalt)) {
+    if (!der::SameExceptOctets(params.identifier, fresh) || !SetMacData(p12, params, newSalt)) {
         return false;
     }
     const auto mac = MacDataOf(p12);

@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/crypt32.h"
+#include "pkcs12/crypt32.h"
 #include "platform/file_api.h"
-#include "tests/platform/wide_text.h"
 #include "tests/support/bag_builder.h"
+#include "tests/support/wide_text.h"
 
 namespace {
 

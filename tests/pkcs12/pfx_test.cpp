@@ -5,15 +5,15 @@
 #include <memory>
 #include <string>
 
-#include "platform/crypt32.h"
+#include "pkcs12/crypt32.h"
+#include "pkcs12/kdf_memo.h"
+#include "pkcs12/parallel.h"
+#include "pkcs12/pbe_params.h"
 #include "platform/file_api.h"
-#include "platform/kdf_memo.h"
-#include "platform/parallel.h"
-#include "platform/pbe_params.h"
-#include "tests/platform/wide_text.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 #include "tests/support/pfx_description.h"
+#include "tests/support/wide_text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/openssl_context.h"
+#include "pkcs12/openssl_context.h"
 #include "platform/win32_types.h"
 
 namespace pbe {
@@ -60,11 +60,6 @@ std::vector<unsigned char> NewSalt(int length);
 // True when the key is derived by PBKDF2 or the PKCS#12 KDF, whose results can be made ahead.
 bool DerivedByKdf(const Params& params) noexcept;
 
-// True when two DER encodings have the same structure and the same values apart from the
-// contents of their OCTET STRINGs (salts and IVs): nothing about the algorithm differs.
-bool SameExceptOctets(const unsigned char* first, long firstLength, const unsigned char* second,
-                      long secondLength) noexcept;
-
 // What a derivation costs: its iterations, run once for every block it makes.
 inline std::int64_t WorkOf(const Params& params) noexcept {
     return static_cast<std::int64_t>(params.iterations) * params.blocks;
@@ -113,21 +108,5 @@ public:
 // The salt (or IV) of `length` bytes a new protection gets: null, for a random one, unless a
 // ScopedFixedSaltsForTesting lives.
 const unsigned char* FixedSaltOrNull(int length) noexcept;
-
-// Counts the work one pass over a file asks of its key derivations, iterations times blocks,
-// so that a file beyond the limits is refused before the first derivation runs.
-class WorkBudget {
-public:
-    // ERROR_SUCCESS when the derivation fits, otherwise the PINTOOL_E_ code of the limit.
-    DWORD Charge(const Params& derivation) noexcept;
-    // The PKCS#12 MAC's key is one block of its digest; PBMAC1's PBKDF2 may make more. A count
-    // below 1 is damage: NTE_BAD_DATA.
-    DWORD ChargeMac(long iterations, long blocks = 1) noexcept;
-
-private:
-    DWORD Spend(long iterations, long blocks) noexcept;
-
-    std::int64_t m_spent = 0;
-};
 
 }  // namespace pbe

@@ -1,4 +1,4 @@
-#include "platform/hmac_kdf.h"
+#include "pkcs12/hmac_kdf.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

@@ -4,12 +4,12 @@
 #include <optional>
 #include <vector>
 
-#include "platform/crypt32.h"
-#include "platform/kdf_memo.h"
-#include "platform/openssl_context.h"
-#include "platform/parallel.h"
-#include "platform/pbe_params.h"
-#include "platform/pbmac1.h"
+#include "pkcs12/crypt32.h"
+#include "pkcs12/kdf_memo.h"
+#include "pkcs12/openssl_context.h"
+#include "pkcs12/parallel.h"
+#include "pkcs12/pbe_params.h"
+#include "pkcs12/pbmac1.h"
 
 // The password in the two encodings a file may have been made with, wiped when released: the
 // standard one (UTF-8, which OpenSSL gives the PKCS#12 derivation and MAC as BMPString), and,

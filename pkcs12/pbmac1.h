@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/openssl_context.h"
+#include "pkcs12/openssl_context.h"
 
 namespace pbmac1 {
 

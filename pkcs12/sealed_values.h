@@ -10,8 +10,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/ber.h"
-#include "platform/pbe_params.h"
+#include "pkcs12/ber.h"
+#include "pkcs12/pbe_params.h"
 
 namespace sealed {
 

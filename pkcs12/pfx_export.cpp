@@ -7,11 +7,11 @@
 #include <cstring>
 #include <new>
 
-#include "platform/ber.h"
+#include "pkcs12/ber.h"
+#include "pkcs12/parallel.h"
+#include "pkcs12/pfx_store.h"
+#include "pkcs12/sealed_values.h"
 #include "platform/file_api.h"
-#include "platform/parallel.h"
-#include "platform/pfx_store.h"
-#include "platform/sealed_values.h"
 
 namespace {
 

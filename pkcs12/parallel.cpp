@@ -1,4 +1,4 @@
-#include "platform/parallel.h"
+#include "pkcs12/parallel.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "pkcs12/openssl_context.h"
 #include "platform/memory_api.h"
-#include "platform/openssl_context.h"
 
 namespace parallel {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/kdf_memo.h"
+#include "pkcs12/kdf_memo.h"
 
 #include <gtest/gtest.h>
 #include <openssl/core_names.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/openssl_context.h"
+#include "pkcs12/openssl_context.h"
 
 namespace {
 

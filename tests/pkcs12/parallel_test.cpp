@@ -1,4 +1,4 @@
-#include "platform/parallel.h"
+#include "pkcs12/parallel.h"
 
 #include <gtest/gtest.h>
 #include <openssl/crypto.h>
@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/openssl_context.h"
+#include "pkcs12/openssl_context.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/sealed_values.h"
+#include "pkcs12/sealed_values.h"
 
 #include <openssl/objects.h>
 

@@ -1,4 +1,4 @@
-#include "platform/ber.h"
+#include "pkcs12/ber.h"
 
 #include <algorithm>
 #include <cstdint>

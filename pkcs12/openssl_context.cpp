@@ -1,4 +1,4 @@
-#include "platform/openssl_context.h"
+#include "pkcs12/openssl_context.h"
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>
@@ -13,7 +13,7 @@
 #include <new>
 #include <utility>
 
-#include "platform/kdf_memo.h"
+#include "pkcs12/kdf_memo.h"
 
 namespace ossl {
 namespace {

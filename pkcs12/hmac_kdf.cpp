@@ -2,7 +2,7 @@
 // states can be copied. OpenSSL 3.0 marks them deprecated, not removed.
 #define OPENSSL_SUPPRESS_DEPRECATED
 
-#include "platform/hmac_kdf.h"
+#include "pkcs12/hmac_kdf.h"
 
 #include <openssl/obj_mac.h>
 #include <openssl/sha.h>

@@ -1,4 +1,4 @@
-#include "platform/pbe_params.h"
+#include "pkcs12/pbe_params.h"
 
 #include <openssl/evp.h>
 #include <openssl/objects.h>
@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/crypt32.h"
+#include "pkcs12/der_compare.h"
+#include "pkcs12/limits.h"
 
 namespace pbe {
 namespace {
@@ -247,70 +248,7 @@ ossl::AlgorPtr Refreshed(const std::vector<unsigned char>& identifier, Salt chos
         return nullptr;
     }
     const std::vector<unsigned char> fresh = EncodeIdentifier(algorithm.get());
-    return SameExceptOctets(identifier.data(), static_cast<long>(identifier.size()), fresh.data(),
-                            static_cast<long>(fresh.size()))
-               ? std::move(algorithm)
-               : nullptr;
-}
-
-// One element of a DER or BER encoding: its tag, and for a primitive its value, except for
-// OCTET STRINGs, whose contents are salts and IVs here.
-struct Token {
-    int tag = 0;
-    int tagClass = 0;
-    int form = 0;  // V_ASN1_CONSTRUCTED or 0; -1 closes a constructed element
-    std::string value;
-
-    bool operator==(const Token&) const = default;
-};
-
-// Deeper than any algorithm identifier: a bound for hostile input.
-constexpr int kMaxNesting = 32;
-
-// Appends the tokens of the elements in `length` bytes from `cursor`, or up to their
-// end-of-contents octets when `indefinite`.
-bool Tokenize(const unsigned char*& cursor, long length, bool indefinite, int depth,
-              std::vector<Token>& tokens) {
-    const unsigned char* const end = cursor + length;
-    if (depth > kMaxNesting) {
-        return false;
-    }
-    while (cursor < end) {
-        if (indefinite && end - cursor >= 2 && cursor[0] == 0 && cursor[1] == 0) {
-            cursor += 2;
-            return true;
-        }
-        long contentLength = 0;
-        int tag = 0, tagClass = 0;
-        const int kind = ASN1_get_object(&cursor, &contentLength, &tag, &tagClass, end - cursor);
-        if ((kind & 0x80) != 0) {
-            return false;
-        }
-        Token& token = tokens.emplace_back();
-        token.tag = tag, token.tagClass = tagClass, token.form = kind & V_ASN1_CONSTRUCTED;
-        if (token.form != 0) {
-            const bool open = (kind & 1) != 0;
-            if (!Tokenize(cursor, open ? end - cursor : contentLength, open, depth + 1, tokens)) {
-                return false;
-            }
-            tokens.push_back(Token{tag, tagClass, -1, {}});
-            continue;
-        }
-        if (tag != V_ASN1_OCTET_STRING || tagClass != V_ASN1_UNIVERSAL) {
-            tokens.back().value.assign(reinterpret_cast<const char*>(cursor),
-                                       static_cast<size_t>(contentLength));
-        }
-        cursor += contentLength;
-    }
-    return !indefinite;
-}
-
-std::optional<std::vector<Token>> TokensOf(const unsigned char* der, long length) {
-    std::vector<Token> tokens;
-    if (der == nullptr || length <= 0 || !Tokenize(der, length, false, 0, tokens)) {
-        return std::nullopt;
-    }
-    return tokens;
+    return der::SameExceptOctets(identifier, fresh) ? std::move(algorithm) : nullptr;
 }
 
 Encrypted EncryptWith(ossl::AlgorPtr algorithm, const unsigned char* bytes, long length,
@@ -330,17 +268,6 @@ Encrypted EncryptWith(ossl::AlgorPtr algorithm, const unsigned char* bytes, long
     }
     ASN1_STRING_set0(data.get(), out, outLength);
     return {std::move(algorithm), std::move(data)};
-}
-
-// OpenSSL's scrypt allocates 128 * r * (N + 2) + 128 * r * p bytes and refuses beyond its
-// limit, which no password then passes.
-bool ScryptFitsMemory(std::uint64_t n, std::uint64_t r, std::uint64_t p) {
-    constexpr std::uint64_t kBlockBytes = 128;
-    if (r > kMaxScryptMemory / kBlockBytes) {
-        return false;
-    }
-    const std::uint64_t units = kMaxScryptMemory / (kBlockBytes * r);
-    return n <= units && p <= units && n + 2 + p <= units;
 }
 
 }  // namespace
@@ -395,16 +322,6 @@ std::vector<unsigned char> NewSalt(int length) {
 bool DerivedByKdf(const Params& params) noexcept {
     return params.scheme == Scheme::Pbkdf2 ||
            (params.scheme == Scheme::PbeParam && IsPkcs12Scheme(params.algorithmNid));
-}
-
-bool SameExceptOctets(const unsigned char* first, long firstLength, const unsigned char* second,
-                      long secondLength) noexcept {
-    try {
-        const auto tokens = TokensOf(first, firstLength);
-        return tokens && tokens == TokensOf(second, secondLength);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
 }
 
 std::optional<Params> Read(const X509_ALGOR* algorithm) {
@@ -513,31 +430,6 @@ Params DefaultKeyProtection(long iterations) noexcept {
     params.blocks = 1;  // a 32-byte key from SHA-256
     params.saltLength = 8;
     return params;
-}
-
-DWORD WorkBudget::Charge(const Params& derivation) noexcept {
-    if (derivation.scheme == Scheme::Scrypt &&
-        !ScryptFitsMemory(derivation.scryptN, derivation.scryptR, derivation.scryptP)) {
-        return PINTOOL_E_SCRYPT_MEMORY;
-    }
-    return Spend(derivation.iterations, derivation.blocks);
-}
-
-DWORD WorkBudget::ChargeMac(long iterations, long blocks) noexcept {
-    return iterations < 1 ? NTE_BAD_DATA : Spend(iterations, blocks);
-}
-
-DWORD WorkBudget::Spend(long iterations, long blocks) noexcept {
-    if (iterations > kMaxIterationsPerDerivation) {
-        return PINTOOL_E_TOO_MUCH_WORK;
-    }
-    // Both at most a few million here, so the product fits.
-    if (blocks > kMaxWorkPerPass ||
-        static_cast<std::int64_t>(iterations) * blocks > kMaxWorkPerPass - m_spent) {
-        return PINTOOL_E_TOO_MUCH_WORK;
-    }
-    m_spent += static_cast<std::int64_t>(iterations) * blocks;
-    return ERROR_SUCCESS;
 }
 
 }  // namespace pbe

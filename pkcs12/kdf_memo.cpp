@@ -1,4 +1,4 @@
-#include "platform/kdf_memo.h"
+#include "pkcs12/kdf_memo.h"
 
 #include <openssl/core.h>
 #include <openssl/core_dispatch.h>
@@ -21,7 +21,7 @@
 #include <string>
 #include <type_traits>
 
-#include "platform/hmac_kdf.h"
+#include "pkcs12/hmac_kdf.h"
 
 namespace kdfmemo {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/pfx_store.h"
+#include "pkcs12/pfx_store.h"
 
 #include <algorithm>
 #include <new>

@@ -1,0 +1,46 @@
+#include "pkcs12/work_budget.h"
+
+#include "pkcs12/limits.h"
+
+namespace pbe {
+namespace {
+
+// OpenSSL's scrypt allocates 128 * r * (N + 2) + 128 * r * p bytes and refuses beyond its
+// limit, which no password then passes.
+bool ScryptFitsMemory(std::uint64_t n, std::uint64_t r, std::uint64_t p) {
+    constexpr std::uint64_t kBlockBytes = 128;
+    if (r > kMaxScryptMemory / kBlockBytes) {
+        return false;
+    }
+    const std::uint64_t units = kMaxScryptMemory / (kBlockBytes * r);
+    return n <= units && p <= units && n + 2 + p <= units;
+}
+
+}  // namespace
+
+DWORD WorkBudget::Charge(const Params& derivation) noexcept {
+    if (derivation.scheme == Scheme::Scrypt &&
+        !ScryptFitsMemory(derivation.scryptN, derivation.scryptR, derivation.scryptP)) {
+        return PINTOOL_E_SCRYPT_MEMORY;
+    }
+    return Spend(derivation.iterations, derivation.blocks);
+}
+
+DWORD WorkBudget::ChargeMac(long iterations, long blocks) noexcept {
+    return iterations < 1 ? NTE_BAD_DATA : Spend(iterations, blocks);
+}
+
+DWORD WorkBudget::Spend(long iterations, long blocks) noexcept {
+    if (iterations > kMaxIterationsPerDerivation) {
+        return PINTOOL_E_TOO_MUCH_WORK;
+    }
+    // Both at most a few million here, so the product fits.
+    if (blocks > kMaxWorkPerPass ||
+        static_cast<std::int64_t>(iterations) * blocks > kMaxWorkPerPass - m_spent) {
+        return PINTOOL_E_TOO_MUCH_WORK;
+    }
+    m_spent += static_cast<std::int64_t>(iterations) * blocks;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace pbe
