@@ -1,11 +1,87 @@
-#include <cstring>
-
 #include "buffer/file_replacement.h"
 
-// What both systems' replacements share: reading a file whole through its handle and comparing
-// it with the original, and what a failure to open the target means.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <random>
+#include <string_view>
+#include <type_traits>
+
+#include "buffer/replacement_steps.h"
+
+// The replacement as every system does it: what is checked, in which order, what a failure
+// means, and which files are the tool's own. The system's part is in replacement_steps.
+
+namespace steps = replacement_steps;
 
 namespace {
+
+// Keeps the temporary name within what file systems allow however long the target's name is.
+constexpr size_t kMaxBaseInName = 200;
+constexpr std::string_view kTemporaryMark = ".pintool-";
+constexpr std::string_view kUniqueCharacters =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr size_t kUniqueLength = 6;
+constexpr int kNameAttempts = 100;
+
+SystemPath FromAscii(std::string_view text) {
+    return SystemPath(text.begin(), text.end());
+}
+
+// At most `limit` units of a name, never ending inside a character: some file systems refuse
+// names that are not valid UTF-8 or UTF-16.
+SystemPath CutAtCharacter(const SystemPath& name, size_t limit) {
+    size_t cut = std::min(limit, name.size());
+    while (cut > 0 && cut < name.size() && steps::ContinuesCharacter(name[cut])) {
+        --cut;
+    }
+    return name.substr(0, cut);
+}
+
+// ".NAME.pintool-": what the temporary files of a target are called, before their unique part.
+SystemPath TemporaryPrefix(const SystemPath& name) {
+    return FromAscii(".") + CutAtCharacter(name, kMaxBaseInName) + FromAscii(kTemporaryMark);
+}
+
+SystemPath UniquePart(std::mt19937& random) {
+    std::uniform_int_distribution<size_t> pick(0, kUniqueCharacters.size() - 1);
+    SystemPath unique;
+    for (size_t i = 0; i < kUniqueLength; ++i) {
+        unique += static_cast<SystemPath::value_type>(kUniqueCharacters[pick(random)]);
+    }
+    return unique;
+}
+
+// Exactly the names UniquePart makes after `prefix`: the same letters in the same case.
+bool IsTemporaryOf(const SystemPath& name, const SystemPath& prefix) {
+    const auto isUnique = [](SystemPath::value_type unit) {
+        const auto code = static_cast<std::make_unsigned_t<SystemPath::value_type>>(unit);
+        return code < 0x80 &&
+               kUniqueCharacters.find(static_cast<char>(code)) != std::string_view::npos;
+    };
+    return name.size() == prefix.size() + kUniqueLength && name.starts_with(prefix) &&
+           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                       isUnique);
+}
+
+// A change that was killed leaves its temporary file; the next change of the same file removes
+// those of this user. Another user's are not ours to remove, nor the files of other names. While
+// the target is held no other change of it is under way.
+void RemoveLeftovers(const SystemPath& directory, const SystemPath& prefix) {
+    for (const SystemPath& name : steps::NamesStartingWith(directory, prefix)) {
+        const SystemPath path = directory + name;
+        if (IsTemporaryOf(name, prefix) && steps::IsOwnFile(path)) {
+            steps::RemoveFile(path);
+        }
+    }
+}
+
+// The directory keeps its separator, so that a name appended to it makes a path.
+void SplitPath(CFileTarget& target) {
+    const size_t nameStart = target.path.find_last_of(kPathSeparators) + 1;
+    target.directory = target.path.substr(0, nameStart);
+    target.name = target.path.substr(nameStart);
+}
 
 // The whole content of an open file, read from its start.
 BUFRESULT ReadWhole(HANDLE file, CByteBuffer& content) {
@@ -29,7 +105,53 @@ bool SameContent(const CByteBuffer& first, const CByteBuffer& second) {
            (first.length() == 0 || std::memcmp(first.data(), second.data(), first.length()) == 0);
 }
 
+bool SameFile(const CFileIdentity& first, const CFileIdentity& second) {
+    return first.volume == second.volume && first.index == second.index;
+}
+
+// A name that does not lead to a file.
+ReplaceProblem ProblemFinding(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReplaceProblem::Gone
+                                                                          : ReplaceProblem::Other;
+}
+
+ReplaceProblem ProblemFromError(DWORD error, ReplaceProblem accessDenied) {
+    if (steps::IsDiskFull(error)) {
+        return ReplaceProblem::DiskFull;
+    }
+    switch (error) {
+        case ERROR_WRITE_PROTECT:
+            return ReplaceProblem::NotWritable;
+        case ERROR_ACCESS_DENIED:
+            return accessDenied;
+        default:
+            return ReplaceProblem::Other;
+    }
+}
+
+// Runs a step that allocates; running out of memory fails it like anything else.
+template <typename Step>
+BUFRESULT Guarded(ReplaceProblem& problem, Step step) noexcept {
+    try {
+        return step();
+    } catch (const std::bad_alloc&) {
+        problem = ReplaceProblem::Other;
+        return BUF_E_OUTOFMEMORY;
+    }
+}
+
 }  // namespace
+
+CFileReplacement::~CFileReplacement() {
+    if (!m_temporary.empty() && !m_committed) {
+        m_temporaryFile.Close();
+        steps::RemoveFile(m_temporary);
+    }
+}
+
+std::string CFileReplacement::temporaryPath() const {
+    return steps::AnsiPath(m_temporary);
+}
 
 BUFRESULT CFileReplacement::Fail(ReplaceProblem problem) noexcept {
     m_problem = problem;
@@ -49,6 +171,65 @@ BUFRESULT CFileReplacement::FailOpeningTarget() noexcept {
         default:
             return Fail(ReplaceProblem::Other);
     }
+}
+
+BUFRESULT CFileReplacement::Begin(const char* path, const CByteBuffer& original) noexcept {
+    if (path == nullptr) {
+        return BUF_E_INVALIDARG;
+    }
+    if (m_targetFile.valid()) {
+        return BUF_E_FAIL;
+    }
+    m_original = &original;
+    return Guarded(m_problem, [&] {
+        const BUFRESULT opened = OpenTarget(path);
+        if (opened != BUF_S_OK) {
+            return opened;
+        }
+        const BUFRESULT checked = CheckTarget();
+        return checked == BUF_S_OK ? CreateTemporary() : checked;
+    });
+}
+
+BUFRESULT CFileReplacement::OpenTarget(const char* path) {
+    if (!steps::Resolve(path, m_target.path)) {
+        return Fail(ProblemFinding(GetLastError()));
+    }
+    // Whether the user may change the file is what opening it for writing, with the process's
+    // own rights, says: its mode and ACLs, or its DACL and read-only attribute. It is not
+    // truncated, and it is held until the replacement ends.
+    m_targetFile.Reset(steps::OpenHeld(m_target.path));
+    if (!m_targetFile.valid()) {
+        return FailOpeningTarget();
+    }
+    if (!steps::IdentifyHeld(m_targetFile.get(), m_target.identity)) {
+        return Fail(ReplaceProblem::Other);
+    }
+    // Root or an administrator may open anything for writing, but a file nobody may write was
+    // made read-only on purpose.
+    if (m_target.identity.readOnly) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return Fail(ReplaceProblem::NotWritable);
+    }
+    SplitPath(m_target);
+    return BUF_S_OK;
+}
+
+BUFRESULT CFileReplacement::CheckTarget() noexcept {
+    CFileIdentity named;
+    if (!steps::IdentifyNamed(m_target.path, named)) {
+        return Fail(ProblemFinding(GetLastError()));
+    }
+    if (!SameFile(named, m_target.identity)) {
+        SetLastError(ERROR_FILE_INVALID);
+        return Fail(ReplaceProblem::Changed);
+    }
+    // Replacing a file with other names would leave the old content, old PIN and all, there.
+    if (named.links > 1) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return Fail(ReplaceProblem::HardLinks);
+    }
+    return CheckContent();
 }
 
 BUFRESULT CFileReplacement::CheckContent() noexcept {
@@ -71,7 +252,72 @@ BUFRESULT CFileReplacement::CheckContent() noexcept {
     return BUF_S_OK;
 }
 
+BUFRESULT CFileReplacement::CreateTemporary() {
+    const SystemPath prefix = TemporaryPrefix(m_target.name);
+    RemoveLeftovers(m_target.directory, prefix);
+    std::mt19937 random(std::random_device{}());
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        SystemPath path = m_target.directory + prefix + UniquePart(random);
+        m_temporaryFile.Reset(steps::CreateExclusive(path));
+        if (m_temporaryFile.valid()) {
+            m_temporary = std::move(path);
+            return BUF_S_OK;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) {
+            return Fail(ProblemFromError(GetLastError(), ReplaceProblem::DirectoryNotWritable));
+        }
+    }
+    return Fail(ReplaceProblem::Other);
+}
+
+BUFRESULT CFileReplacement::CopyAttributes() noexcept {
+    return Guarded(m_problem, [&] {
+        const ReplaceProblem problem =
+            steps::CopyAttributes(m_targetFile.get(), m_temporaryFile.get());
+        return problem == ReplaceProblem::None ? BUF_S_OK : Fail(problem);
+    });
+}
+
+BUFRESULT CFileReplacement::Write(const CByteBuffer& content) noexcept {
+    if (!m_temporaryFile.valid()) {
+        return BUF_E_FAIL;
+    }
+    DWORD written = 0;
+    if (!WriteFile(m_temporaryFile.get(), content.data(), content.length(), &written, nullptr) ||
+        written != content.length()) {
+        return Fail(ProblemFromError(GetLastError(), ReplaceProblem::Other));
+    }
+    // Owner, permissions and attributes before the one flush: the file that takes the target's
+    // place is complete on disk the moment it gets its name.
+    if (const BUFRESULT copied = CopyAttributes(); copied != BUF_S_OK) {
+        return copied;
+    }
+    if (!steps::Flush(m_temporaryFile.get())) {
+        return Fail(ProblemFromError(GetLastError(), ReplaceProblem::Other));
+    }
+    return BUF_S_WRITTEN;
+}
+
 BUFRESULT CFileReplacement::ReadBack(CByteBuffer& content) const noexcept {
     // Through the open file: its mode, now the target's, may not let its owner open it again.
     return m_temporaryFile.valid() ? ReadWhole(m_temporaryFile.get(), content) : BUF_E_FAIL;
+}
+
+BUFRESULT CFileReplacement::Commit() noexcept {
+    if (!m_temporaryFile.valid() || m_committed) {
+        return BUF_E_FAIL;
+    }
+    // Held, just before the rename: the target must still be what the change began from, or
+    // another program's newer file would be lost.
+    if (const BUFRESULT checked = CheckTarget(); checked != BUF_S_OK) {
+        return checked;
+    }
+    if (!steps::RenameOver(m_temporaryFile, m_targetFile, m_temporary, m_target.path)) {
+        return Fail(ProblemFromError(GetLastError(), ReplaceProblem::DirectoryNotWritable));
+    }
+    m_committed = true;
+    m_problem = ReplaceProblem::None;
+    // The new name is durable only once the directory is; the file itself was flushed.
+    steps::FlushDirectory(m_target.directory);
+    return BUF_S_WRITTEN;
 }

@@ -10,11 +10,12 @@
 // bytes the caller started from: a file another program wrote meanwhile is never overwritten.
 // From Begin to the end the target is held open so that no other program can read or write it.
 
+#include <cstdint>
 #include <string>
 
 #include "buffer/byte_buffer.h"
 #include "buffer/scoped_handle.h"
-#include "file_target.h"  // what the system knows of the target: buffer/posix or buffer/windows
+#include "system_path.h"  // how the system spells paths: buffer/posix or buffer/windows
 
 // Why a replacement was refused or failed.
 enum class ReplaceProblem {
@@ -29,6 +30,22 @@ enum class ReplaceProblem {
     AttributesNotKept,  // nor its ACLs or extended attributes
     HardLinks,          // other names for the file would keep the old content
     Other,
+};
+
+// Which file a handle or a name stands for, as a replacement compares them.
+struct CFileIdentity {
+    std::uint64_t volume = 0;  // device, or volume serial number
+    std::uint64_t index = 0;   // inode, or file index
+    std::uint64_t links = 0;
+    bool readOnly = false;  // no write bit at all, or the read-only attribute
+};
+
+// The file a replacement takes the place of.
+struct CFileTarget {
+    SystemPath path;       // the file itself, symbolic links resolved
+    SystemPath directory;  // where it is, ending in a separator
+    SystemPath name;
+    CFileIdentity identity;  // of the file held open
 };
 
 class CFileReplacement {
@@ -54,12 +71,13 @@ public:
 
     // Why the last step failed; None after success.
     ReplaceProblem problem() const noexcept { return m_problem; }
-    const std::string& temporaryPath() const noexcept { return m_temporary; }
+    // Where the temporary file is, as the ANSI functions take it; empty until it is created.
+    std::string temporaryPath() const;
 
 private:
     BUFRESULT Fail(ReplaceProblem problem) noexcept;
-    BUFRESULT FailWithErrno(ReplaceProblem problem) noexcept;  // POSIX: from errno
     BUFRESULT FailOpeningTarget() noexcept;
+    BUFRESULT OpenTarget(const char* path);
     // The target still is the locked file, with no other name, holding the original bytes.
     BUFRESULT CheckTarget() noexcept;
     // The locked file holds the original bytes.
@@ -68,7 +86,7 @@ private:
     BUFRESULT CopyAttributes() noexcept;
 
     CFileTarget m_target;
-    std::string m_temporary;                           // empty until created
+    SystemPath m_temporary;                            // empty until created
     CScopedHandle m_targetFile{INVALID_HANDLE_VALUE};  // open for writing, holds the lock
     CScopedHandle m_temporaryFile{INVALID_HANDLE_VALUE};
     const CByteBuffer* m_original = nullptr;

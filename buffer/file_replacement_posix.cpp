@@ -1,84 +1,42 @@
-#include "buffer/file_replacement.h"
-
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <memory>
-#include <new>
 #include <optional>
+#include <string_view>
+
+#include "buffer/replacement_steps.h"
+
+// A replacement's steps on POSIX: the target is held by an exclusive flock (CreateFileA without
+// sharing), named by its real path, and known by device and inode.
 
 namespace {
 
-// Keeps the temporary name within NAME_MAX however long the target's name is.
-constexpr size_t kMaxBaseInName = 200;
-constexpr char kTemporaryMark[] = ".pintool-";
-constexpr size_t kUniqueLength = 6;  // what mkostemp puts in place of XXXXXX
-
-std::string DirectoryOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == 0 ? "/" : path.substr(0, slash);
+bool FailedWithErrno() noexcept {
+    SetLastError(ErrorFromErrno(errno));
+    return false;
 }
 
-// At most `limit` bytes of a name, never ending inside a UTF-8 character: some file systems
-// refuse names that are not valid UTF-8.
-std::string CutAtCharacter(const std::string& name, size_t limit) {
-    size_t cut = std::min(limit, name.size());
-    while (cut > 0 && cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
-        --cut;
+CFileIdentity IdentityOf(const struct stat& info) noexcept {
+    return {.volume = static_cast<std::uint64_t>(info.st_dev),
+            .index = static_cast<std::uint64_t>(info.st_ino),
+            .links = static_cast<std::uint64_t>(info.st_nlink),
+            .readOnly = (info.st_mode & 0222) == 0};
+}
+
+// What stat or fstat, which returned `result`, says of the file.
+bool Identified(int result, const struct stat& info, CFileIdentity& identity) noexcept {
+    if (result != 0) {
+        return FailedWithErrno();
     }
-    return name.substr(0, cut);
-}
-
-// ".NAME.pintool-": what the temporary files of a target are called, before their unique part.
-std::string TemporaryPrefix(const std::string& target) {
-    return "." + CutAtCharacter(target.substr(target.find_last_of('/') + 1), kMaxBaseInName) +
-           kTemporaryMark;
-}
-
-bool IsTemporaryOf(const std::string& name, const std::string& prefix) {
-    return name.size() == prefix.size() + kUniqueLength && name.starts_with(prefix) &&
-           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
-}
-
-// A change that was killed leaves its temporary file; the next change of the same file removes
-// those of this user. Another user's are not ours to remove. While the target is locked no
-// other change of it is under way.
-void RemoveLeftovers(const std::string& directory, const std::string& prefix) {
-    const auto close = [](DIR* open) { closedir(open); };
-    const std::unique_ptr<DIR, decltype(close)> listing(opendir(directory.c_str()), close);
-    if (!listing) {
-        return;
-    }
-    const int fd = dirfd(listing.get());
-    while (const dirent* entry = readdir(listing.get())) {
-        const std::string name = entry->d_name;
-        struct stat info {};
-        if (IsTemporaryOf(name, prefix) &&
-            fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
-            info.st_uid == geteuid()) {
-            unlinkat(fd, name.c_str(), 0);
-        }
-    }
-}
-
-bool FlushDirectory(const std::string& directory) {
-    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const bool flushed = fsync(fd) == 0;
-    close(fd);
-    return flushed;
+    identity = IdentityOf(info);
+    return true;
 }
 
 // Every extended attribute of a file the process can see, POSIX ACLs among them, by name.
@@ -130,170 +88,123 @@ bool WriteAttributes(int fd, const Attributes& wanted) {
     return ReadAttributes(fd) == wanted;
 }
 
-ReplaceProblem ProblemFromErrno(int error, ReplaceProblem accessDenied) {
-    switch (error) {
-        case ENOSPC:
-        case EDQUOT:
-            return ReplaceProblem::DiskFull;
-        case EROFS:
-            return ReplaceProblem::NotWritable;
-        case EACCES:
-        case EPERM:
-            return accessDenied;
-        default:
-            return ReplaceProblem::Other;
-    }
-}
-
 }  // namespace
 
-CFileReplacement::~CFileReplacement() {
-    if (!m_temporary.empty() && !m_committed) {
-        unlink(m_temporary.c_str());
+namespace replacement_steps {
+
+bool Resolve(const char* path, SystemPath& resolved) {
+    const std::unique_ptr<char, decltype(&std::free)> real(realpath(path, nullptr), &std::free);
+    if (!real) {
+        return FailedWithErrno();
     }
+    resolved = real.get();
+    return true;
 }
 
-BUFRESULT CFileReplacement::FailWithErrno(ReplaceProblem problem) noexcept {
-    SetLastError(ErrorFromErrno(errno));
-    return Fail(problem);
+HANDLE OpenHeld(SystemPath& path) {
+    // No sharing: the exclusive lock a save takes.
+    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-BUFRESULT CFileReplacement::Begin(const char* path, const CByteBuffer& original) noexcept {
-    if (path == nullptr) {
-        return BUF_E_INVALIDARG;
-    }
-    if (m_targetFile.valid()) {
-        return BUF_E_FAIL;
-    }
-    try {
-        m_original = &original;
-        const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path, nullptr),
-                                                                   &std::free);
-        if (!resolved) {
-            return FailWithErrno(errno == ENOENT || errno == ENOTDIR ? ReplaceProblem::Gone
-                                                                     : ReplaceProblem::Other);
-        }
-        m_target.path = resolved.get();
-        m_target.directory = DirectoryOf(m_target.path);
-        // Whether the user may change the file is what opening it for writing, with the
-        // process's own rights, says; it is not truncated. No sharing: the lock a save takes.
-        m_targetFile.Reset(CreateFileA(m_target.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!m_targetFile.valid()) {
-            return FailOpeningTarget();
-        }
-        if (fstat(DescriptorOf(m_targetFile.get()), &m_target.info) != 0) {
-            return FailWithErrno(ReplaceProblem::Other);
-        }
-        // Root may open anything for writing, but a file nobody may write was made read-only
-        // on purpose.
-        if ((m_target.info.st_mode & 0222) == 0) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return Fail(ReplaceProblem::NotWritable);
-        }
-        const BUFRESULT checked = CheckTarget();
-        return checked == BUF_S_OK ? CreateTemporary() : checked;
-    } catch (const std::bad_alloc&) {
-        m_problem = ReplaceProblem::Other;
-        return BUF_E_OUTOFMEMORY;
-    }
+bool IdentifyHeld(HANDLE file, CFileIdentity& identity) noexcept {
+    struct stat info {};
+    return Identified(fstat(DescriptorOf(file), &info), info, identity);
 }
 
-BUFRESULT CFileReplacement::CheckTarget() noexcept {
-    struct stat named {};
-    if (stat(m_target.path.c_str(), &named) != 0) {
-        return FailWithErrno(errno == ENOENT || errno == ENOTDIR ? ReplaceProblem::Gone
-                                                                 : ReplaceProblem::Other);
-    }
-    if (named.st_dev != m_target.info.st_dev || named.st_ino != m_target.info.st_ino) {
-        SetLastError(ERROR_FILE_INVALID);
-        return Fail(ReplaceProblem::Changed);
-    }
-    // Replacing a file with other names would leave the old content, old PIN and all, there.
-    if (named.st_nlink > 1) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return Fail(ReplaceProblem::HardLinks);
-    }
-    return CheckContent();
+bool IdentifyNamed(const SystemPath& path, CFileIdentity& identity) noexcept {
+    struct stat info {};
+    return Identified(stat(path.c_str(), &info), info, identity);
 }
 
-BUFRESULT CFileReplacement::CreateTemporary() {
-    const std::string prefix = TemporaryPrefix(m_target.path);
-    RemoveLeftovers(m_target.directory, prefix);
-    std::string name = m_target.directory + "/" + prefix + std::string(kUniqueLength, 'X');
-    // mkostemp creates the file exclusively with mode 0600.
-    const int fd = mkostemp(name.data(), O_CLOEXEC);
+bool ContinuesCharacter(char unit) noexcept {
+    return (static_cast<unsigned char>(unit) & 0xC0) == 0x80;
+}
+
+std::vector<SystemPath> NamesStartingWith(const SystemPath& directory, const SystemPath& prefix) {
+    const auto close = [](DIR* open) { closedir(open); };
+    const std::unique_ptr<DIR, decltype(close)> listing(opendir(directory.c_str()), close);
+    std::vector<SystemPath> names;
+    while (const dirent* entry = listing ? readdir(listing.get()) : nullptr) {
+        if (std::string_view(entry->d_name).starts_with(prefix)) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    return names;
+}
+
+bool IsOwnFile(const SystemPath& path) noexcept {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid();
+}
+
+bool RemoveFile(const SystemPath& path) noexcept {
+    return unlink(path.c_str()) == 0 || FailedWithErrno();
+}
+
+HANDLE CreateExclusive(const SystemPath& path) noexcept {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
-        return FailWithErrno(ProblemFromErrno(errno, ReplaceProblem::DirectoryNotWritable));
+        FailedWithErrno();
     }
-    m_temporaryFile.Reset(HandleOf(fd));
-    m_temporary = std::move(name);
-    return BUF_S_OK;
+    return HandleOf(fd);
 }
 
-BUFRESULT CFileReplacement::CopyAttributes() noexcept {
-    const int fd = DescriptorOf(m_temporaryFile.get());
+ReplaceProblem CopyAttributes(HANDLE target, HANDLE temporary) {
+    const int from = DescriptorOf(target);
+    const int to = DescriptorOf(temporary);
+    struct stat wanted {};
+    if (fstat(from, &wanted) != 0) {
+        FailedWithErrno();
+        return ReplaceProblem::Other;
+    }
     // Owner first: changing it may clear set-id bits that the mode then restores.
-    if (fchown(fd, m_target.info.st_uid, m_target.info.st_gid) != 0) {
-        return FailWithErrno(ReplaceProblem::OwnerNotKept);
+    if (fchown(to, wanted.st_uid, wanted.st_gid) != 0) {
+        FailedWithErrno();
+        return ReplaceProblem::OwnerNotKept;
     }
-    if (fchmod(fd, m_target.info.st_mode & 07777) != 0) {
-        return FailWithErrno(ReplaceProblem::Other);
+    if (fchmod(to, wanted.st_mode & 07777) != 0) {
+        FailedWithErrno();
+        return ReplaceProblem::Other;
     }
-    try {
-        const std::optional<Attributes> wanted = ReadAttributes(DescriptorOf(m_targetFile.get()));
-        if (!wanted || !WriteAttributes(fd, *wanted)) {
-            return FailWithErrno(ReplaceProblem::AttributesNotKept);
-        }
-    } catch (const std::bad_alloc&) {
-        m_problem = ReplaceProblem::Other;
-        return BUF_E_OUTOFMEMORY;
+    const std::optional<Attributes> attributes = ReadAttributes(from);
+    if (!attributes || !WriteAttributes(to, *attributes)) {
+        FailedWithErrno();
+        return ReplaceProblem::AttributesNotKept;
     }
     struct stat now {};
-    if (fstat(fd, &now) != 0 || now.st_uid != m_target.info.st_uid ||
-        now.st_gid != m_target.info.st_gid || now.st_mode != m_target.info.st_mode) {
+    if (fstat(to, &now) != 0 || now.st_uid != wanted.st_uid || now.st_gid != wanted.st_gid ||
+        now.st_mode != wanted.st_mode) {
         SetLastError(ERROR_ACCESS_DENIED);
-        return Fail(ReplaceProblem::AttributesNotKept);
+        return ReplaceProblem::AttributesNotKept;
     }
-    return BUF_S_OK;
+    return ReplaceProblem::None;
 }
 
-BUFRESULT CFileReplacement::Write(const CByteBuffer& content) noexcept {
-    if (!m_temporaryFile.valid()) {
-        return BUF_E_FAIL;
-    }
-    DWORD written = 0;
-    if (!WriteFile(m_temporaryFile.get(), content.data(), content.length(), &written, nullptr) ||
-        written != content.length()) {
-        return Fail(GetLastError() == ERROR_DISK_FULL ? ReplaceProblem::DiskFull
-                                                      : ReplaceProblem::Other);
-    }
-    // Owner, mode and attributes before the one flush: the file that takes the target's place
-    // is complete on disk the moment it gets its name.
-    if (const BUFRESULT copied = CopyAttributes(); copied != BUF_S_OK) {
-        return copied;
-    }
-    if (fsync(DescriptorOf(m_temporaryFile.get())) != 0) {
-        return FailWithErrno(ProblemFromErrno(errno, ReplaceProblem::Other));
-    }
-    return BUF_S_WRITTEN;
+bool Flush(HANDLE file) noexcept {
+    return fsync(DescriptorOf(file)) == 0 || FailedWithErrno();
 }
 
-BUFRESULT CFileReplacement::Commit() noexcept {
-    if (!m_temporaryFile.valid() || m_committed) {
-        return BUF_E_FAIL;
-    }
-    // Under the lock, just before the rename: the target must still be what the change began
-    // from, or another program's newer file would be lost.
-    if (const BUFRESULT checked = CheckTarget(); checked != BUF_S_OK) {
-        return checked;
-    }
-    if (rename(m_temporary.c_str(), m_target.path.c_str()) != 0) {
-        return FailWithErrno(ProblemFromErrno(errno, ReplaceProblem::DirectoryNotWritable));
-    }
-    m_committed = true;
-    m_problem = ReplaceProblem::None;
-    // The new name is durable only once the directory is; the file itself was flushed.
-    FlushDirectory(m_target.directory);
-    return BUF_S_WRITTEN;
+bool IsDiskFull(DWORD error) noexcept {
+    return error == ERROR_DISK_FULL;
 }
+
+bool RenameOver(CScopedHandle& /*temporaryFile*/, CScopedHandle& /*targetFile*/,
+                const SystemPath& temporary, const SystemPath& target) noexcept {
+    // Both stay open: the lock is held until the new file has the name.
+    return rename(temporary.c_str(), target.c_str()) == 0 || FailedWithErrno();
+}
+
+void FlushDirectory(const SystemPath& directory) noexcept {
+    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+std::string AnsiPath(const SystemPath& path) {
+    return path;
+}
+
+}  // namespace replacement_steps

@@ -1,23 +1,19 @@
 #include <aclapi.h>
 
 #include <memory>
-#include <new>
-#include <random>
 
-#include "buffer/file_replacement.h"
+#include "buffer/replacement_steps.h"
+
+// A replacement's steps on Windows: the target is held by sharing nothing but deletion, named in
+// the \\?\ form, and known by volume serial number and file index.
 
 namespace {
-
-// Keeps the temporary name within what file systems allow however long the target's name is.
-constexpr size_t kMaxBaseInName = 200;
-constexpr wchar_t kTemporaryMark[] = L".pintool-";
-constexpr size_t kUniqueLength = 6;
-constexpr int kNameAttempts = 100;
 
 // Both the target and the temporary file are held with no sharing but deletion: no other
 // program may read or write them, and the rename that puts the new file in place can happen
 // while the old one is still held.
 constexpr DWORD kHeldSharing = FILE_SHARE_DELETE;
+constexpr DWORD kAnySharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 std::wstring WideFromAnsi(const char* text) {
     const int needed = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
@@ -28,18 +24,6 @@ std::wstring WideFromAnsi(const char* text) {
     MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, wide.data(), needed);
     wide.pop_back();
     return wide;
-}
-
-std::string AnsiFromWide(const std::wstring& wide) {
-    const int needed =
-        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) {
-        return {};
-    }
-    std::string text(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, text.data(), needed, nullptr, nullptr);
-    text.pop_back();
-    return text;
 }
 
 // The full path in the \\?\ form, which no MAX_PATH limits; empty when there is none.
@@ -75,183 +59,123 @@ std::wstring FinalPath(HANDLE file) {
     return path;
 }
 
-size_t NameStart(const std::wstring& path) {
-    const size_t separator = path.find_last_of(L"\\/");
-    return separator == std::wstring::npos ? 0 : separator + 1;
-}
-
-// At most `limit` UTF-16 units of a name, never ending between the two halves of a pair.
-std::wstring CutAtCharacter(const std::wstring& name, size_t limit) {
-    size_t cut = std::min(limit, name.size());
-    if (cut > 0 && cut < name.size() && name[cut] >= 0xDC00 && name[cut] <= 0xDFFF) {
-        --cut;
-    }
-    return name.substr(0, cut);
-}
-
-// ".NAME.pintool-": what the temporary files of a target are called, before their unique part.
-std::wstring TemporaryPrefix(const std::wstring& target) {
-    return L"." + CutAtCharacter(target.substr(NameStart(target)), kMaxBaseInName) + kTemporaryMark;
-}
-
-std::wstring UniquePart(std::mt19937& random) {
-    static constexpr wchar_t kCharacters[] =
-        L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::uniform_int_distribution<size_t> pick(0, std::size(kCharacters) - 2);
-    std::wstring unique;
-    for (size_t i = 0; i < kUniqueLength; ++i) {
-        unique += kCharacters[pick(random)];
-    }
-    return unique;
-}
-
-// A change that was killed leaves its temporary file; the next change of the same file removes
-// those it may delete. While the target is held no other change of it is under way.
-void RemoveLeftovers(const std::wstring& directory, const std::wstring& prefix) {
-    WIN32_FIND_DATAW found{};
-    const std::wstring pattern = directory + L"\\" + prefix + L"*";
-    const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    do {
-        const std::wstring name = found.cFileName;
-        if (name.size() == prefix.size() + kUniqueLength &&
-            (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            DeleteFileW((directory + L"\\" + name).c_str());
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-
-bool SameFile(const BY_HANDLE_FILE_INFORMATION& first, const BY_HANDLE_FILE_INFORMATION& second) {
-    return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-           first.nFileIndexHigh == second.nFileIndexHigh &&
-           first.nFileIndexLow == second.nFileIndexLow;
-}
-
-ReplaceProblem ProblemFromError(DWORD error, ReplaceProblem accessDenied) {
-    switch (error) {
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return ReplaceProblem::DiskFull;
-        case ERROR_WRITE_PROTECT:
-            return ReplaceProblem::NotWritable;
-        case ERROR_ACCESS_DENIED:
-            return accessDenied;
-        default:
-            return ReplaceProblem::Other;
-    }
+CFileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) noexcept {
+    return {.volume = info.dwVolumeSerialNumber,
+            .index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+            .links = info.nNumberOfLinks,
+            .readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0};
 }
 
 struct LocalFreer {
     void operator()(void* block) const noexcept { LocalFree(block); }
 };
 
+struct SearchCloser {
+    void operator()(HANDLE search) const noexcept { FindClose(search); }
+};
+
+// The process's user, as its token names it.
+bool IsProcessUser(PSID sid) noexcept {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return false;
+    }
+    const CScopedHandle held(token);
+    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    DWORD length = 0;
+    return GetTokenInformation(token, TokenUser, user, sizeof user, &length) &&
+           EqualSid(reinterpret_cast<const TOKEN_USER*>(user)->User.Sid, sid);
+}
+
 }  // namespace
 
-CFileReplacement::~CFileReplacement() {
-    if (!m_target.temporary.empty() && !m_committed) {
-        m_temporaryFile.Close();
-        DeleteFileW(m_target.temporary.c_str());
+namespace replacement_steps {
+
+bool Resolve(const char* path, SystemPath& resolved) {
+    resolved = ExtendedPath(WideFromAnsi(path));
+    if (resolved.empty()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
     }
+    return true;
 }
 
-BUFRESULT CFileReplacement::Begin(const char* path, const CByteBuffer& original) noexcept {
-    if (path == nullptr) {
-        return BUF_E_INVALIDARG;
+HANDLE OpenHeld(SystemPath& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, kHeldSharing,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Wine gives no final path beyond MAX_PATH; such a path is taken as given.
+    if (file != INVALID_HANDLE_VALUE) {
+        if (std::wstring final = FinalPath(file); !final.empty()) {
+            path = std::move(final);
+        }
     }
-    if (m_targetFile.valid()) {
-        return BUF_E_FAIL;
-    }
-    try {
-        m_original = &original;
-        const std::wstring given = ExtendedPath(WideFromAnsi(path));
-        if (given.empty()) {
-            SetLastError(ERROR_INVALID_NAME);
-            return Fail(ReplaceProblem::Other);
-        }
-        // Whether the user may change the file is what opening it for writing says: its DACL
-        // and its read-only attribute. It is not truncated.
-        m_targetFile.Reset(CreateFileW(given.c_str(), GENERIC_READ | GENERIC_WRITE, kHeldSharing,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!m_targetFile.valid()) {
-            return FailOpeningTarget();
-        }
-        // Wine gives no final path beyond MAX_PATH; such a path is taken as given.
-        m_target.path = FinalPath(m_targetFile.get());
-        if (m_target.path.empty()) {
-            m_target.path = given;
-        }
-        if (!GetFileInformationByHandle(m_targetFile.get(), &m_target.info)) {
-            return Fail(ReplaceProblem::Other);
-        }
-        // Opening for writing does not tell for an administrator, nor under Wine for root: a
-        // file marked read-only was made so on purpose.
-        if ((m_target.info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return Fail(ReplaceProblem::NotWritable);
-        }
-        m_target.directory = m_target.path.substr(0, NameStart(m_target.path) - 1);
-        const BUFRESULT checked = CheckTarget();
-        return checked == BUF_S_OK ? CreateTemporary() : checked;
-    } catch (const std::bad_alloc&) {
-        m_problem = ReplaceProblem::Other;
-        return BUF_E_OUTOFMEMORY;
-    }
+    return file;
 }
 
-BUFRESULT CFileReplacement::CheckTarget() noexcept {
-    // Reading attributes is not subject to sharing: the name can be looked at while held.
-    const CScopedHandle named(CreateFileW(m_target.path.c_str(), FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                          nullptr));
+bool IdentifyHeld(HANDLE file, CFileIdentity& identity) noexcept {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!named.valid()) {
-        const DWORD error = GetLastError();
-        return Fail(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                        ? ReplaceProblem::Gone
-                        : ReplaceProblem::Other);
+    if (!GetFileInformationByHandle(file, &info)) {
+        return false;
     }
-    if (!GetFileInformationByHandle(named.get(), &info)) {
-        return Fail(ReplaceProblem::Other);
-    }
-    if (!SameFile(info, m_target.info)) {
-        SetLastError(ERROR_FILE_INVALID);
-        return Fail(ReplaceProblem::Changed);
-    }
-    // Replacing a file with other names would leave the old content, old PIN and all, there.
-    if (info.nNumberOfLinks > 1) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return Fail(ReplaceProblem::HardLinks);
-    }
-    return CheckContent();
+    identity = IdentityOf(info);
+    return true;
 }
 
-BUFRESULT CFileReplacement::CreateTemporary() {
-    const std::wstring prefix = TemporaryPrefix(m_target.path);
-    RemoveLeftovers(m_target.directory, prefix);
-    std::mt19937 random(std::random_device{}());
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const std::wstring name = m_target.directory + L"\\" + prefix + UniquePart(random);
-        // Hidden until it takes the target's place; only its creator's handle may use it.
-        m_temporaryFile.Reset(CreateFileW(
-            name.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | DELETE,
-            kHeldSharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
-        if (m_temporaryFile.valid()) {
-            m_target.temporary = name;
-            m_temporary = AnsiFromWide(name);
-            return BUF_S_OK;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS) {
-            return Fail(ProblemFromError(GetLastError(), ReplaceProblem::DirectoryNotWritable));
-        }
-    }
-    return Fail(ReplaceProblem::Other);
+bool IdentifyNamed(const SystemPath& path, CFileIdentity& identity) noexcept {
+    // Reading attributes is not subject to sharing: the name can be looked at while held.
+    const CScopedHandle named(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kAnySharing, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return named.valid() && IdentifyHeld(named.get(), identity);
 }
 
-BUFRESULT CFileReplacement::CopyAttributes() noexcept {
+bool ContinuesCharacter(wchar_t unit) noexcept {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+std::vector<SystemPath> NamesStartingWith(const SystemPath& directory, const SystemPath& prefix) {
+    // The pattern also matches names in other case, and short names.
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((directory + prefix + L"*").c_str(), &found);
+    std::vector<SystemPath> names;
+    if (search != INVALID_HANDLE_VALUE) {
+        const std::unique_ptr<void, SearchCloser> held(search);
+        do {
+            names.emplace_back(found.cFileName);
+        } while (FindNextFileW(search, &found));
+    }
+    return names;
+}
+
+bool IsOwnFile(const SystemPath& path) noexcept {
+    // The name itself, should it be a link; reading attributes and the owner needs no sharing.
+    const CScopedHandle file(CreateFileW(
+        path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kAnySharing, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        return false;
+    }
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD read = GetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                       &owner, nullptr, nullptr, nullptr, &descriptor);
+    const std::unique_ptr<void, LocalFreer> held(descriptor);
+    return read == ERROR_SUCCESS && owner != nullptr && IsProcessUser(owner);
+}
+
+bool RemoveFile(const SystemPath& path) noexcept {
+    return DeleteFileW(path.c_str()) != FALSE;
+}
+
+HANDLE CreateExclusive(const SystemPath& path) noexcept {
+    // Hidden until it takes the target's place; only its creator's handle may use it.
+    return CreateFileW(path.c_str(),
+                       GENERIC_READ | GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | DELETE,
+                       kHeldSharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+}
+
+ReplaceProblem CopyAttributes(HANDLE target, HANDLE temporary) {
     // Owner, group and DACL as the target has them; a new file would otherwise have its
     // creator's and the directory's.
     PSID owner = nullptr;
@@ -260,12 +184,12 @@ BUFRESULT CFileReplacement::CopyAttributes() noexcept {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     constexpr SECURITY_INFORMATION kWhat =
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    const DWORD read = GetSecurityInfo(m_targetFile.get(), SE_FILE_OBJECT, kWhat, &owner, &group,
-                                       &dacl, nullptr, &descriptor);
+    const DWORD read =
+        GetSecurityInfo(target, SE_FILE_OBJECT, kWhat, &owner, &group, &dacl, nullptr, &descriptor);
     const std::unique_ptr<void, LocalFreer> held(descriptor);
     if (read != ERROR_SUCCESS) {
         SetLastError(read);
-        return Fail(ReplaceProblem::AttributesNotKept);
+        return ReplaceProblem::AttributesNotKept;
     }
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
@@ -273,60 +197,60 @@ BUFRESULT CFileReplacement::CopyAttributes() noexcept {
     const SECURITY_INFORMATION inheritance = (control & SE_DACL_PROTECTED) != 0
                                                  ? PROTECTED_DACL_SECURITY_INFORMATION
                                                  : UNPROTECTED_DACL_SECURITY_INFORMATION;
-    const DWORD written = SetSecurityInfo(m_temporaryFile.get(), SE_FILE_OBJECT,
-                                          kWhat | inheritance, owner, group, dacl, nullptr);
+    const DWORD written = SetSecurityInfo(temporary, SE_FILE_OBJECT, kWhat | inheritance, owner,
+                                          group, dacl, nullptr);
     if (written != ERROR_SUCCESS) {
         SetLastError(written);
-        return Fail(written == ERROR_INVALID_OWNER ? ReplaceProblem::OwnerNotKept
-                                                   : ReplaceProblem::AttributesNotKept);
+        return written == ERROR_INVALID_OWNER ? ReplaceProblem::OwnerNotKept
+                                              : ReplaceProblem::AttributesNotKept;
     }
     // The target's attributes: the hidden one the temporary file had goes unless the target
     // has it too.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(target, &info)) {
+        return ReplaceProblem::AttributesNotKept;
+    }
     FILE_BASIC_INFO basic{};
-    basic.FileAttributes = m_target.info.dwFileAttributes == 0 ? FILE_ATTRIBUTE_NORMAL
-                                                               : m_target.info.dwFileAttributes;
-    if (!SetFileInformationByHandle(m_temporaryFile.get(), FileBasicInfo, &basic, sizeof basic)) {
-        return Fail(ReplaceProblem::AttributesNotKept);
+    basic.FileAttributes =
+        info.dwFileAttributes == 0 ? FILE_ATTRIBUTE_NORMAL : info.dwFileAttributes;
+    if (!SetFileInformationByHandle(temporary, FileBasicInfo, &basic, sizeof basic)) {
+        return ReplaceProblem::AttributesNotKept;
     }
-    return BUF_S_OK;
+    return ReplaceProblem::None;
 }
 
-BUFRESULT CFileReplacement::Write(const CByteBuffer& content) noexcept {
-    if (!m_temporaryFile.valid()) {
-        return BUF_E_FAIL;
-    }
-    DWORD written = 0;
-    if (!WriteFile(m_temporaryFile.get(), content.data(), content.length(), &written, nullptr) ||
-        written != content.length()) {
-        return Fail(ProblemFromError(GetLastError(), ReplaceProblem::Other));
-    }
-    if (const BUFRESULT copied = CopyAttributes(); copied != BUF_S_OK) {
-        return copied;
-    }
-    if (!FlushFileBuffers(m_temporaryFile.get())) {
-        return Fail(ProblemFromError(GetLastError(), ReplaceProblem::Other));
-    }
-    return BUF_S_WRITTEN;
+bool Flush(HANDLE file) noexcept {
+    return FlushFileBuffers(file) != FALSE;
 }
 
-BUFRESULT CFileReplacement::Commit() noexcept {
-    if (!m_temporaryFile.valid() || m_committed) {
-        return BUF_E_FAIL;
-    }
-    // Held, just before the rename: the target must still be what the change began from,
-    // or another program's newer file would be lost.
-    if (const BUFRESULT checked = CheckTarget(); checked != BUF_S_OK) {
-        return checked;
-    }
+bool IsDiskFull(DWORD error) noexcept {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
+bool RenameOver(CScopedHandle& temporaryFile, CScopedHandle& targetFile,
+                const SystemPath& temporary, const SystemPath& target) noexcept {
     // Windows renames a file over another only while neither is open: both are let go for the
     // rename alone, the temporary file complete and flushed, the target checked just now.
-    m_temporaryFile.Close();
-    m_targetFile.Close();
-    if (!MoveFileExW(m_target.temporary.c_str(), m_target.path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return Fail(ProblemFromError(GetLastError(), ReplaceProblem::DirectoryNotWritable));
-    }
-    m_committed = true;
-    m_problem = ReplaceProblem::None;
-    return BUF_S_WRITTEN;
+    temporaryFile.Close();
+    targetFile.Close();
+    return MoveFileExW(temporary.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
+
+void FlushDirectory(const SystemPath& /*directory*/) noexcept {
+    // MOVEFILE_WRITE_THROUGH returns only once the rename is on disk.
+}
+
+std::string AnsiPath(const SystemPath& path) {
+    const int needed =
+        WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) {
+        return {};
+    }
+    std::string text(static_cast<size_t>(needed), '\0');
+    WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, text.data(), needed, nullptr, nullptr);
+    text.pop_back();
+    return text;
+}
+
+}  // namespace replacement_steps
