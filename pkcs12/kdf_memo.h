@@ -1,16 +1,13 @@
 #pragma once
-// Key derivations made ahead of time. The tool's library context prefers a small provider of its
-// own for PBKDF2 and the PKCS#12 KDF: it derives with hmac_kdf where that has the digest and
-// takes every parameter given, hands every other derivation to OpenSSL's default provider, and
-// while a recording lives on the thread keeps what came out; while a memo is served, a derivation
-// of exactly the inputs of one kept (password, salt, iterations, digest, id, length, every
-// parameter) gets that result instead. A memo can thus only make a derivation faster, never
-// give another result. Everything kept is wiped when it goes.
+// Key derivations made ahead of time, kept by their inputs. While a recording lives on a thread,
+// the tool's provider (kdf_provider.h) keeps there what each derivation on that thread gave;
+// while a memo is served, a derivation of exactly the inputs of one kept (password, salt,
+// iterations, digest, id, length, every parameter) gets that result instead. A memo can thus
+// only make a derivation faster, never give another result. Everything kept is wiped when it
+// goes.
 
 #include <cstddef>
 #include <vector>
-
-#include <openssl/types.h>
 
 #include "platform/secret.h"
 
@@ -64,18 +61,14 @@ public:
     ~ScopedServing();
 };
 
-// Adds the provider to `context` and makes the context prefer it; null when it could not be
-// loaded: derivations then run as they would without it, and nothing is kept. The caller
-// unloads it before the context goes.
-OSSL_PROVIDER* Install(OSSL_LIB_CTX* context) noexcept;
+// For the provider, at each derivation whose inputs it knows. Serve writes the `length` bytes
+// kept for `inputs` to `key` where a memo served holds them, and says whether it did; Record
+// keeps what was derived where the calling thread records.
+bool Serve(const Secret& inputs, unsigned char* key, std::size_t length);
+void Record(Secret inputs, const unsigned char* key, std::size_t length);
 
-// Whether the provider is in use, so that deriving ahead can pay off.
-bool Available() noexcept;
-
-// For tests: how many derivations memos have served so far, how many were made by hmac_kdf,
-// and how many results memos hold.
+// For tests: how many derivations memos have served so far, and how many results memos hold.
 std::size_t ServedForTesting() noexcept;
-std::size_t DerivedDirectlyForTesting() noexcept;
 std::size_t KeptForTesting() noexcept;
 
 }  // namespace kdfmemo

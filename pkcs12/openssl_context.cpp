@@ -13,7 +13,7 @@
 #include <new>
 #include <utility>
 
-#include "pkcs12/kdf_memo.h"
+#include "pkcs12/kdf_provider.h"
 
 namespace ossl {
 namespace {
@@ -48,13 +48,13 @@ public:
         : m_context(OSSL_LIB_CTX_new()),
           m_default(Load("default")),
           m_legacy(Load("legacy")),
-          m_memo(m_default != nullptr ? kdfmemo::Install(m_context) : nullptr) {
+          m_ownKdfs(m_default != nullptr ? kdfprovider::Install(m_context) : nullptr) {
         AddSha3Prfs();
     }
     ToolLibraryContext(const ToolLibraryContext&) = delete;
     ToolLibraryContext& operator=(const ToolLibraryContext&) = delete;
     ~ToolLibraryContext() {
-        OSSL_PROVIDER_unload(m_memo);
+        OSSL_PROVIDER_unload(m_ownKdfs);
         OSSL_PROVIDER_unload(m_legacy);
         OSSL_PROVIDER_unload(m_default);
         OSSL_LIB_CTX_free(m_context);
@@ -74,7 +74,7 @@ private:
     OSSL_LIB_CTX* m_context;
     OSSL_PROVIDER* m_default;
     OSSL_PROVIDER* m_legacy;
-    OSSL_PROVIDER* m_memo;  // derivations made ahead; without it they are only not kept
+    OSSL_PROVIDER* m_ownKdfs;  // the tool's own; without it derivations made ahead are not kept
 };
 
 OSSL_LIB_CTX* ToolContext() noexcept {

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "pkcs12/ber.h"
+#include "pkcs12/kdf_provider.h"
 #include "pkcs12/parallel.h"
 #include "pkcs12/pfx_store.h"
 #include "pkcs12/sealed_values.h"
@@ -308,7 +309,7 @@ BOOL Fail(DWORD error) {
 
 void AddDerivationsAhead(CertStore& store, const ossl::Secret& password,
                          std::vector<kdfmemo::Memo>& derived, std::vector<parallel::Job>& jobs) {
-    if (!kdfmemo::Available()) {
+    if (!kdfprovider::Available()) {
         return;
     }
     // One slot for each, made at once: the jobs hold on to them while they run.
