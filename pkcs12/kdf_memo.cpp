@@ -1,7 +1,9 @@
 #include "pkcs12/kdf_memo.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace kdfmemo {
@@ -9,8 +11,8 @@ namespace {
 
 std::atomic<std::size_t> g_served{0};
 std::atomic<std::size_t> g_kept{0};
-std::atomic<const Memo*> g_serving{nullptr};
 thread_local Memo* t_recording = nullptr;
+thread_local Memo* t_serving = nullptr;
 
 }  // namespace
 
@@ -34,6 +36,7 @@ Memo::~Memo() {
 }
 
 void Memo::Absorb(Memo&& other) {
+    const std::scoped_lock lock(m_mutex, other.m_mutex);
     m_entries.reserve(m_entries.size() + other.m_entries.size());
     for (Entry& entry : other.m_entries) {
         m_entries.push_back(std::move(entry));
@@ -41,18 +44,28 @@ void Memo::Absorb(Memo&& other) {
     other.m_entries.clear();
 }
 
-const Secret* Memo::Find(const Secret& inputs) const noexcept {
-    for (const Entry& entry : m_entries) {
-        if (entry.inputs == inputs) {
-            return &entry.output;
-        }
+std::optional<Secret> Memo::Take(const Secret& inputs) {
+    const std::lock_guard lock(m_mutex);
+    const auto found = std::find_if(m_entries.begin(), m_entries.end(),
+                                    [&](const Entry& entry) { return entry.inputs == inputs; });
+    if (found == m_entries.end()) {
+        return std::nullopt;
     }
-    return nullptr;
+    Secret output = std::move(found->output);
+    m_entries.erase(found);  // its inputs are wiped as they go
+    --g_kept;
+    return output;
 }
 
 void Memo::Add(Entry entry) {
+    const std::lock_guard lock(m_mutex);
     m_entries.push_back(std::move(entry));
     ++g_kept;
+}
+
+std::size_t Memo::size() const {
+    const std::lock_guard lock(m_mutex);
+    return m_entries.size();
 }
 
 ScopedRecording::ScopedRecording(Memo& into) noexcept : m_previous(t_recording) {
@@ -63,18 +76,18 @@ ScopedRecording::~ScopedRecording() {
     t_recording = m_previous;
 }
 
-ScopedServing::ScopedServing(const Memo& memo) noexcept {
-    g_serving = &memo;
+ScopedServing::ScopedServing(Memo& memo) noexcept : m_previous(t_serving) {
+    t_serving = &memo;
 }
 
 ScopedServing::~ScopedServing() {
-    g_serving = nullptr;
+    t_serving = m_previous;
 }
 
 bool Serve(const Secret& inputs, unsigned char* key, std::size_t length) {
-    const Memo* const memo = g_serving.load();
-    const Secret* const kept = memo != nullptr ? memo->Find(inputs) : nullptr;
-    if (kept == nullptr || kept->size() != length) {
+    const std::optional<Secret> kept =
+        t_serving != nullptr ? t_serving->Take(inputs) : std::nullopt;
+    if (!kept || kept->size() != length) {
         return false;
     }
     std::memcpy(key, kept->data(), length);

@@ -5,7 +5,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <new>
+#include <optional>
 
 #include "pkcs12/ber.h"
 #include "pkcs12/kdf_provider.h"
@@ -186,6 +188,18 @@ std::int64_t WorkLeft(const StoredBag& bag) {
     return work;
 }
 
+// `run`, served the keys derived ahead on whichever thread runs it: serving is each thread's
+// own, so that no other export running at the same time is served from `ahead`.
+std::function<void()> ServedFrom(kdfmemo::Memo* ahead, std::function<void()> run) {
+    if (ahead == nullptr) {
+        return run;
+    }
+    return [ahead, run = std::move(run)] {
+        const kdfmemo::ScopedServing serving(*ahead);
+        run();
+    };
+}
+
 bool HoldsSealedValues(const StoredSafe& safe) {
     return std::any_of(safe.bags.begin(), safe.bags.end(),
                        [](const StoredBag& bag) { return !bag.sealed.empty(); });
@@ -194,9 +208,10 @@ bool HoldsSealedValues(const StoredSafe& safe) {
 // Every part under the new password. The bags with sealed values and the encrypted parts
 // without them are encrypted at once, then the encrypted parts that hold them, each job
 // writing only its own slot; the parts without encryption need no derivation. `resealed`:
-// each part's bags as written, where they hold sealed values.
-bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PKCS7) * safes,
-               std::vector<std::vector<SecretBytes>>& resealed) {
+// each part's bags as written, where they hold sealed values; `ahead`: what was derived ahead
+// for this export, if anything.
+bool PackSafes(const CertStore& store, const ossl::Secret& password, kdfmemo::Memo* ahead,
+               STACK_OF(PKCS7) * safes, std::vector<std::vector<SecretBytes>>& resealed) {
     std::vector<PackedSafe> packed(store.safes.size());
     std::vector<parallel::Job> first, second;
     for (size_t s = 0; s < store.safes.size(); ++s) {
@@ -206,16 +221,18 @@ bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PK
         for (size_t b = 0; b < safe.bags.size(); ++b) {
             if (!safe.bags[b].sealed.empty()) {
                 first.push_back(
-                    {WorkLeft(safe.bags[b]), [bag = &safe.bags[b], into = &out.resealed[b],
-                                              &password] { *into = Reseal(*bag, password); }});
+                    {WorkLeft(safe.bags[b]),
+                     ServedFrom(ahead, [bag = &safe.bags[b], into = &out.resealed[b], &password] {
+                         *into = Reseal(*bag, password);
+                     })});
             }
         }
         if (safe.protection) {
             std::vector<parallel::Job>& wave = HoldsSealedValues(safe) ? second : first;
-            wave.push_back(
-                {WorkLeft(*safe.protection, safe.nextSalt), [part = &safe, made = &out, &password] {
-                     made->packed = PackSafe(*part, made->resealed, password);
-                 }});
+            wave.push_back({WorkLeft(*safe.protection, safe.nextSalt),
+                            ServedFrom(ahead, [part = &safe, made = &out, &password] {
+                                made->packed = PackSafe(*part, made->resealed, password);
+                            })});
         }
     }
     parallel::RunCostliestFirst(first);
@@ -239,10 +256,15 @@ bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PK
 
 // The whole file under the new password, with the structure and protection of the imported
 // one, in the standard password encoding; `resealed`: the bags with sealed values as written.
-bool Encode(const CertStore& store, const ossl::Secret& password, SecretBytes& out,
-            std::vector<std::vector<SecretBytes>>& resealed) {
+// The keys `ahead` holds are served to the derivations, on the calling thread as on the others.
+bool Encode(const CertStore& store, const ossl::Secret& password, kdfmemo::Memo* ahead,
+            SecretBytes& out, std::vector<std::vector<SecretBytes>>& resealed) {
+    std::optional<kdfmemo::ScopedServing> serving;
+    if (ahead != nullptr) {
+        serving.emplace(*ahead);
+    }
     ossl::SafesPtr safes(sk_PKCS7_new_null());
-    if (!safes || !PackSafes(store, password, safes.get(), resealed)) {
+    if (!safes || !PackSafes(store, password, ahead, safes.get(), resealed)) {
         return false;
     }
     const ossl::Pkcs12Ptr p12(PKCS12_add_safes_ex(safes.get(), NID_pkcs7_data, nullptr, nullptr));
@@ -264,13 +286,9 @@ bool EncodeWithPlan(CertStore& store, const ossl::Secret& password, SecretBytes&
                     std::vector<std::vector<SecretBytes>>& resealed) {
     if (!store.plan || !(store.plan->password == password)) {
         DropPlan(store);
-        return Encode(store, password, out, resealed);
+        return Encode(store, password, nullptr, out, resealed);
     }
-    bool encoded = false;
-    {
-        const kdfmemo::ScopedServing serving(store.plan->derived);
-        encoded = Encode(store, password, out, resealed);
-    }
+    const bool encoded = Encode(store, password, &store.plan->derived, out, resealed);
     DropPlan(store);
     return encoded;
 }

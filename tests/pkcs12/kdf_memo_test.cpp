@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/kdf_calls.h"
@@ -56,6 +57,44 @@ TEST(KdfMemo, ServesNothingOnceServingEnds) {
     const std::size_t before = kdfmemo::ServedForTesting();
     Pbkdf2(inputs);
     EXPECT_EQ(kdfmemo::ServedForTesting(), before);
+}
+
+TEST(KdfMemo, ServesEachResultOnce) {
+    const KdfInputs inputs;
+    kdfmemo::Memo memo;
+    std::string key;
+    {
+        const kdfmemo::ScopedRecording recording(memo);
+        key = Pbkdf2(inputs);
+    }
+    const std::size_t kept = kdfmemo::KeptForTesting();
+    const std::size_t before = kdfmemo::ServedForTesting();
+    const kdfmemo::ScopedServing serving(memo);
+    EXPECT_EQ(Pbkdf2(inputs), key);
+    EXPECT_EQ(Pbkdf2(inputs), key);
+    EXPECT_EQ(kdfmemo::ServedForTesting(), before + 1);
+    EXPECT_EQ(kdfmemo::KeptForTesting(), kept - 1) << "a result served is not kept";
+    EXPECT_EQ(memo.size(), 0u);
+}
+
+// What one thread serves, another thread's derivations do not get: they may be another
+// export's.
+TEST(KdfMemo, ServesOnlyTheThreadThatServesIt) {
+    const KdfInputs inputs;
+    kdfmemo::Memo memo;
+    std::string key;
+    {
+        const kdfmemo::ScopedRecording recording(memo);
+        key = Pbkdf2(inputs);
+    }
+    const kdfmemo::ScopedServing serving(memo);
+    const std::size_t before = kdfmemo::ServedForTesting();
+    std::string elsewhere;
+    std::thread([&] { elsewhere = Pbkdf2(inputs); }).join();
+    EXPECT_EQ(elsewhere, key);
+    EXPECT_EQ(kdfmemo::ServedForTesting(), before);
+    EXPECT_EQ(Pbkdf2(inputs), key);
+    EXPECT_EQ(kdfmemo::ServedForTesting(), before + 1);
 }
 
 TEST(KdfMemo, CountsWhatMemosHoldUntilTheyGo) {

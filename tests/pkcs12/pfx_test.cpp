@@ -2,8 +2,12 @@
 #include <openssl/objects.h>
 
 #include <algorithm>
+#include <array>
+#include <barrier>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "pkcs12/crypt32.h"
 #include "pkcs12/kdf_memo.h"
@@ -388,6 +392,47 @@ TEST(PfxDerivedAhead, ServesNoExportUnderAnotherPassword) {
     const std::string next = Export(store.get(), kNewPin);
     EXPECT_TRUE(Import(next, kNewPin));
     EXPECT_EQ(kdfmemo::ServedForTesting(), served);
+}
+
+// Two changes at once, each store with its own plan: each export is served what its own import
+// derived ahead, all of it, and writes a file that opens with its own new password only. The
+// exports begin together; the first derives its keys inside an encrypted part afresh before it
+// takes what was derived ahead for that part and the MAC, so the other begins and ends within it.
+TEST(PfxDerivedAhead, ServesTwoExportsAtOnceEachFromItsOwnPlan) {
+    const parallel::ScopedThreadCountForTesting forced(4);
+    struct Change {
+        std::string file;
+        WideString next;
+        std::vector<std::string> written;
+    };
+    const testing_support::TempDir dir;
+    testing_support::BuildManyKeys(dir / "keys.p12", kPin, 8, true);
+    std::array<Change, 2> changes = {
+        Change{testing_support::ReadAll(dir / "keys.p12"), kNewPin, {}},
+        Change{Fixtures::Get().Bytes("modern.p12"), WideText(u"Zweite PIN 2026"), {}}};
+    // Each: the MAC's key, the certificates' part's, and the keys' part's or the key's.
+    constexpr std::size_t kDerivedAhead = 3;
+    constexpr std::size_t kRounds = 10;
+    std::barrier together(2);
+    const std::size_t served = kdfmemo::ServedForTesting();
+    const auto run = [&](Change& change) {
+        for (std::size_t round = 0; round < kRounds; ++round) {
+            const Store store = ImportForNext(change.file, kWidePin, change.next);
+            together.arrive_and_wait();
+            change.written.push_back(store ? Export(store.get(), change.next) : "");
+        }
+    };
+    std::thread other(run, std::ref(changes[1]));
+    run(changes[0]);
+    other.join();
+    EXPECT_EQ(kdfmemo::ServedForTesting() - served, kRounds * changes.size() * kDerivedAhead);
+    EXPECT_EQ(kdfmemo::KeptForTesting(), 0u);
+    for (std::size_t c = 0; c < changes.size(); ++c) {
+        for (const std::string& written : changes[c].written) {
+            EXPECT_TRUE(Import(written, changes[c].next)) << c;
+            EXPECT_FALSE(Import(written, changes[1 - c].next)) << c;
+        }
+    }
 }
 
 TEST(PfxDerivedAhead, ReportsWhatAPlainImportReportsAndKeepsNothingThen) {
