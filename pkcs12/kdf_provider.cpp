@@ -83,8 +83,9 @@ std::optional<std::uint64_t> Count(const char* data) noexcept {
     return static_cast<std::uint64_t>(value);
 }
 
-// One derivation: the default provider's context, and every parameter given to it, so that
-// the inputs can be told apart exactly.
+// One derivation: the default provider's context, and every parameter given to it as that
+// context took it, so that the inputs can be told apart exactly and hmac_kdf derives from what
+// OpenSSL would.
 class Derivation {
 public:
     Derivation(std::size_t algorithm, EVP_KDF_CTX* inner, OSSL_LIB_CTX* context) noexcept
@@ -98,10 +99,15 @@ public:
             return true;
         }
         if (EVP_KDF_CTX_set_params(m_inner, params) != 1) {
+            // OpenSSL takes them one by one and may have taken some before the one it refused.
+            m_unknown = true;
             return false;
         }
+        // Where a name comes twice, OpenSSL takes the first.
         for (const OSSL_PARAM* param = params; param->key != nullptr; ++param) {
-            Capture(*param);
+            if (OSSL_PARAM_locate_const(params, param->key) == param) {
+                Capture(*param);
+            }
         }
         return true;
     }
@@ -111,13 +117,13 @@ public:
             return false;
         }
         Secret inputs = Inputs(length);
-        if (!m_opaque && kdfmemo::Serve(inputs, key, length)) {
+        if (!m_unknown && kdfmemo::Serve(inputs, key, length)) {
             return true;
         }
         if (!DeriveDirectly(key, length) && EVP_KDF_derive(m_inner, key, length, nullptr) != 1) {
             return false;
         }
-        if (!m_opaque) {
+        if (!m_unknown) {
             kdfmemo::Record(std::move(inputs), key, length);
         }
         return true;
@@ -126,7 +132,7 @@ public:
     void Reset() {
         EVP_KDF_CTX_reset(m_inner);
         m_params.clear();
-        m_opaque = false;
+        m_unknown = false;
     }
 
     EVP_KDF_CTX* inner() const noexcept { return m_inner; }
@@ -154,7 +160,7 @@ private:
         const auto password = Octets(OSSL_KDF_PARAM_PASSWORD);
         const auto salt = Octets(OSSL_KDF_PARAM_SALT);
         const auto digest = NamedDigest();
-        if (m_opaque || length == 0 || !iterations || *iterations < 1 || !last ||
+        if (m_unknown || length == 0 || !iterations || *iterations < 1 || !last ||
             (pbkdf2 ? *last == 0 : *last > 255) || !password || !salt ||
             (!pbkdf2 && password->length == 0 && salt->length == 0) || !digest) {
             return false;
@@ -228,9 +234,13 @@ private:
         return hmackdf::DigestOf(nid);
     }
 
-    // A parameter by value; one passed by pointer cannot be compared, and the derivation is then
-    // neither kept nor served.
+    // A parameter by value; one passed by pointer or without data cannot be compared, and the
+    // derivation is then neither kept nor served.
     void Capture(const OSSL_PARAM& param) {
+        if (param.data == nullptr) {
+            m_unknown = true;
+            return;
+        }
         switch (param.data_type) {
             case OSSL_PARAM_INTEGER:
             case OSSL_PARAM_UNSIGNED_INTEGER:
@@ -239,7 +249,7 @@ private:
             case OSSL_PARAM_OCTET_STRING:
                 break;
             default:
-                m_opaque = true;
+                m_unknown = true;
                 return;
         }
         Secret value;
@@ -267,7 +277,9 @@ private:
     EVP_KDF_CTX* const m_inner;
     OSSL_LIB_CTX* const m_context;
     std::map<std::string, Secret> m_params;
-    bool m_opaque = false;
+    // Whether what the default provider's context holds may differ from `m_params`: OpenSSL then
+    // derives, and nothing is kept or served, until a reset.
+    bool m_unknown = false;
 };
 
 Derivation* Of(void* derivation) {
