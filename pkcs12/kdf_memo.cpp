@@ -46,8 +46,9 @@ void Memo::Absorb(Memo&& other) {
 
 std::optional<Secret> Memo::Take(const Secret& inputs) {
     const std::lock_guard lock(m_mutex);
-    const auto found = std::find_if(m_entries.begin(), m_entries.end(),
-                                    [&](const Entry& entry) { return entry.inputs == inputs; });
+    const auto found = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& entry) {
+        return SameSecret(entry.inputs, inputs);
+    });
     if (found == m_entries.end()) {
         return std::nullopt;
     }

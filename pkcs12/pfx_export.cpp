@@ -284,7 +284,7 @@ bool Encode(const CertStore& store, const ossl::Secret& password, kdfmemo::Memo*
 // once; whatever else follows derives afresh.
 bool EncodeWithPlan(CertStore& store, const ossl::Secret& password, SecretBytes& out,
                     std::vector<std::vector<SecretBytes>>& resealed) {
-    if (!store.plan || !(store.plan->password == password)) {
+    if (!store.plan || !SameSecret(store.plan->password, password)) {
         DropPlan(store);
         return Encode(store, password, nullptr, out, resealed);
     }
@@ -295,7 +295,7 @@ bool EncodeWithPlan(CertStore& store, const ossl::Secret& password, SecretBytes&
 
 // Encodes once per password; the size query and the export that follows share the result.
 bool PrepareExport(CertStore& store, Passwords passwords) {
-    if (store.hasExport && store.exportPassword == passwords.utf8) {
+    if (store.hasExport && SameSecret(store.exportPassword, passwords.utf8)) {
         return true;
     }
     store.hasExport = false;

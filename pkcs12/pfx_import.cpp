@@ -367,7 +367,7 @@ private:
     template <typename Attempt>
     bool FirstThatOpens(const Attempt& opens) const {
         return opens(m_passwords.utf8) ||
-               (!(m_passwords.widened == m_passwords.utf8) && opens(m_passwords.widened));
+               (!SameSecret(m_passwords.widened, m_passwords.utf8) && opens(m_passwords.widened));
     }
 
     bool VerifyMac(const MacParams& mac) const {

@@ -24,12 +24,12 @@ void AppendUtf8(ossl::Secret& out, char32_t code) {
 }
 
 bool SamePlain(const SealedValue& first, const SealedValue& second) {
-    return first.opened && second.opened && first.plain == second.plain;
+    return first.opened && second.opened && SameSecret(first.plain, second.plain);
 }
 
 // The same bytes, and the same contents in what they hold encrypted.
 bool SameBag(const StoredBag& first, const StoredBag& second) {
-    return first.encoding == second.encoding &&
+    return SameSecret(first.encoding, second.encoding) &&
            std::equal(first.sealed.begin(), first.sealed.end(), second.sealed.begin(),
                       second.sealed.end(), SamePlain);
 }

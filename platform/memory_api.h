@@ -1,6 +1,6 @@
 #pragma once
 // Wiping memory that held a secret: SecureZeroMemory (the system's on Windows) and what the tool
-// builds on it.
+// builds on it; and comparing secrets.
 
 #include <cstddef>
 
@@ -18,3 +18,8 @@ inline constexpr std::size_t kWipedStackBytes = 64 * 1024;
 // Zeroes the stack just below the caller's frame, where the functions it called left their
 // locals: key material and passwords that no destructor wipes.
 void WipeStackBelowCaller() noexcept;
+
+// Whether `size` bytes at `first` and at `second` are the same, in a time that depends on `size`
+// only: a comparison that stopped at the first difference would tell how much of a guess was
+// right.
+bool SameBytes(const void* first, const void* second, std::size_t size) noexcept;

@@ -121,10 +121,8 @@ public:
     // Gives the block back, wiped.
     void Clear() noexcept { *this = BasicSecret(); }
 
-    friend bool operator==(const BasicSecret& first, const BasicSecret& second) noexcept {
-        return first.size() == second.size() &&
-               std::equal(first.c_str(), first.c_str() + first.size(), second.c_str());
-    }
+    // Secrets are compared with SameSecret only.
+    friend bool operator==(const BasicSecret& first, const BasicSecret& second) = delete;
 
 private:
     // Copies the units into `block`, which then holds them; the caller terminates them.
@@ -145,3 +143,11 @@ private:
 using Secret = BasicSecret<char>;
 using WideSecret = BasicSecret<WCHAR>;
 using SecretBytes = BasicSecret<unsigned char>;
+
+// Whether two secrets hold the same units, in a time that depends on their lengths only (which
+// are not secret), not on where they differ.
+template <typename Char>
+bool SameSecret(const BasicSecret<Char>& first, const BasicSecret<Char>& second) noexcept {
+    return first.size() == second.size() &&
+           SameBytes(first.c_str(), second.c_str(), first.size() * sizeof(Char));
+}
