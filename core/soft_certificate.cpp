@@ -166,11 +166,8 @@ Outcome ReencryptAndReplace(const CByteBuffer& certificate, const char* path, co
     return ending.outcome;
 }
 
-// Whether the repeat is the new PIN, in a time that tells nothing of where they differ; their
-// lengths are not secret.
-bool SamePin(const char* pin, const char* repeat) noexcept {
-    const int length = lstrlenA(pin);
-    return length == lstrlenA(repeat) && SameBytes(pin, repeat, static_cast<std::size_t>(length));
+const unsigned char* Bytes(const char* text) {
+    return reinterpret_cast<const unsigned char*>(text);
 }
 
 }  // namespace
@@ -221,7 +218,7 @@ namespace {
     if (lstrlenA(newPinRepeat) == 0) {
         return Outcome::RepeatMissing;
     }
-    if (!SamePin(newPin, newPinRepeat)) {
+    if (_mbscmp(Bytes(newPin), Bytes(newPinRepeat)) != 0) {
         return Outcome::RepeatDiffers;
     }
     CRYPT_DATA_BLOB blob = *certificate.Blob();
