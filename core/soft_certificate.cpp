@@ -38,7 +38,7 @@ private:
 // Null with `error` set when the bytes do not open with the PIN or ask too much of the tool.
 // With `nextPin`, the keys an export under it needs are derived beside the PIN's where they can.
 UniqueCertStore Import(const CRYPT_DATA_BLOB& bytes, const char* pin, DWORD& error,
-                       const char* nextPin = nullptr) {
+                       const char* nextPin) {
     const CWidePin widePin(pin);
     if (!widePin.converted()) {
         error = ERROR_INVALID_PASSWORD;
@@ -53,6 +53,16 @@ UniqueCertStore Import(const CRYPT_DATA_BLOB& bytes, const char* pin, DWORD& err
         PFXImportCertStoreForNextPassword(&blob, widePin.get(), next, CRYPT_EXPORTABLE));
     error = store ? ERROR_SUCCESS : GetLastError();
     return store;
+}
+
+// The written file as OpenSSL's own derivations open it with the PIN, or null: the tool's
+// faster ones wrote it and must not check themselves.
+UniqueCertStore ImportForCheck(const CByteBuffer& written, const char* pin) {
+    const CWidePin widePin(pin);
+    CRYPT_DATA_BLOB blob = *written.Blob();
+    return widePin.converted()
+               ? UniqueCertStore(PFXImportCertStoreForCheck(&blob, widePin.get(), CRYPT_EXPORTABLE))
+               : nullptr;
 }
 
 bool Export(HCERTSTORE store, CByteBuffer& exportBuffer, const char* pin) {
@@ -91,8 +101,7 @@ bool WrittenAsExported(const CByteBuffer& written, const CByteBuffer& exported, 
         return false;
     }
     // The import decodes the whole file: whatever is no PKCS#12 does not open.
-    DWORD error = ERROR_SUCCESS;
-    const UniqueCertStore reopened = Import(*written.Blob(), newPin, error);
+    const UniqueCertStore reopened = ImportForCheck(written, newPin);
     return reopened && CertStoresHoldSameBags(store, reopened.get());
 }
 
@@ -149,7 +158,8 @@ Ending EndingOf(ReplaceProblem problem) {
 Outcome ReencryptAndReplace(const CByteBuffer& certificate, const char* path, const char* oldPin,
                             const char* newPin, Reason& reason) {
     DWORD error = ERROR_SUCCESS;
-    // The check of the written file below imports without, deriving every key afresh.
+    // The check of the written file below imports without, deriving every key afresh with
+    // OpenSSL's own code.
     const UniqueCertStore store = Import(*certificate.Blob(), oldPin, error, newPin);
     if (!store) {
         return FromImportError(error, reason);

@@ -28,6 +28,11 @@ HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flag
 // what the import reports does not depend on them. A null `nextPassword` derives nothing ahead.
 HCERTSTORE PFXImportCertStoreForNextPassword(CRYPT_DATA_BLOB* pfx, LPCWSTR password,
                                              LPCWSTR nextPassword, DWORD flags) noexcept;
+// As PFXImportCertStore, with every key derived by OpenSSL's own implementations (a library
+// context of its default and legacy providers alone), none by the tool's faster ones: for
+// checking a file the tool wrote, so that a fault in the derivations that wrote it cannot pass
+// its own check.
+HCERTSTORE PFXImportCertStoreForCheck(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags) noexcept;
 BOOL PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* pfx, LPCWSTR password, void* reserved,
                           DWORD flags) noexcept;
 BOOL CertCloseStore(HCERTSTORE store, DWORD flags) noexcept;

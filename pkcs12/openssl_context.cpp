@@ -42,18 +42,20 @@ void AddSha3Prfs() noexcept {
 }
 
 // Lives until the program ends; freeing it unloads its providers.
-class ToolLibraryContext {
+class LibraryContext {
 public:
-    ToolLibraryContext() noexcept
+    explicit LibraryContext(Library library) noexcept
         : m_context(OSSL_LIB_CTX_new()),
           m_default(Load("default")),
           m_legacy(Load("legacy")),
-          m_ownKdfs(m_default != nullptr ? kdfprovider::Install(m_context) : nullptr) {
+          m_ownKdfs(library == Library::Tool && m_default != nullptr
+                        ? kdfprovider::Install(m_context)
+                        : nullptr) {
         AddSha3Prfs();
     }
-    ToolLibraryContext(const ToolLibraryContext&) = delete;
-    ToolLibraryContext& operator=(const ToolLibraryContext&) = delete;
-    ~ToolLibraryContext() {
+    LibraryContext(const LibraryContext&) = delete;
+    LibraryContext& operator=(const LibraryContext&) = delete;
+    ~LibraryContext() {
         OSSL_PROVIDER_unload(m_ownKdfs);
         OSSL_PROVIDER_unload(m_legacy);
         OSSL_PROVIDER_unload(m_default);
@@ -74,13 +76,22 @@ private:
     OSSL_LIB_CTX* m_context;
     OSSL_PROVIDER* m_default;
     OSSL_PROVIDER* m_legacy;
-    OSSL_PROVIDER* m_ownKdfs;  // the tool's own; without it derivations made ahead are not kept
+    OSSL_PROVIDER* m_ownKdfs;  // the tool's only; without it derivations are only slower
 };
 
-OSSL_LIB_CTX* ToolContext() noexcept {
-    static const ToolLibraryContext context;
-    return context.get();
+// Both are made at the first use of either, so that they go together at exit, after whatever
+// was set up once they were there (the derivation threads among them).
+struct LibraryContexts {
+    LibraryContext tool{Library::Tool};
+    LibraryContext openSsl{Library::OpenSsl};
+};
+
+OSSL_LIB_CTX* ContextOf(Library library) noexcept {
+    static const LibraryContexts contexts;
+    return library == Library::Tool ? contexts.tool.get() : contexts.openSsl.get();
 }
+
+thread_local Library t_library = Library::Tool;
 
 // What PKCS#12 files use, today's and older ones; the first of each list is the common case.
 constexpr const char* kDigests[] = {"SHA256", "SHA1", "SHA384", "SHA512", "SHA224", "MD5"};
@@ -102,14 +113,8 @@ bool FetchAll(OSSL_LIB_CTX* context, const char* const* names, size_t count) {
     return first;
 }
 
-}  // namespace
-
-bool WarmUp() noexcept {
-    const ScopedContext scope;
-    OSSL_LIB_CTX* const context = ToolContext();
-    if (!scope.ok() || context == nullptr) {
-        return false;
-    }
+// Fetches in `context` what a PKCS#12 file may ask for.
+bool FetchCommon(OSSL_LIB_CTX* context) {
     const bool digests =
         FetchAll<EVP_MD, EVP_MD_fetch, EVP_MD_free>(context, kDigests, std::size(kDigests));
     const bool ciphers = FetchAll<EVP_CIPHER, EVP_CIPHER_fetch, EVP_CIPHER_free>(
@@ -123,9 +128,23 @@ bool WarmUp() noexcept {
     });
     EVP_MAC* const hmac = EVP_MAC_fetch(context, "HMAC", nullptr);
     EVP_MAC_free(hmac);
+    return digests && ciphers && kdfs && hmac != nullptr;
+}
+
+}  // namespace
+
+bool WarmUp() noexcept {
+    bool ready = true;
+    // OpenSSL's own context checks what the tool's wrote: it reads, and needs no random bytes.
+    for (const Library library : {Library::OpenSsl, Library::Tool}) {
+        const ScopedContext scope(library);
+        ready = scope.ok() && FetchCommon(ContextOf(library)) && ready;
+    }
+    const ScopedContext scope;
     std::array<unsigned char, 16> salt{};
-    const bool seeded = RAND_bytes_ex(context, salt.data(), salt.size(), 0) == 1;
-    return digests && ciphers && kdfs && hmac != nullptr && seeded;
+    const bool seeded =
+        scope.ok() && RAND_bytes_ex(ContextOf(Library::Tool), salt.data(), salt.size(), 0) == 1;
+    return ready && seeded;
 }
 
 SecretBytes Der(const void* object, const ASN1_ITEM* item) noexcept {
@@ -143,18 +162,24 @@ SecretBytes Der(const void* object, const ASN1_ITEM* item) noexcept {
     }
 }
 
-ScopedContext::ScopedContext() noexcept {
-    OSSL_LIB_CTX* const context = ToolContext();
+ScopedContext::ScopedContext(Library library) noexcept : m_previousLibrary(t_library) {
+    OSSL_LIB_CTX* const context = ContextOf(library);
     if (context != nullptr) {
         m_previous = OSSL_LIB_CTX_set0_default(context);
+        t_library = library;
     }
 }
 
 ScopedContext::~ScopedContext() {
     if (m_previous != nullptr) {
         OSSL_LIB_CTX_set0_default(m_previous);
+        t_library = m_previousLibrary;
     }
     ERR_clear_error();
+}
+
+Library CurrentLibrary() noexcept {
+    return t_library;
 }
 
 }  // namespace ossl

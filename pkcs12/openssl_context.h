@@ -45,12 +45,21 @@ using Secret = ::Secret;
 // cannot be encoded or there is no memory for it.
 SecretBytes Der(const void* object, const ASN1_ITEM* item) noexcept;
 
-// Makes the tool's library context (default and legacy providers, no system configuration)
-// the calling thread's default for as long as it lives, so that every OpenSSL call made in
-// between reads every algorithm OpenSSL has, whatever openssl.cnf says.
+// The two library contexts the tool works in. Both have OpenSSL's default and legacy providers
+// and no system configuration, so that every OpenSSL call reads every algorithm OpenSSL has,
+// whatever openssl.cnf says.
+enum class Library {
+    // The tool's own: besides, its provider for PBKDF2 and the PKCS#12 KDF (kdf_memo.h), which
+    // derives faster and serves keys derived ahead.
+    Tool,
+    // OpenSSL's implementations alone, for checking what the tool's own derivations made.
+    OpenSsl,
+};
+
+// Makes one of the library contexts the calling thread's default for as long as it lives.
 class ScopedContext {
 public:
-    ScopedContext() noexcept;
+    explicit ScopedContext(Library library = Library::Tool) noexcept;
     ScopedContext(const ScopedContext&) = delete;
     ScopedContext& operator=(const ScopedContext&) = delete;
     ~ScopedContext();
@@ -60,11 +69,16 @@ public:
 
 private:
     OSSL_LIB_CTX* m_previous = nullptr;
+    Library m_previousLibrary = Library::Tool;
 };
 
-// Fetches, in the tool's library context, the algorithms a PKCS#12 file may ask for, and seeds
-// its random generator: the first use of each costs more than a typical file's derivations, so
-// this is done before the user waits. False when the context or a common algorithm is missing.
+// The library context of the innermost ScopedContext alive on the calling thread; the tool's
+// when there is none. Threads that work for this one take it over (parallel.h).
+Library CurrentLibrary() noexcept;
+
+// Fetches, in both library contexts, the algorithms a PKCS#12 file may ask for, and seeds the
+// tool's random generator: the first use of each costs more than a typical file's derivations,
+// so this is done before the user waits. False when a context or a common algorithm is missing.
 bool WarmUp() noexcept;
 
 }  // namespace ossl

@@ -35,6 +35,8 @@ public:
         }
     }
 
+    ossl::Library library() const noexcept { return m_library; }
+
     void RethrowFirst() const {
         for (const std::exception_ptr& error : m_errors) {
             if (error) {
@@ -48,14 +50,15 @@ private:
     const std::function<void(std::size_t)>& m_task;
     std::vector<std::exception_ptr> m_errors;  // each slot written by the one thread that ran it
     std::atomic<std::size_t> m_next{0};
+    const ossl::Library m_library = ossl::CurrentLibrary();  // the caller's, for its helpers
 };
 
 // A helper's share of one batch. The library context is the calling thread's default only, so
-// a helper sets it for the batch; the OpenSSL calls left key material in dead frames below this
-// one: wiped before the helper waits for the next batch.
+// a helper sets the caller's for the batch; the OpenSSL calls left key material in dead frames
+// below this one: wiped before the helper waits for the next batch.
 [[gnu::noinline]] void WorkOnOwnThread(Batch& batch) noexcept {
     {
-        const ossl::ScopedContext context;  // its end clears this thread's error queue
+        const ossl::ScopedContext context(batch.library());  // its end clears the error queue
         batch.Work();
     }
     WipeStackBelowCaller();

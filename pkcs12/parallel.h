@@ -15,7 +15,7 @@ unsigned ThreadCount() noexcept;
 
 // Runs task(0) ... task(count - 1), each exactly once, on up to ThreadCount() threads, taking
 // them in order of their index; returns when every one has ended. The extra threads are kept
-// for the next call; for each call they work in the tool's OpenSSL library context, then clear
+// for the next call; for each call they work in the caller's OpenSSL library context, then clear
 // their OpenSSL error queue and wipe their stack below the work before this returns. When a
 // thread cannot be started, or another call has the extra threads, the others (at least the
 // caller) do its share. An exception a task throws is rethrown after all have ended: that of

@@ -513,10 +513,10 @@ BOOL PFXIsPFXBlob(CRYPT_DATA_BLOB* pfx) noexcept {
 
 namespace {
 
-HCERTSTORE Import(CRYPT_DATA_BLOB* pfx, LPCWSTR password, LPCWSTR nextPassword,
-                  DWORD flags) noexcept {
+HCERTSTORE Import(CRYPT_DATA_BLOB* pfx, LPCWSTR password, LPCWSTR nextPassword, DWORD flags,
+                  ossl::Library library = ossl::Library::Tool) noexcept {
     try {
-        const ossl::ScopedContext context;
+        const ossl::ScopedContext context(library);
         if (!context.ok()) {
             SetLastError(NTE_FAIL);
             return nullptr;
@@ -558,4 +558,9 @@ HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flag
 HCERTSTORE PFXImportCertStoreForNextPassword(CRYPT_DATA_BLOB* pfx, LPCWSTR password,
                                              LPCWSTR nextPassword, DWORD flags) noexcept {
     return Import(pfx, password, nextPassword, flags);
+}
+
+HCERTSTORE PFXImportCertStoreForCheck(CRYPT_DATA_BLOB* pfx, LPCWSTR password,
+                                      DWORD flags) noexcept {
+    return Import(pfx, password, nullptr, flags, ossl::Library::OpenSsl);
 }

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "core/soft_certificate.h"
+#include "pkcs12/hmac_kdf.h"
 #include "pkcs12/kdf_memo.h"
 #include "platform/file_api.h"
 #include "tests/support/bag_builder.h"
@@ -166,6 +167,27 @@ TEST(ChangePin, ChecksTheWrittenFileWithKeysDerivedAfresh) {
     EXPECT_EQ(ChangePin(reloaded, file.path.c_str(), kPin.c_str(), "x", "x"),
               Outcome::CannotOpenWithOldPin);
     EXPECT_EQ(kdfmemo::KeptForTesting(), 0u);
+}
+
+// The check of the written file derives with OpenSSL's own code, not with the faster code that
+// wrote it: a fault there (here, one the tests put in for passwords of more than 64 bytes)
+// cannot pass its own check, and the file stays as it was.
+TEST(ChangePin, AFaultInTheFastDerivationsDoesNotPassTheCheck) {
+    const std::string longPin(70, 'P');
+    for (const std::string name : {"modern.p12", "legacy.p12"}) {
+        SCOPED_TRACE(name);
+        const ChosenFile file(name);
+        {
+            const hmackdf::ScopedLongPasswordFaultForTesting fault;
+            const std::size_t direct = kdfmemo::DerivedDirectlyForTesting();
+            EXPECT_EQ(file.Change(kPin, longPin, longPin), Outcome::CannotSave);
+            ASSERT_GT(kdfmemo::DerivedDirectlyForTesting(), direct) << "the fault was not met";
+            EXPECT_TRUE(file.Unchanged());
+        }
+        ASSERT_EQ(file.Change(kPin, longPin, longPin), Outcome::PinChanged);
+        EXPECT_EQ(DescribePfx(ReadAll(file.path), longPin),
+                  testing_support::ExpectedAfterChange(DescribePfx(file.original, kPin)));
+    }
 }
 
 TEST(ChangePin, SystemOpensslReadsTheResultAsItReadTheOriginal) {

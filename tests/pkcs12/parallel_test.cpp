@@ -164,6 +164,32 @@ TEST(ParallelForEach, WorksInTheToolsLibraryContextOnEveryThread) {
     EXPECT_EQ(seen, std::vector<OSSL_LIB_CTX*>(seen.size(), tool));
 }
 
+// A batch begun in OpenSSL's own context (the check of a written file) runs there on every
+// thread, helpers included, and one begun in the tool's there; each task meets the others, so
+// that every helper takes one.
+TEST(ParallelForEach, WorksInTheCallersLibraryContextOnEveryThread) {
+    const ScopedThreadCountForTesting forced(4);
+    std::vector<OSSL_LIB_CTX*> callers;
+    for (const ossl::Library library : {ossl::Library::OpenSsl, ossl::Library::Tool}) {
+        const ossl::ScopedContext context(library);
+        ASSERT_TRUE(context.ok());
+        OSSL_LIB_CTX* const caller = OSSL_LIB_CTX_set0_default(nullptr);  // null only asks
+        callers.push_back(caller);
+        Meeting meeting(4);
+        std::vector<OSSL_LIB_CTX*> seen(4);
+        std::vector<ossl::Library> libraries(4);
+        parallel::ForEach(seen.size(), [&](std::size_t index) {
+            EXPECT_TRUE(meeting.Attend());
+            seen[index] = OSSL_LIB_CTX_set0_default(nullptr);
+            libraries[index] = ossl::CurrentLibrary();
+        });
+        EXPECT_EQ(seen, std::vector<OSSL_LIB_CTX*>(seen.size(), caller));
+        EXPECT_EQ(libraries, std::vector<ossl::Library>(libraries.size(), library));
+    }
+    EXPECT_NE(callers[0], callers[1]);
+    EXPECT_EQ(ossl::CurrentLibrary(), ossl::Library::Tool);
+}
+
 TEST(ParallelRunCostliestFirst, StartsTheCostliestJobFirst) {
     const ScopedThreadCountForTesting forced(1);
     std::vector<int> order;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pkcs12/crypt32.h"
+#include "pkcs12/hmac_kdf.h"
 #include "pkcs12/kdf_memo.h"
 #include "pkcs12/parallel.h"
 #include "pkcs12/pbe_params.h"
@@ -331,6 +332,51 @@ TEST(PfxOnSeveralThreads, FixedSaltsAreFixedOnlyWhileAsked) {
         EXPECT_EQ(ChangedOn(1, original), fixedOnce);
     }
     EXPECT_NE(ChangedOn(1, original), fixedOnce);
+}
+
+Store ImportForCheck(std::string bytes, const WideString& password) {
+    CRYPT_DATA_BLOB blob = BlobOf(bytes);
+    return Store(PFXImportCertStoreForCheck(&blob, password.c_str(), CRYPT_EXPORTABLE));
+}
+
+// The check of a written file derives every key with OpenSSL's own code, on every thread that
+// takes part, and reads what the tool's import reads.
+TEST(PFXImportCertStoreForCheck, DerivesNothingWithTheToolsOwnCode) {
+    for (const auto& [name, bytes] : FilesOfEveryShape()) {
+        const Store store = Import(bytes, kWidePin);
+        ASSERT_TRUE(store) << name;
+        for (const unsigned threads : {1u, 4u}) {
+            const parallel::ScopedThreadCountForTesting forced(threads);
+            const std::size_t direct = kdfmemo::DerivedDirectlyForTesting();
+            const Store checked = ImportForCheck(bytes, kWidePin);
+            EXPECT_EQ(kdfmemo::DerivedDirectlyForTesting(), direct) << name << ", " << threads;
+            EXPECT_TRUE(checked && CertStoresHoldSameBags(store.get(), checked.get())) << name;
+        }
+    }
+}
+
+// A fault in the tool's derivations (put in by the tests for passwords of more than 64 bytes)
+// gives a file that the tool's own import opens, the fault agreeing with itself, but that the
+// check refuses.
+TEST(PFXImportCertStoreForCheck, RefusesWhatAFaultInTheFastDerivationsWrote) {
+    const WideString longPassword(70, u'P');
+    for (const char* name : {"modern.p12", "legacy.p12"}) {
+        const Store store = Import(Fixtures::Get().Bytes(name), kWidePin);
+        ASSERT_TRUE(store) << name;
+        std::string faulty;
+        {
+            const hmackdf::ScopedLongPasswordFaultForTesting fault;
+            faulty = Export(store.get(), longPassword);
+            ASSERT_FALSE(faulty.empty()) << name;
+            EXPECT_TRUE(Import(faulty, longPassword)) << name;
+            SetLastError(0);
+            EXPECT_FALSE(ImportForCheck(faulty, longPassword)) << name;
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PASSWORD)) << name;
+        }
+        EXPECT_FALSE(Import(faulty, longPassword)) << name;
+        const Store sound = Import(Fixtures::Get().Bytes(name), kWidePin);
+        EXPECT_TRUE(ImportForCheck(Export(sound.get(), longPassword), longPassword)) << name;
+    }
 }
 
 // Whichever thread fails first, the failure reported is the first in the file's order.
