@@ -9,7 +9,8 @@
 // Limits on the key derivations a file asks for, refused before any derivation runs. Work is
 // counted in blocks: a derivation runs its iterations once for every block of output (hash
 // size) it produces. A pass is one import or one export; a PIN change runs three (reading,
-// writing, checking the written file), so it costs at most three times kMaxWorkPerPass.
+// writing, checking the written file), so it costs at most three times kMaxWorkPerPass. The keys
+// an import derives ahead for the export to come count towards the import's pass.
 inline constexpr long kMaxIterationsPerDerivation = 5'000'000;  // as the file declares them
 inline constexpr std::int64_t kMaxWorkPerPass = 10'000'000;
 // What OpenSSL's scrypt allows by default (its maxmem); beyond it every attempt fails.

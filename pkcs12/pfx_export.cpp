@@ -133,6 +133,11 @@ void RehearseMac(const MacParams& mac, const ossl::Secret& password, kdfmemo::Me
     }
 }
 
+// The blocks the MAC's key takes: PBMAC1's PBKDF2 may make more than one.
+long MacBlocks(const MacParams& mac) {
+    return mac.pbmac1 ? mac.pbmac1->blocks : 1;
+}
+
 // Calls `visit` with the protection and the next salt of each encrypted part and of each
 // sealed value outside them whose key a KDF derives, which the memo can serve.
 template <typename Visit>
@@ -160,6 +165,21 @@ size_t CountDerivableAhead(CertStore& store) {
     size_t count = store.mac ? 1 : 0;
     ForEachDerivableAhead(store, [&](const pbe::Params&, std::vector<unsigned char>&) { ++count; });
     return count;
+}
+
+// Charges `budget` with the work of what is derivable ahead: all of it where it fits, otherwise
+// nothing.
+bool ChargeAhead(CertStore& store, pbe::WorkBudget& budget) {
+    pbe::WorkBudget charged = budget;
+    bool fits = !store.mac ||
+                charged.ChargeMac(store.mac->iterations, MacBlocks(*store.mac)) == ERROR_SUCCESS;
+    ForEachDerivableAhead(store, [&](const pbe::Params& protection, std::vector<unsigned char>&) {
+        fits = fits && charged.Charge(protection) == ERROR_SUCCESS;
+    });
+    if (fits) {
+        budget = charged;
+    }
+    return fits;
 }
 
 // A salt for a derivation made ahead; false where none could be made.
@@ -325,17 +345,16 @@ BOOL Fail(DWORD error) {
 
 }  // namespace
 
-void AddDerivationsAhead(CertStore& store, const ossl::Secret& password,
+void AddDerivationsAhead(CertStore& store, const ossl::Secret& password, pbe::WorkBudget& budget,
                          std::vector<kdfmemo::Memo>& derived, std::vector<parallel::Job>& jobs) {
-    if (!kdfprovider::Available()) {
+    if (!kdfprovider::Available() || !ChargeAhead(store, budget)) {
         return;
     }
     // One slot for each, made at once: the jobs hold on to them while they run.
     derived = std::vector<kdfmemo::Memo>(CountDerivableAhead(store));
     auto slot = derived.begin();
     if (store.mac && ChooseSalt(store.mac->nextSalt, store.mac->saltLength)) {
-        const long blocks = store.mac->pbmac1 ? store.mac->pbmac1->blocks : 1;
-        jobs.push_back({static_cast<std::int64_t>(store.mac->iterations) * blocks,
+        jobs.push_back({static_cast<std::int64_t>(store.mac->iterations) * MacBlocks(*store.mac),
                         [mac = &*store.mac, &password, into = &*slot++] {
                             RehearseMac(*mac, password, *into);
                         }});

@@ -228,9 +228,10 @@ private:
             }
         }
         AddSealedJobs(store, false, jobs);
-        // The next password's derivations need nothing this pass opens: they run beside it.
+        // The next password's derivations need nothing this pass opens: they run beside it, where
+        // the pass's budget carries them too, since a wrong password makes them in vain.
         if (m_next) {
-            AddDerivationsAhead(store, *m_next, m_derived, jobs);
+            AddDerivationsAhead(store, *m_next, m_budget, m_derived, jobs);
         }
         parallel::RunCostliestFirst(jobs);
         if (store.mac && !macOpened) {

@@ -10,6 +10,7 @@
 #include "pkcs12/parallel.h"
 #include "pkcs12/pbe_params.h"
 #include "pkcs12/pbmac1.h"
+#include "pkcs12/work_budget.h"
 
 // The password in the two encodings a file may have been made with, wiped when released: the
 // standard one (UTF-8, which OpenSSL gives the PKCS#12 derivation and MAC as BMPString), and,
@@ -27,10 +28,13 @@ struct CertStore;
 
 // Adds to `jobs` one for each key an export of `store` under `password` will derive that the
 // file's visible parameters fix already: the MAC's, the encrypted parts' and the shrouded keys'
-// outside them, where derived by a KDF the memo serves. Each chooses its salt now (into the
-// `nextSalt`s) and derives its key into its own slot of `derived` (made anew), which must stay
-// put while the jobs run. Keys inside encrypted parts are not known yet: the export derives those.
-void AddDerivationsAhead(CertStore& store, const ossl::Secret& password,
+// outside them, where derived by a KDF the memo serves. Their work is charged to `budget`, the
+// import's, before any of them runs, and only where it carries all of them besides what it
+// carries already: otherwise none is added, and the export derives those keys itself. Each chooses
+// its salt now (into the `nextSalt`s) and derives its key into its own slot of `derived` (made
+// anew), which must stay put while the jobs run. Keys inside encrypted parts are not known yet:
+// the export derives those.
+void AddDerivationsAhead(CertStore& store, const ossl::Secret& password, pbe::WorkBudget& budget,
                          std::vector<kdfmemo::Memo>& derived, std::vector<parallel::Job>& jobs);
 
 // Forgets a plan and its salts: keys derived ahead are wiped.

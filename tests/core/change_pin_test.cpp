@@ -12,6 +12,7 @@
 #include "core/soft_certificate.h"
 #include "pkcs12/hmac_kdf.h"
 #include "pkcs12/kdf_memo.h"
+#include "pkcs12/kdf_provider.h"
 #include "platform/file_api.h"
 #include "tests/support/bag_builder.h"
 #include "tests/support/fixtures.h"
@@ -179,9 +180,9 @@ TEST(ChangePin, AFaultInTheFastDerivationsDoesNotPassTheCheck) {
         const ChosenFile file(name);
         {
             const hmackdf::ScopedLongPasswordFaultForTesting fault;
-            const std::size_t direct = kdfmemo::DerivedDirectlyForTesting();
+            const std::size_t direct = kdfprovider::DerivedDirectlyForTesting();
             EXPECT_EQ(file.Change(kPin, longPin, longPin), Outcome::CannotSave);
-            ASSERT_GT(kdfmemo::DerivedDirectlyForTesting(), direct) << "the fault was not met";
+            ASSERT_GT(kdfprovider::DerivedDirectlyForTesting(), direct) << "the fault was not met";
             EXPECT_TRUE(file.Unchanged());
         }
         ASSERT_EQ(file.Change(kPin, longPin, longPin), Outcome::PinChanged);

@@ -12,6 +12,8 @@
 #include "pkcs12/crypt32.h"
 #include "pkcs12/hmac_kdf.h"
 #include "pkcs12/kdf_memo.h"
+#include "pkcs12/kdf_provider.h"
+#include "pkcs12/openssl_context.h"
 #include "pkcs12/parallel.h"
 #include "pkcs12/pbe_params.h"
 #include "platform/file_api.h"
@@ -347,9 +349,9 @@ TEST(PFXImportCertStoreForCheck, DerivesNothingWithTheToolsOwnCode) {
         ASSERT_TRUE(store) << name;
         for (const unsigned threads : {1u, 4u}) {
             const parallel::ScopedThreadCountForTesting forced(threads);
-            const std::size_t direct = kdfmemo::DerivedDirectlyForTesting();
+            const std::size_t direct = kdfprovider::DerivedDirectlyForTesting();
             const Store checked = ImportForCheck(bytes, kWidePin);
-            EXPECT_EQ(kdfmemo::DerivedDirectlyForTesting(), direct) << name << ", " << threads;
+            EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting(), direct) << name << ", " << threads;
             EXPECT_TRUE(checked && CertStoresHoldSameBags(store.get(), checked.get())) << name;
         }
     }
@@ -499,6 +501,38 @@ TEST(PfxDerivedAhead, ReportsWhatAPlainImportReportsAndKeepsNothingThen) {
         }
     }
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PASSWORD));
+}
+
+}  // namespace
+
+namespace {
+
+// A MAC and a key of 2,600,000 iterations each: the import's 5,200,000 blocks fit the budget of
+// a pass, the same again derived ahead for the next password do not. Nothing is derived ahead
+// then: a wrong password costs the import's own derivations alone, and with the right one the
+// import succeeds and the export derives its keys itself.
+TEST(PfxDerivedAhead, DerivesNothingAheadBeyondTheImportsBudget) {
+    std::string heavy;
+    {
+        const ossl::ScopedContext fast;  // the tool's derivations make the file in half the time
+        heavy = testing_support::BuildHeavyKey(kPin, 2'600'000);
+    }
+    const std::size_t before = kdfprovider::DerivedDirectlyForTesting();
+    SetLastError(0);
+    EXPECT_FALSE(ImportForNext(heavy, WideText(u"falsch"), kNewPin));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PASSWORD));
+    EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting() - before, 2u) << "the MAC's and the key's";
+
+    const std::size_t opening = kdfprovider::DerivedDirectlyForTesting();
+    const Store store = ImportForNext(heavy, kWidePin, kNewPin);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting() - opening, 2u);
+    EXPECT_EQ(kdfmemo::KeptForTesting(), 0u);
+    const std::size_t served = kdfmemo::ServedForTesting();
+    const std::string exported = Export(store.get(), kNewPin);
+    EXPECT_EQ(kdfmemo::ServedForTesting(), served);
+    EXPECT_TRUE(IsPfx(exported));
+    EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting() - opening, 4u);
 }
 
 }  // namespace

@@ -258,6 +258,17 @@ void BuildManyKeys(const std::string& out, const std::string& pin, int keys,
     WriteAll(out, Encode(p12.get()));
 }
 
+std::string BuildHeavyKey(const std::string& pin, int iterations) {
+    LoadProviders();
+    const KeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+    const CertPtr cert = SelfSigned(key.get(), 1);
+    const P12Ptr p12(PKCS12_create_ex(pin.c_str(), "Schwer", key.get(), cert.get(), nullptr,
+                                      NID_aes_256_cbc, -1, iterations, iterations, 0, nullptr,
+                                      nullptr));
+    Check(p12 != nullptr, "heavy key");
+    return Encode(p12.get());
+}
+
 std::string BuildKeysBeyondBudgetBeforeBrokenKey(const std::string& pin) {
     LoadProviders();
     // A key whose data is random and whose derivation asks too much: never run.

@@ -55,6 +55,10 @@ void BuildManyCertificates(const std::string& out, const std::string& pin, int c
 void BuildManyKeys(const std::string& out, const std::string& pin, int keys,
                    bool keysInEncryptedPart);
 
+// One EC key shrouded in PBES2 (AES-256, PBKDF2-HMAC-SHA256), its certificate in clear and a
+// SHA-256 MAC, both derivations of `iterations`.
+std::string BuildHeavyKey(const std::string& pin, int iterations);
+
 // No MAC; an encrypted part (open with `pin`) holding a key whose derivation is beyond the
 // budget, then an unencrypted part holding a key sealed under another password. Read in the
 // file's order, the first is what fails.
