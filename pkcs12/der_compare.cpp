@@ -9,8 +9,8 @@ namespace {
 // Deeper than any algorithm identifier: a bound for hostile input.
 constexpr int kMaxNesting = 32;
 
-bool SameElements(ber::Bytes first, const ber::Element& a, ber::Bytes second,
-                  const ber::Element& b, int depth) {
+bool SameElements(ber::Bytes first, const ber::Element& a, ber::Bytes second, const ber::Element& b,
+                  int depth) {
     if (depth > kMaxNesting || a.tagClass != b.tagClass || a.tag != b.tag) {
         return false;
     }
