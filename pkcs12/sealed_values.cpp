@@ -110,7 +110,10 @@ public:
         }
         const auto inside = ber::InsideOf(bytes, element);
         if (!inside) {
-            return octets;  // octets that encode no elements are plain data
+            // Plain data: octets that encode no elements, or contents that only look like an
+            // encoding (a hash, a random serial) and do not read as one. Whatever is in them,
+            // no reader could recognise protection there either.
+            return true;
         }
         const ber::Bytes within =
             octets ? ber::Bytes(inside->octets.data(), inside->octets.size()) : bytes;

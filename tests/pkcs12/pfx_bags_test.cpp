@@ -103,6 +103,17 @@ TEST(PfxBags, EveryBagKeepsItsBytesButTheValuesEncryptedAnew) {
     EXPECT_EQ(BagsOf(parts[1]), (std::vector<Der>{plainSecret, plainSecret}));
 }
 
+TEST(PfxBags, OctetsThatOnlyLookLikeAnEncodingAreKeptAsData) {
+    // As a hash in a certificate may: a SEQUENCE whose contents read as no element.
+    const Der lookalike = SecretBag("1.2.3.4", Element(0x04, std::string("\x30\x02\x01\x05", 4)));
+    const Der constructed = SecretBag("1.2.3.4", Sequence({Element(0x31, "\x01\x05")}));
+    for (const Der& bag : {lookalike, constructed}) {
+        const std::string changed = Change(Pfx({{{bag}, false}}, kOld));
+        ASSERT_FALSE(changed.empty());
+        EXPECT_EQ(BagsOf(PartsOf(changed, kNew).at(0)), std::vector<Der>{bag});
+    }
+}
+
 TEST(PfxBags, EncryptedValuesInBagsOfAnyTypeAreEncryptedAnew) {
     const Der value = Sequence({Element(0x04, "ein Geheimnis")});
     const Der unknownType = SecretBag("1.3.6.1.4.1.99999.7", Sealed(value, kOld));
