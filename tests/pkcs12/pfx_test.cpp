@@ -361,7 +361,7 @@ TEST(PFXImportCertStoreForCheck, DerivesNothingWithTheToolsOwnCode) {
 // gives a file that the tool's own import opens, the fault agreeing with itself, but that the
 // check refuses.
 TEST(PFXImportCertStoreForCheck, RefusesWhatAFaultInTheFastDerivationsWrote) {
-    const WideString longPassword(70, u'P');
+    const WideString longPassword = WideText(std::u16string(70, u'P'));
     for (const char* name : {"modern.p12", "legacy.p12"}) {
         const Store store = Import(Fixtures::Get().Bytes(name), kWidePin);
         ASSERT_TRUE(store) << name;
