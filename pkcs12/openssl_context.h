@@ -29,7 +29,6 @@ inline void FreeSafes(STACK_OF(PKCS7) * safes) noexcept {
 using Pkcs12Ptr = std::unique_ptr<PKCS12, Deleter<PKCS12_free>>;
 using Pkcs7Ptr = std::unique_ptr<PKCS7, Deleter<PKCS7_free>>;
 using SafesPtr = std::unique_ptr<STACK_OF(PKCS7), Deleter<FreeSafes>>;
-using SafeBagPtr = std::unique_ptr<PKCS12_SAFEBAG, Deleter<PKCS12_SAFEBAG_free>>;
 using SafeBagsPtr = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), Deleter<FreeSafeBags>>;
 using KeyInfoPtr = std::unique_ptr<PKCS8_PRIV_KEY_INFO, Deleter<PKCS8_PRIV_KEY_INFO_free>>;
 using AlgorPtr = std::unique_ptr<X509_ALGOR, Deleter<X509_ALGOR_free>>;
