@@ -6,11 +6,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "pkcs12/openssl_context.h"
+#include "pkcs12/parallel_process.h"
 #include "platform/memory_api.h"
 
 namespace parallel {
@@ -71,12 +73,15 @@ private:
 // of a typical file (its stack is mapped afresh, the C library and OpenSSL set it up), and a
 // change runs several batches. One batch at a time has the helpers; a batch that finds them
 // busy runs on its caller's thread alone.
+//
+// The helpers, their mutex and condition variables belong to the process that made the pool. A
+// child of fork has none of those threads, but it may have the mutex locked by one of them and
+// the condition variables with their waiters: joining, notifying or even destroying any of these
+// could hang or crash the child. So a child never touches them, nor starts threads of its own
+// (little is safe in a child of a threaded process): its batches run on their callers' threads.
 class Pool {
 public:
-    static Pool& Get() {
-        static Pool pool;
-        return pool;
-    }
+    static Pool& Get();
 
     Pool(const Pool&) = delete;
     Pool& operator=(const Pool&) = delete;
@@ -90,12 +95,15 @@ public:
         m_threads.clear();  // joins them
     }
 
+    // Whether this process made the pool, and not a parent it was forked from.
+    bool OwnedHere() const noexcept { return ThisProcess() == m_owner; }
+
     // Runs the batch on the caller's thread and up to `helpers` others; returns when each that
     // took part has finished its share. Once the caller has run out of tasks, helpers not there
     // yet are not waited for: they would find nothing left.
     void Run(Batch& batch, std::size_t helpers) noexcept {
-        if (!Take(batch, helpers)) {
-            batch.Work();  // the helpers are busy: this batch runs alone
+        if (!OwnedHere() || !Take(batch, helpers)) {
+            batch.Work();  // a child of fork, or the helpers are busy: this batch runs alone
             return;
         }
         m_work.notify_all();
@@ -111,6 +119,7 @@ private:
     // clean-up at exit, registered then, runs after the pool has ended and its threads' OpenSSL
     // state has gone with them.
     Pool() { const ossl::ScopedContext context; }
+    friend class ProcessPool;
 
     // Gives the helpers to `batch` unless another batch has them.
     bool Take(Batch& batch, std::size_t helpers) noexcept {
@@ -167,8 +176,35 @@ private:
     std::size_t m_running = 0;  // helpers at work on it
     std::uint64_t m_generation = 0;
     bool m_stopping = false;
+    const ProcessId m_owner = ThisProcess();
     std::vector<std::jthread> m_threads;  // last, so that they are joined first
 };
+
+// The pool, made at the first batch and ended at exit, but only by the process that made it: in
+// a child of fork it is left as it is, not destroyed (see Pool).
+class ProcessPool {
+public:
+    ProcessPool() : m_pool() {}
+    ProcessPool(const ProcessPool&) = delete;
+    ProcessPool& operator=(const ProcessPool&) = delete;
+    ~ProcessPool() {
+        if (m_pool.OwnedHere()) {
+            std::destroy_at(&m_pool);
+        }
+    }
+
+    Pool& Get() noexcept { return m_pool; }
+
+private:
+    union {
+        Pool m_pool;  // a member of a union, so that only the destructor above ends it
+    };
+};
+
+Pool& Pool::Get() {
+    static ProcessPool pool;
+    return pool.Get();
+}
 
 }  // namespace
 

@@ -18,8 +18,8 @@ unsigned ThreadCount() noexcept;
 // for the next call; for each call they work in the caller's OpenSSL library context, then clear
 // their OpenSSL error queue and wipe their stack below the work before this returns. When a
 // thread cannot be started, or another call has the extra threads, the others (at least the
-// caller) do its share. An exception a task throws is rethrown after all have ended: that of
-// the lowest index.
+// caller) do its share; in a child of fork the caller does all. An exception a task throws is
+// rethrown after all have ended: that of the lowest index.
 void ForEach(std::size_t count, const std::function<void(std::size_t)>& task);
 
 // A piece of work and what it costs, in any unit common to a batch (for key derivations: their

@@ -1,0 +1,11 @@
+#include <windows.h>
+
+#include "pkcs12/parallel_process.h"
+
+namespace parallel {
+
+ProcessId ThisProcess() noexcept {
+    return GetCurrentProcessId();
+}
+
+}  // namespace parallel
