@@ -52,6 +52,9 @@ std::string ReasonText(Reason reason) {
         case Reason::ProtectionNotRenewable:
             return "Die Datei enthält verschlüsselte Inhalte, die dieses Programm nicht unter der "
                    "neuen PIN verschlüsseln kann; sie blieben mit der alten PIN lesbar.";
+        case Reason::NoWorkerThread:
+            return "Das System konnte für die Änderung keinen weiteren Thread starten. Versuchen "
+                   "Sie es später noch einmal.";
     }
     return "";
 }

@@ -41,6 +41,8 @@ enum class Reason {
     TooMuchWork,
     ScryptMemory,
     ProtectionNotRenewable,
+    // The system started no thread for the change; nothing was begun.
+    NoWorkerThread,
 };
 
 struct OutcomeMessage {

@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -20,6 +21,15 @@ namespace {
 
 std::atomic<unsigned> g_forcedThreads{0};
 std::atomic<void (*)()> g_workEndObserver{nullptr};
+std::atomic<bool> g_threadStartsRefused{false};
+
+// Where a test has the system refuse threads: fails as starting one then does.
+void RefuseThreadIfTesting() {
+    if (g_threadStartsRefused.load()) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                "no thread for tests");
+    }
+}
 
 // The tasks of one ForEach, handed out by index to whichever thread is free.
 class Batch {
@@ -138,6 +148,7 @@ private:
     std::size_t Grow(std::size_t wanted) noexcept {
         while (m_threads.size() < wanted) {
             try {
+                RefuseThreadIfTesting();
                 m_threads.emplace_back([this] { Serve(); });
             } catch (const std::exception&) {
                 break;  // those there are, the caller at least, do it all
@@ -217,14 +228,21 @@ unsigned ThreadCount() noexcept {
 
 void WarmUp() noexcept {
     // As many tasks as threads, each waiting a little for all to have begun: so every helper
-    // takes one, not the caller all of them. A little: this runs as the PIN dialog opens.
+    // takes one, not the caller all of them. A little, and only until one has waited in vain:
+    // this runs as the PIN dialog opens, and where threads are missing (the system gave none, or
+    // this is a child of fork) their tasks come one after another on the threads there are.
     const std::size_t count = ThreadCount();
     std::atomic<std::size_t> begun{0};
+    std::atomic<bool> late{false};
     try {
         ForEach(count, [&](std::size_t) {
             ++begun;
             const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-            while (begun < count && std::chrono::steady_clock::now() < until) {
+            while (begun < count && !late) {
+                if (std::chrono::steady_clock::now() >= until) {
+                    late = true;
+                    break;
+                }
                 std::this_thread::yield();
             }
         });
@@ -272,6 +290,13 @@ ScopedThreadCountForTesting::ScopedThreadCountForTesting(unsigned threads) noexc
 
 ScopedThreadCountForTesting::~ScopedThreadCountForTesting() {
     g_forcedThreads = m_previous;
+}
+
+ScopedThreadStartRefusalForTesting::ScopedThreadStartRefusalForTesting() noexcept
+    : m_previous(g_threadStartsRefused.exchange(true)) {}
+
+ScopedThreadStartRefusalForTesting::~ScopedThreadStartRefusalForTesting() {
+    g_threadStartsRefused = m_previous;
 }
 
 void SetWorkEndObserverForTesting(void (*observer)()) noexcept {

@@ -32,10 +32,15 @@ void CChangePinDlg::OnChangePin() {
     Reason reason = Reason::None;
     // The key derivations of a strongly protected file take seconds; the windows keep
     // painting meanwhile, and nothing the user does stops the change halfway.
-    RunOnWorkerThread(*this, [&] {
+    const bool ran = RunOnWorkerThread(*this, [&] {
         m_outcome =
             ChangePin(m_certificate, m_path.CStr(), m_oldPin, m_newPin, m_newPinRepeat, reason);
     });
+    if (!ran) {
+        // Nothing was read or written; another try may find a thread.
+        m_outcome = Outcome::CannotSave;
+        reason = Reason::NoWorkerThread;
+    }
     const DetailedMessage message = MessageFor(m_outcome, reason);
     MessageBox(message.text.c_str(), kMessageCaption, message.style);
     switch (m_outcome) {

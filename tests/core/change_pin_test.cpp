@@ -531,8 +531,8 @@ TEST(OpenSoftCertificate, SaysWhenTheFileIsInUseOrTooLarge) {
 TEST(MessageFor, EachReasonIsASecondLineOfItsOwn) {
     const std::string first = MessageFor(Outcome::CannotSave).text;
     std::set<std::string> lines;
-    for (int r = static_cast<int>(Reason::FileInUse);
-         r <= static_cast<int>(Reason::ProtectionNotRenewable); ++r) {
+    for (int r = static_cast<int>(Reason::FileInUse); r <= static_cast<int>(Reason::NoWorkerThread);
+         ++r) {
         const DetailedMessage message = MessageFor(Outcome::CannotSave, static_cast<Reason>(r));
         ASSERT_EQ(message.text.rfind(first + "\n", 0), 0u) << r;
         const std::string line = message.text.substr(first.size() + 1);
@@ -541,7 +541,7 @@ TEST(MessageFor, EachReasonIsASecondLineOfItsOwn) {
         lines.insert(line);
         EXPECT_EQ(message.style, MB_ICONHAND);
     }
-    EXPECT_EQ(lines.size(), static_cast<size_t>(Reason::ProtectionNotRenewable));  // all different
+    EXPECT_EQ(lines.size(), static_cast<size_t>(Reason::NoWorkerThread));  // all different
     EXPECT_EQ(MessageFor(Outcome::CannotSave, Reason::None).text, first);
     EXPECT_EQ(MessageFor(Outcome::BeyondLimits, Reason::TooManyBags).text,
               std::string(MessageFor(Outcome::BeyondLimits).text) +

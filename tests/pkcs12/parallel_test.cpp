@@ -8,7 +8,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -239,6 +241,70 @@ TEST(ParallelWarmUp, GivesEachExtraThreadOfABatchItsFirstWork) {
     parallel::WarmUp();
     parallel::SetWorkEndObserverForTesting(nullptr);
     EXPECT_EQ(g_sharesEnded, 2);
+}
+
+// When the system gives no further thread, a batch runs on the threads there are, the caller's
+// at least: every task once, the same results, the first failure rethrown. Once it gives
+// threads again, batches have them.
+TEST(ParallelForEach, ThreadsThatCannotStartLeaveTheWorkToThoseThereAre) {
+    const ScopedThreadCountForTesting forced(12);  // more than any other test starts
+    {
+        const parallel::ScopedThreadStartRefusalForTesting refused;
+        std::vector<std::size_t> squares(300);
+        std::mutex mutex;
+        std::set<std::thread::id> threads;
+        parallel::ForEach(squares.size(), [&](std::size_t index) {
+            squares[index] = index * index;
+            const std::lock_guard lock(mutex);
+            threads.insert(std::this_thread::get_id());
+        });
+        for (std::size_t i = 0; i < squares.size(); ++i) {
+            ASSERT_EQ(squares[i], i * i) << i;
+        }
+        EXPECT_LT(threads.size(), 12u);
+
+        std::atomic<int> ran{0};
+        try {
+            parallel::ForEach(40, [&](std::size_t index) {
+                ++ran;
+                if (index % 7 == 3) {
+                    throw std::runtime_error("task " + std::to_string(index));
+                }
+            });
+            ADD_FAILURE() << "nothing thrown";
+        } catch (const std::runtime_error& error) {
+            EXPECT_STREQ(error.what(), "task 3");
+        }
+        EXPECT_EQ(ran, 40);
+
+        std::vector<int> order;
+        std::vector<parallel::Job> jobs;
+        for (const int work : {5, 900, 0, 70}) {
+            jobs.push_back({work, [&order, &mutex, work] {
+                                const std::lock_guard lock(mutex);
+                                order.push_back(work);
+                            }});
+        }
+        parallel::RunCostliestFirst(jobs);
+        std::sort(order.begin(), order.end());
+        EXPECT_EQ(order, (std::vector<int>{0, 5, 70, 900}));
+    }
+    Meeting meeting(12);
+    std::atomic<int> met{0};
+    parallel::ForEach(12, [&](std::size_t) { met += meeting.Attend() ? 1 : 0; });
+    EXPECT_EQ(met, 12);
+}
+
+// Without the threads it would give them, the warm-up's tasks come one after another on the
+// threads there are: only one of them waits for the others, not each in turn.
+TEST(ParallelWarmUp, ThreadsThatCannotStartMakeItWaitOnlyOnce) {
+    const parallel::ScopedThreadStartRefusalForTesting refused;
+    const ScopedThreadCountForTesting forced(400);
+    const auto start = std::chrono::steady_clock::now();
+    parallel::WarmUp();
+    // 50 ms each, one after another on the at most eight threads the other tests started, would
+    // be 2.5 seconds at least.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST(ParallelThreadCount, IsTheMachinesCoresAtLeastOne) {

@@ -6,6 +6,10 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_description.h"
@@ -261,6 +265,48 @@ TEST(ChangePinDialog, WhileTheChangeRunsTheWindowAnswersAndTakesNoInput) {
     EXPECT_EQ(driver.messages(), Shown{ShownFor(Outcome::PinChanged)});
     EXPECT_EQ(DescribePfx(ReadAll(pin.path), "neu"), DescribePfx(pin.original, kPin));
     EXPECT_FALSE(ui_testing::ShowsWaitCursor());
+}
+
+// Has the system give the framework no worker thread, as when it has none left to give.
+class NoWorkerThreads {
+public:
+    NoWorkerThreads() {
+        framework_seams::SetThreadStartHook([] {
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                    "thread");
+        });
+    }
+    NoWorkerThreads(const NoWorkerThreads&) = delete;
+    NoWorkerThreads& operator=(const NoWorkerThreads&) = delete;
+    ~NoWorkerThreads() { framework_seams::SetThreadStartHook(nullptr); }
+};
+
+TEST(ChangePinDialog, AChangeThatGetsNoThreadSaysSoAndLeavesTheFileAsItWas) {
+    PinDialog pin;
+    std::optional<NoWorkerThreads> noThreads(std::in_place);
+    ModalDriver driver;
+    bool stillOpen = false, unchanged = false;
+    driver.Then([&](HWND window) {
+        TypePins(window, kPin, "neu", "neu");
+        Click(window, IDOK);
+        stillOpen = ui_testing::IsShown(window);
+        unchanged = pin.Unchanged();
+        // Once the system gives threads again, the same dialog changes the PIN.
+        noThreads.reset();
+        Click(window, IDOK);
+    });
+    EXPECT_EQ(pin.dialog.DoModal(), IDOK);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_TRUE(unchanged);
+    EXPECT_EQ(driver.texts(),
+              (std::vector<std::string>{
+                  "Die PIN konnte nicht geändert werden. Das Softzertifikat ist unverändert.\n"
+                  "Das System konnte für die Änderung keinen weiteren Thread starten. Versuchen "
+                  "Sie es später noch einmal.",
+                  "Die PIN wurde geändert."}));
+    EXPECT_EQ(driver.messages(), (Shown{ShownFor(Outcome::CannotSave, Reason::NoWorkerThread),
+                                        ShownFor(Outcome::PinChanged)}));
+    EXPECT_EQ(DescribePfx(ReadAll(pin.path), "neu"), DescribePfx(pin.original, kPin));
 }
 
 }  // namespace

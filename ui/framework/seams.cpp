@@ -18,7 +18,23 @@ BusyHook& Busy() {
     return hook;
 }
 
+ThreadStartHook& ThreadStart() {
+    static ThreadStartHook hook;
+    return hook;
+}
+
 }  // namespace
+
+void SetThreadStartHook(ThreadStartHook hook) {
+    ThreadStart() = std::move(hook);
+}
+
+void RunThreadStartHook() {
+    if (ThreadStart()) {
+        const ThreadStartHook hook = ThreadStart();
+        hook();
+    }
+}
 
 void SetBusyHook(BusyHook hook) {
     Busy() = std::move(hook);

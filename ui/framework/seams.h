@@ -24,6 +24,11 @@ void SetFileDialogHook(FileDialogHook hook);
 using BusyHook = std::function<void(HWND window)>;
 void SetBusyHook(BusyHook hook);
 
+// Runs on the window's thread just before a worker thread is started; a test makes the start
+// fail by throwing what starting a thread throws when the system gives none (std::system_error).
+using ThreadStartHook = std::function<void()>;
+void SetThreadStartHook(ThreadStartHook hook);
+
 // For the framework: lets the modal hook see `window` once its modal loop runs (the backend's).
 void ScheduleModalHook(HWND window);
 // For the framework: runs the modal hook on `window`, if a test set one.
@@ -33,5 +38,7 @@ bool HasModalHook();
 const FileDialogHook& FileDialogStandIn();
 // For the framework: runs the busy hook, if a test set one.
 void RunBusyHook(HWND window);
+// For the framework: runs the thread-start hook, if a test set one.
+void RunThreadStartHook();
 
 }  // namespace framework_seams
