@@ -26,7 +26,11 @@ set_tests_properties(Win32Ui.DialogsDrivenThroughTheirControlIds PROPERTIES
 add_test(NAME WindowsProgram.OnlySystemDllsAndItsResources
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/res/check_windows_program.sh $<TARGET_FILE:pintool>
             ${PROJECT_SOURCE_DIR})
+# Reads pintool.exe's dialogs from beside it for the end-to-end test: focus, fields, messages.
+add_executable(window_probe ui/win32/window_probe.cpp)
+target_link_options(window_probe PRIVATE -municode)
 add_test(NAME WindowsProgram.ChangesAPinEndToEndUnderWine
-    COMMAND sh ${win32_tests}/pintool_end_to_end.sh $<TARGET_FILE:pintool> ${wine_prefix})
+    COMMAND sh ${win32_tests}/pintool_end_to_end.sh $<TARGET_FILE:pintool> ${wine_prefix}
+            $<TARGET_FILE:window_probe>)
 set_tests_properties(WindowsProgram.ChangesAPinEndToEndUnderWine PROPERTIES
     TIMEOUT 300 RESOURCE_LOCK wine_ui)
