@@ -149,7 +149,7 @@ std::wstring Describe(HWND control) {
         return L"nothing";
     }
     const std::wstring line = L"id " + Number(static_cast<unsigned>(GetDlgCtrlID(control))) + L" " +
-                        ClassOf(control) + L" ";
+                              ClassOf(control) + L" ";
     if (IsPasswordField(control)) {
         const std::optional<size_t> length = TextLengthOf(control);
         return line + (length ? Number(*length) + L" characters" : L"(no answer)");
