@@ -27,11 +27,12 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
-# Says what failed and, while pintool.exe runs, which windows it shows.
+# Says what failed and, while pintool.exe runs, which windows it shows (unless window_probe.exe
+# has just said so).
 fail() {
     echo "FAIL: $*" >&2
-    if [ -n "$program" ] && kill -0 "$program" 2>/dev/null; then
-        wine "$probe_exe" screen 2>/dev/null >&2 || true
+    if [ ! -f "$work/reported" ] && [ -n "$program" ] && kill -0 "$program" 2>/dev/null; then
+        wine "$probe_exe" screen >&2 2>/dev/null || true
     fi
     exit 1
 }
@@ -92,7 +93,9 @@ XKB
 probe() {
     status=0
     wine "$probe_exe" "$@" 2>"$work/probe.err" || status=$?
-    [ "$status" -eq 0 ] || sed -n '/^window_probe:/,$p' "$work/probe.err" >&2
+    [ "$status" -eq 0 ] && return 0
+    sed -n '/^window_probe:/,$p' "$work/probe.err" >&2
+    : >"$work/reported"
     return "$status"
 }
 # The handle of pintool.exe's dialog of this title with control ID, once it is shown, and the
@@ -115,7 +118,7 @@ bring_forward() {
 type_into() {
     xdotool type --delay 100 "$3"
     probe length "$1" "$2" "$(printf '%s' "$3" | wc -m)" ||
-        fail "control $2 does not hold the ${#3} bytes typed"
+        fail "control $2 does not hold all that was typed"
 }
 # A click in the middle of control ID of the dialog, where the dialog shows it.
 click() {
