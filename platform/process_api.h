@@ -1,7 +1,16 @@
 #pragma once
 // What the process asks of the operating system before it handles any secret.
 
-// Writes no core dump, whatever the shell's limit or the system's core pattern: a crash would
-// otherwise put PINs and keys on disk. It also keeps other processes of the same user from
-// reading its memory through ptrace or /proc. False if the system refused.
+// Loads libraries from the system's own folder only: a library of a system name placed beside
+// the program (a Downloads folder holds whatever else was downloaded) or in the current
+// folder is never loaded in its stead. Called first, before anything loads a library. False if
+// the system refused.
+bool LoadLibrariesFromSystemFolderOnly() noexcept;
+
+// Keeps other processes of the same user from reading or changing the process's memory, from
+// taking its handles and from running code in it. False if the system refused.
+bool ShutOutOtherProcesses() noexcept;
+
+// Writes no core dump, whatever the shell's limit or the system's core pattern or error
+// reporting: a crash would otherwise put PINs and keys on disk. False if the system refused.
 bool ForbidCoreDumps() noexcept;

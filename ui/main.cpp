@@ -11,9 +11,11 @@
 CPinToolApp theApp;
 
 int main(int argc, char** argv) {
-    // Before any PIN is typed and before OpenSSL allocates: a crash writes no core, and
-    // OpenSSL wipes what it frees. Without both the tool does not start.
-    if (!ForbidCoreDumps() || !WipeOpensslMemoryOnRelease()) {
+    // First of all, before anything loads a library: only the system's. Then, before any PIN
+    // is typed and before OpenSSL allocates: no other process reads the memory, a crash writes
+    // no core, and OpenSSL wipes what it frees. Without all of it the tool does not start.
+    if (!LoadLibrariesFromSystemFolderOnly() || !ShutOutOtherProcesses() || !ForbidCoreDumps() ||
+        !WipeOpensslMemoryOnRelease()) {
         std::fputs("pintool: cannot protect its memory, not starting\n", stderr);
         return EXIT_FAILURE;
     }

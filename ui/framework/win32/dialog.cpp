@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "ui/framework/dialog_template_bytes.h"
@@ -34,6 +35,32 @@ void Centre(HWND dialog) {
     SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+bool IsEdit(HWND control) {
+    wchar_t name[8] = {};
+    return GetClassNameW(control, name, 8) > 0 && lstrcmpiW(name, L"Edit") == 0;
+}
+
+// A PIN stays in its edit control's text buffer until the control frees it, and in the heap
+// after that. Text of the same length overwrites it in place (the buffer grows, but never moves
+// for text that fits), then the field is emptied. What the user deleted while typing may stay
+// in the control's undo buffer and behind the text's end; the control lets nothing reach
+// those.
+void WipePasswordFields(HWND dialog) {
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((GetWindowLongW(child, GWL_STYLE) & ES_PASSWORD) == 0 || !IsEdit(child)) {
+            continue;
+        }
+        const int length = GetWindowTextLengthW(child);
+        if (length > 0) {
+            const std::wstring filler(static_cast<std::size_t>(length), L'*');
+            SetWindowTextW(child, filler.c_str());
+        }
+        SetWindowTextW(child, L"");
+        SendMessageW(child, EM_EMPTYUNDOBUFFER, 0, 0);
+    }
+}
+
 bool IsCloseRequest(UINT message, WPARAM wParam) {
     return message == WM_COMMAND || message == WM_CLOSE ||
            (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE);
@@ -53,6 +80,9 @@ struct DialogBackend {
             const BOOL focusFirstTabStop = dialog->OnInitDialog();
             framework_seams::ScheduleModalHook(window);
             return focusFirstTabStop;
+        }
+        if (message == WM_DESTROY) {
+            WipePasswordFields(window);  // its controls are destroyed after it
         }
         auto* dialog = static_cast<CDialog*>(GetPropW(window, kDialogProperty));
         if (dialog == nullptr) {

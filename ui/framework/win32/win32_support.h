@@ -2,25 +2,20 @@
 // What the Win32 backend's sources share: text for the system's W functions, and how a
 // framework dialog is known by its window.
 
-#include <string>
-#include <vector>
-
+#include "platform/secret.h"
 #include "ui/framework/cstring.h"
 #include "ui/framework/wnd.h"
 
 // UTF-8 (the tool's text, and the ANSI code page) as UTF-16 for the W functions. It may hold a
-// PIN, so its units are wiped when it goes.
+// PIN, so it is held as a secret.
 class WideText {
 public:
     explicit WideText(const char* text);
-    WideText(const WideText&) = delete;
-    WideText& operator=(const WideText&) = delete;
-    ~WideText();
 
-    const wchar_t* c_str() const noexcept { return m_units.data(); }
+    const wchar_t* c_str() const noexcept { return m_units.c_str(); }
 
 private:
-    std::vector<wchar_t> m_units;
+    WideSecret m_units;
 };
 
 // UTF-16 from the system as the tool's UTF-8; every copy made on the way is wiped.
