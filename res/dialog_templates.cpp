@@ -8,12 +8,12 @@ constexpr const char* kTitle = "Quintara(R) Tessaplan für Softzertifikate";
 
 constexpr DialogItem kMainItems[] = {
     {IDOK, ControlKind::PushButton, "Beenden", 263, 55, 50, 17, BS_DEFPUSHBUTTON | WS_TABSTOP},
-    {IDC_STATIC, ControlKind::Static, "Softzertifikat (Datei):", 7, 7, 67, 13, WS_GROUP},
-    {IDC_EDIT_FILE, ControlKind::Edit, "", 77, 7, 218, 15,
+    {IDC_STATIC, ControlKind::Static, "Softzertifikat (Datei):", 7, 7, 75, 13, WS_GROUP},
+    {IDC_EDIT_FILE, ControlKind::Edit, "", 84, 7, 211, 15,
      WS_BORDER | ES_READONLY | ES_AUTOHSCROLL},
     {IDC_BUTTON_BROWSE, ControlKind::PushButton, "...", 297, 7, 16, 16, WS_TABSTOP, "Durchsuchen"},
     {IDC_BUTTON_RUN, ControlKind::PushButton, "Ausführen", 263, 35, 50, 17, WS_TABSTOP},
-    {IDC_RADIO_CHANGE_PIN, ControlKind::RadioButton, "PIN ändern", 77, 39, 179, 13,
+    {IDC_RADIO_CHANGE_PIN, ControlKind::RadioButton, "PIN ändern", 84, 39, 172, 13,
      BS_AUTORADIOBUTTON},
 };
 
@@ -34,9 +34,9 @@ constexpr DialogItem kChangePinItems[] = {
 constexpr DialogTemplate kTemplates[] = {
     {IDD_MAIN, kTitle, 320, 79,
      WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT, WS_EX_APPWINDOW,
-     "MS Sans Serif", 8, kMainItems},
+     "MS Shell Dlg", 8, kMainItems},
     {IDD_CHANGE_PIN, kTitle, 285, 90,
-     WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT, 0, "MS Sans Serif", 8,
+     WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT, 0, "MS Shell Dlg", 8,
      kChangePinItems},
 };
 

@@ -98,7 +98,7 @@ TEST(DialogTemplateBytes, MainWindowHeaderAsTheDialogManagerReadsIt) {
     EXPECT_EQ(in.Word(), 0u);  // weight
     EXPECT_EQ(in.Byte(), 0u);  // italic
     EXPECT_EQ(in.Byte(), 1u);  // DEFAULT_CHARSET
-    EXPECT_EQ(in.Text(), u"MS Sans Serif");
+    EXPECT_EQ(in.Text(), u"MS Shell Dlg");
     const std::vector<Item> items = ReadItems(in, 6);
     EXPECT_TRUE(in.AtEnd());
     for (const Item& item : items) {

@@ -4,10 +4,13 @@
 # no window management of Wine's, so that a window closes without a two-second wait, and a
 # German UTF-8 locale of its own in PREFIX/locale. Wine takes its language (that of the common
 # file dialog) from the locale and its file names' encoding too: a locale the system lacks
-# would give it ASCII names. Run Wine with LOCPATH=PREFIX/locale LC_ALL=de_DE.UTF-8.
-# Usage: make_wine_prefix.sh PREFIX
+# would give it ASCII names. Run Wine with LOCPATH=PREFIX/locale LC_ALL=de_DE.UTF-8. With a DPI,
+# the display runs at that scale (LogPixels, which Wine reads from the user's desktop settings:
+# 144 is Windows' 150%, 192 its 200%).
+# Usage: make_wine_prefix.sh PREFIX [DPI]
 set -eu
 prefix=$1
+dpi=${2:-96}
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$prefix/.pintool-ready" ]; then
     rm -rf "$prefix"
@@ -16,6 +19,7 @@ if [ ! -f "$prefix/.pintool-ready" ]; then
     wineserver -w
     cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
     wineserver -w
     mkdir -p "$prefix/locale"
     localedef -i de_DE -f UTF-8 "$prefix/locale/de_DE.UTF-8"

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs a Windows test program under Wine on a virtual X display of its own, in the tests' Wine
 # prefix, and passes only when GoogleTest ran tests and all of them passed (a Wine that started
-# nothing ends with status 0 too).
+# nothing ends with status 0 too). PINTOOL_WINE_DPI sets the display scale of a new prefix.
 # Usage: run_under_xvfb.sh WINE_PREFIX PROGRAM.exe [ARGS...]
 set -eu
 prefix=$1
@@ -15,7 +15,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
-sh "$here/make_wine_prefix.sh" "$prefix"
+sh "$here/make_wine_prefix.sh" "$prefix" "${PINTOOL_WINE_DPI:-96}"
 export WINEPREFIX="$prefix" WINEDEBUG=-all LOCPATH="$prefix/locale" LC_ALL=de_DE.UTF-8
 wineserver -w
 start_xvfb "$work"

@@ -23,6 +23,19 @@ set_tests_properties(Win32Ui.DialogsDrivenThroughTheirControlIds PROPERTIES
     TIMEOUT 300 RESOURCE_LOCK wine_ui FIXTURES_REQUIRED pintool_fixtures
     ENVIRONMENT "PINTOOL_FIXTURES=Z:${fixtures}")
 
+# The dialogs and message boxes at 100%, 150% and 200% display scale, each in a prefix of its
+# own whose LogPixels says so.
+add_executable(win32_dpi_tests ui/win32/dpi_test.cpp ${PROJECT_SOURCE_DIR}/res/pintool.rc)
+target_include_directories(win32_dpi_tests PRIVATE ${CMAKE_BINARY_DIR}/ui)
+target_link_libraries(win32_dpi_tests PRIVATE ui_dialogs GTest::gtest)
+foreach(dpi 96 144 192)
+    add_test(NAME Win32Ui.EveryTextWholeAt${dpi}Dpi
+        COMMAND sh ${win32_tests}/run_under_xvfb.sh ${wine_prefix}-${dpi}dpi
+                $<TARGET_FILE:win32_dpi_tests> ${dpi})
+    set_tests_properties(Win32Ui.EveryTextWholeAt${dpi}Dpi PROPERTIES
+        TIMEOUT 300 RESOURCE_LOCK wine_ui_${dpi}dpi ENVIRONMENT "PINTOOL_WINE_DPI=${dpi}")
+endforeach()
+
 add_test(NAME WindowsProgram.OnlySystemDllsAndItsResources
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/res/check_windows_program.sh $<TARGET_FILE:pintool>
             ${PROJECT_SOURCE_DIR})
