@@ -1,10 +1,13 @@
 #include "buffer/file_replacement.h"
 
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <random>
 #include <string_view>
+#include <thread>
 #include <type_traits>
 
 #include "buffer/replacement_steps.h"
@@ -15,6 +18,31 @@
 namespace steps = replacement_steps;
 
 namespace {
+
+using std::chrono::milliseconds;
+
+// The pauses before a step that another program's momentary hold refused is tried again:
+// growing, about two seconds in all, after which the file counts as in use.
+constexpr std::array<milliseconds, 8> kPauses = {
+    milliseconds(20),  milliseconds(40),  milliseconds(80),  milliseconds(160),
+    milliseconds(300), milliseconds(400), milliseconds(500), milliseconds(500)};
+
+// Runs an attempt (true when it succeeded, otherwise the reason in the last error) until it
+// succeeds, fails for a reason a moment does not change, or the pauses are used up. Every step
+// that opens, creates, flushes, renames or removes a file goes through here.
+template <typename Attempt>
+bool Persisting(Attempt attempt) {
+    for (const milliseconds pause : kPauses) {
+        if (attempt()) {
+            return true;
+        }
+        if (!steps::MayPass(GetLastError())) {
+            return false;
+        }
+        std::this_thread::sleep_for(pause);
+    }
+    return attempt();
+}
 
 // Keeps the temporary name within what file systems allow however long the target's name is.
 constexpr size_t kMaxBaseInName = 200;
@@ -124,6 +152,11 @@ ReplaceProblem ProblemFromError(DWORD error, ReplaceProblem accessDenied) {
             return ReplaceProblem::NotWritable;
         case ERROR_ACCESS_DENIED:
             return accessDenied;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return ReplaceProblem::InUse;
+        case ERROR_ENCRYPTION_FAILED:
+            return ReplaceProblem::EncryptionNotKept;
         default:
             return ReplaceProblem::Other;
     }
@@ -145,7 +178,7 @@ BUFRESULT Guarded(ReplaceProblem& problem, Step step) noexcept {
 CFileReplacement::~CFileReplacement() {
     if (!m_temporary.empty() && !m_committed) {
         m_temporaryFile.Close();
-        steps::RemoveFile(m_temporary);
+        Persisting([&] { return steps::RemoveFile(m_temporary); });
     }
 }
 
@@ -161,6 +194,7 @@ BUFRESULT CFileReplacement::Fail(ReplaceProblem problem) noexcept {
 BUFRESULT CFileReplacement::FailOpeningTarget() noexcept {
     switch (GetLastError()) {
         case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
             return Fail(ReplaceProblem::InUse);
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
@@ -198,8 +232,10 @@ BUFRESULT CFileReplacement::OpenTarget(const char* path) {
     // Whether the user may change the file is what opening it for writing, with the process's
     // own rights, says: its mode and ACLs, or its DACL and read-only attribute. It is not
     // truncated, and it is held until the replacement ends.
-    m_targetFile.Reset(steps::OpenHeld(m_target.path));
-    if (!m_targetFile.valid()) {
+    if (!Persisting([&] {
+            m_targetFile.Reset(steps::OpenHeld(m_target.path));
+            return m_targetFile.valid();
+        })) {
         return FailOpeningTarget();
     }
     if (!steps::IdentifyHeld(m_targetFile.get(), m_target.identity)) {
@@ -212,6 +248,26 @@ BUFRESULT CFileReplacement::OpenTarget(const char* path) {
         return Fail(ReplaceProblem::NotWritable);
     }
     SplitPath(m_target);
+    return BUF_S_OK;
+}
+
+BUFRESULT CFileReplacement::HoldTarget() noexcept {
+    if (m_targetFile.valid()) {
+        return BUF_S_OK;
+    }
+    SystemPath path = m_target.path;
+    m_targetFile.Reset(steps::OpenHeld(path));
+    if (!m_targetFile.valid()) {
+        return FailOpeningTarget();
+    }
+    CFileIdentity held;
+    if (!steps::IdentifyHeld(m_targetFile.get(), held)) {
+        return Fail(ReplaceProblem::Other);
+    }
+    if (!SameFile(held, m_target.identity)) {
+        SetLastError(ERROR_FILE_INVALID);
+        return Fail(ReplaceProblem::Changed);
+    }
     return BUF_S_OK;
 }
 
@@ -258,8 +314,10 @@ BUFRESULT CFileReplacement::CreateTemporary() {
     std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         SystemPath path = m_target.directory + prefix + UniquePart(random);
-        m_temporaryFile.Reset(steps::CreateExclusive(path));
-        if (m_temporaryFile.valid()) {
+        if (Persisting([&] {
+                m_temporaryFile.Reset(steps::CreateExclusive(path, m_targetFile.get()));
+                return m_temporaryFile.valid();
+            })) {
             m_temporary = std::move(path);
             return BUF_S_OK;
         }
@@ -292,7 +350,7 @@ BUFRESULT CFileReplacement::Write(const CByteBuffer& content) noexcept {
     if (const BUFRESULT copied = CopyAttributes(); copied != BUF_S_OK) {
         return copied;
     }
-    if (!steps::Flush(m_temporaryFile.get())) {
+    if (!Persisting([&] { return steps::Flush(m_temporaryFile.get()); })) {
         return Fail(ProblemFromError(GetLastError(), ReplaceProblem::Other));
     }
     return BUF_S_WRITTEN;
@@ -307,12 +365,22 @@ BUFRESULT CFileReplacement::Commit() noexcept {
     if (!m_temporaryFile.valid() || m_committed) {
         return BUF_E_FAIL;
     }
-    // Held, just before the rename: the target must still be what the change began from, or
-    // another program's newer file would be lost.
-    if (const BUFRESULT checked = CheckTarget(); checked != BUF_S_OK) {
+    // Held, just before every rename: the target must still be what the change began from, or
+    // another program's newer file would be lost. Where the system let it go for a rename that
+    // another program's hold refused, it is held and checked again after the pause.
+    BUFRESULT checked = BUF_S_OK;
+    const bool renamed = Persisting([&] {
+        checked = HoldTarget();
+        if (checked == BUF_S_OK) {
+            checked = CheckTarget();
+        }
+        return checked == BUF_S_OK &&
+               steps::RenameOver(m_temporaryFile, m_targetFile, m_temporary, m_target.path);
+    });
+    if (checked != BUF_S_OK) {
         return checked;
     }
-    if (!steps::RenameOver(m_temporaryFile, m_targetFile, m_temporary, m_target.path)) {
+    if (!renamed) {
         return Fail(ProblemFromError(GetLastError(), ReplaceProblem::DirectoryNotWritable));
     }
     m_committed = true;

@@ -1,14 +1,16 @@
 #pragma once
 // Replaces a file as a whole: the new content goes to a hidden temporary file beside the
 // target, gets the target's owner, group, mode, ACLs and extended attributes (on Windows its
-// owner, DACL and file attributes), is flushed to disk and can be checked there, and only then
-// takes the target's place by a rename. Until Commit the target is untouched; a replacement
-// that is abandoned removes its temporary file. A target that is a symbolic link is replaced
-// where the link points.
+// owner, DACL, file attributes, creation time, encryption, compression and named streams), is
+// flushed to disk and can be checked there, and only then takes the target's place by a
+// rename. Until Commit the target is untouched; a replacement that is abandoned removes its
+// temporary file. A target that is a symbolic link is replaced where the link points.
 //
 // Only a file the user may write in place is replaced, and only while it still holds the
 // bytes the caller started from: a file another program wrote meanwhile is never overwritten.
 // From Begin to the end the target is held open so that no other program can read or write it.
+// A step another program's momentary hold on a file refuses is tried again for about two
+// seconds, the target checked again before every rename.
 
 #include <cstdint>
 #include <string>
@@ -28,6 +30,7 @@ enum class ReplaceProblem {
     DiskFull,
     OwnerNotKept,       // the new file cannot have the old one's owner and group
     AttributesNotKept,  // nor its ACLs or extended attributes
+    EncryptionNotKept,  // the new file could not be encrypted as the old one is
     HardLinks,          // other names for the file would keep the old content
     Other,
 };
@@ -78,6 +81,8 @@ private:
     BUFRESULT Fail(ReplaceProblem problem) noexcept;
     BUFRESULT FailOpeningTarget() noexcept;
     BUFRESULT OpenTarget(const char* path);
+    // Holds the target again where the system let it go for a rename; it must be the same file.
+    BUFRESULT HoldTarget() noexcept;
     // The target still is the locked file, with no other name, holding the original bytes.
     BUFRESULT CheckTarget() noexcept;
     // The locked file holds the original bytes.

@@ -142,7 +142,12 @@ bool RemoveFile(const SystemPath& path) noexcept {
     return unlink(path.c_str()) == 0 || FailedWithErrno();
 }
 
-HANDLE CreateExclusive(const SystemPath& path) noexcept {
+bool MayPass(DWORD /*error*/) noexcept {
+    // Only another change holds the file, by its lock, and for the whole change.
+    return false;
+}
+
+HANDLE CreateExclusive(const SystemPath& path, HANDLE /*like*/) noexcept {
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
         FailedWithErrno();

@@ -1,8 +1,14 @@
 #include <aclapi.h>
+#include <winioctl.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "buffer/replacement_steps.h"
+#include "file_storage.h"
 
 // A replacement's steps on Windows: the target is held by sharing nothing but deletion, named in
 // the \\?\ form, and known by volume serial number and file index.
@@ -14,6 +20,13 @@ namespace {
 // while the old one is still held.
 constexpr DWORD kHeldSharing = FILE_SHARE_DELETE;
 constexpr DWORD kAnySharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The attributes a program can set; the others say how the file is stored.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// The unnamed stream, the file's content, as FileStreamInfo names it.
+constexpr std::wstring_view kContentStream = L"::$DATA";
 
 std::wstring WideFromAnsi(const char* text) {
     const int needed = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
@@ -85,6 +98,128 @@ bool IsProcessUser(PSID sid) noexcept {
     DWORD length = 0;
     return GetTokenInformation(token, TokenUser, user, sizeof user, &length) &&
            EqualSid(reinterpret_cast<const TOKEN_USER*>(user)->User.Sid, sid);
+}
+
+bool BasicInfo(HANDLE file, FILE_BASIC_INFO& info) noexcept {
+    return GetFileInformationByHandleEx(file, FileBasicInfo, &info, sizeof info) != FALSE;
+}
+
+DWORD AttributesOf(HANDLE file) noexcept {
+    FILE_BASIC_INFO info{};
+    return BasicInfo(file, info) ? info.FileAttributes : 0;
+}
+
+// Owner, group and DACL as the target has them; a new file would otherwise have its creator's
+// and the directory's. The target's descriptor is set as it is, whether its DACL is protected
+// and which of its entries are inherited included: both files are in the same folder. (Wine
+// takes no DACL through SetSecurityInfo on a handle.)
+ReplaceProblem CopySecurity(HANDLE target, HANDLE temporary) {
+    constexpr SECURITY_INFORMATION kWhat =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD read = GetSecurityInfo(target, SE_FILE_OBJECT, kWhat, nullptr, nullptr, nullptr,
+                                       nullptr, &descriptor);
+    const std::unique_ptr<void, LocalFreer> held(descriptor);
+    if (read != ERROR_SUCCESS) {
+        SetLastError(read);
+        return ReplaceProblem::AttributesNotKept;
+    }
+    if (!SetKernelObjectSecurity(temporary, kWhat, descriptor)) {
+        return GetLastError() == ERROR_INVALID_OWNER ? ReplaceProblem::OwnerNotKept
+                                                     : ReplaceProblem::AttributesNotKept;
+    }
+    return ReplaceProblem::None;
+}
+
+// Compressed as the target is, or not: the folder's compression, which a new file takes,
+// may differ.
+bool CopyCompression(DWORD wanted, HANDLE temporary) noexcept {
+    if (((wanted ^ AttributesOf(temporary)) & FILE_ATTRIBUTE_COMPRESSED) == 0) {
+        return true;
+    }
+    USHORT format = (wanted & FILE_ATTRIBUTE_COMPRESSED) != 0 ? COMPRESSION_FORMAT_DEFAULT
+                                                              : COMPRESSION_FORMAT_NONE;
+    DWORD returned = 0;
+    return DeviceIoControl(temporary, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0,
+                           &returned, nullptr) != FALSE;
+}
+
+// The names of a file's named streams (":Zone.Identifier:$DATA"), its content not among them.
+bool NamedStreams(HANDLE file, std::vector<std::wstring>& names) {
+    std::vector<std::uint64_t> entries(512);  // aligned as FILE_STREAM_INFO is
+    while (!GetFileInformationByHandleEx(file, FileStreamInfo, entries.data(),
+                                         static_cast<DWORD>(entries.size() * sizeof entries[0]))) {
+        if (GetLastError() == ERROR_HANDLE_EOF) {
+            return true;  // no streams at all
+        }
+        if (GetLastError() != ERROR_MORE_DATA || entries.size() > (1u << 20)) {
+            return false;
+        }
+        entries.resize(entries.size() * 4);
+    }
+    const auto* bytes = reinterpret_cast<const BYTE*>(entries.data());
+    for (DWORD at = 0;;) {
+        const auto* entry = reinterpret_cast<const FILE_STREAM_INFO*>(bytes + at);
+        const std::wstring name(entry->StreamName, entry->StreamNameLength / sizeof(WCHAR));
+        if (name != kContentStream) {
+            names.push_back(name);
+        }
+        if (entry->NextEntryOffset == 0) {
+            return true;
+        }
+        at += entry->NextEntryOffset;
+    }
+}
+
+bool CopyStream(const std::wstring& from, const std::wstring& to) {
+    const CScopedHandle source(CreateFileW(from.c_str(), GENERIC_READ, kAnySharing, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const CScopedHandle copy(
+        CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    if (!source.valid() || !copy.valid()) {
+        return false;
+    }
+    std::vector<BYTE> chunk(64 * 1024);
+    for (;;) {
+        DWORD read = 0;
+        DWORD written = 0;
+        if (!ReadFile(source.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read,
+                      nullptr)) {
+            return false;
+        }
+        if (read == 0) {
+            return true;
+        }
+        if (!WriteFile(copy.get(), chunk.data(), read, &written, nullptr) || written != read) {
+            return false;
+        }
+    }
+}
+
+// The target's named streams, which other programs keep with the file (the zone a download
+// came from, tags), copied to the temporary file. A volume without named streams has none.
+bool CopyStreams(HANDLE target, HANDLE temporary) {
+    DWORD features = 0;
+    if (!GetVolumeInformationByHandleW(target, nullptr, 0, nullptr, nullptr, &features, nullptr,
+                                       0)) {
+        return false;
+    }
+    std::vector<std::wstring> names;
+    if ((features & FILE_NAMED_STREAMS) == 0 || !NamedStreams(target, names)) {
+        return (features & FILE_NAMED_STREAMS) == 0;
+    }
+    const std::wstring from = FinalPath(target);
+    const std::wstring to = FinalPath(temporary);
+    return std::all_of(names.begin(), names.end(), [&](const std::wstring& name) {
+        return !from.empty() && !to.empty() && CopyStream(from + name, to + name);
+    });
+}
+
+// Whether the user may delete the file at `path`: open by another program, it may be.
+bool MayDelete(const SystemPath& path) noexcept {
+    const CScopedHandle file(CreateFileW(path.c_str(), DELETE, kAnySharing, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return file.valid() || GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 }  // namespace
@@ -168,55 +303,61 @@ bool RemoveFile(const SystemPath& path) noexcept {
     return DeleteFileW(path.c_str()) != FALSE;
 }
 
-HANDLE CreateExclusive(const SystemPath& path) noexcept {
-    // Hidden until it takes the target's place; only its creator's handle may use it.
-    return CreateFileW(path.c_str(),
-                       GENERIC_READ | GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | DELETE,
-                       kHeldSharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+bool MayPass(DWORD error) noexcept {
+    // A rename over a file that is open, and the opening of a file another program holds
+    // without sharing, are refused with these.
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_LOCK_VIOLATION;
+}
+
+HANDLE CreateExclusive(const SystemPath& path, HANDLE like) noexcept {
+    FILE_BASIC_INFO wanted{};
+    if (!BasicInfo(like, wanted)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    // Hidden until it takes the target's place; only its creator's handle may use it. EFS
+    // encrypts a file from its creation when asked to.
+    const DWORD encrypted = wanted.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED;
+    CScopedHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | DELETE,
+                    kHeldSharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | encrypted, nullptr));
+    if (!file.valid() || (AttributesOf(file.get()) & encrypted) == encrypted) {
+        return file.Release();
+    }
+    // Created in clear: it goes, empty, as its handle closes.
+    FILE_DISPOSITION_INFO discard{};
+    discard.DeleteFile = TRUE;
+    SetFileInformationByHandle(file.get(), FileDispositionInfo, &discard, sizeof discard);
+    file.Close();
+    SetLastError(ERROR_ENCRYPTION_FAILED);
+    return INVALID_HANDLE_VALUE;
 }
 
 ReplaceProblem CopyAttributes(HANDLE target, HANDLE temporary) {
-    // Owner, group and DACL as the target has them; a new file would otherwise have its
-    // creator's and the directory's.
-    PSID owner = nullptr;
-    PSID group = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    constexpr SECURITY_INFORMATION kWhat =
-        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    const DWORD read =
-        GetSecurityInfo(target, SE_FILE_OBJECT, kWhat, &owner, &group, &dacl, nullptr, &descriptor);
-    const std::unique_ptr<void, LocalFreer> held(descriptor);
-    if (read != ERROR_SUCCESS) {
-        SetLastError(read);
+    if (const ReplaceProblem security = CopySecurity(target, temporary);
+        security != ReplaceProblem::None) {
+        return security;
+    }
+    FILE_BASIC_INFO wanted{};
+    if (!BasicInfo(target, wanted) || !CopyCompression(wanted.FileAttributes, temporary) ||
+        !CopyStreams(target, temporary)) {
         return ReplaceProblem::AttributesNotKept;
     }
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(descriptor, &control, &revision);
-    const SECURITY_INFORMATION inheritance = (control & SE_DACL_PROTECTED) != 0
-                                                 ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                 : UNPROTECTED_DACL_SECURITY_INFORMATION;
-    const DWORD written = SetSecurityInfo(temporary, SE_FILE_OBJECT, kWhat | inheritance, owner,
-                                          group, dacl, nullptr);
-    if (written != ERROR_SUCCESS) {
-        SetLastError(written);
-        return written == ERROR_INVALID_OWNER ? ReplaceProblem::OwnerNotKept
-                                              : ReplaceProblem::AttributesNotKept;
-    }
-    // The target's attributes: the hidden one the temporary file had goes unless the target
-    // has it too.
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(target, &info)) {
-        return ReplaceProblem::AttributesNotKept;
-    }
+    // The creation time and the attributes a program sets: the hidden one the temporary file
+    // had goes unless the target has it too. Times left 0 are not changed.
     FILE_BASIC_INFO basic{};
-    basic.FileAttributes =
-        info.dwFileAttributes == 0 ? FILE_ATTRIBUTE_NORMAL : info.dwFileAttributes;
+    basic.CreationTime = wanted.CreationTime;
+    basic.FileAttributes = (wanted.FileAttributes & kSettableAttributes) != 0
+                               ? wanted.FileAttributes & kSettableAttributes
+                               : FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(temporary, FileBasicInfo, &basic, sizeof basic)) {
         return ReplaceProblem::AttributesNotKept;
     }
-    return ReplaceProblem::None;
+    const ReplaceProblem stored = StorageKept(wanted.FileAttributes, AttributesOf(temporary));
+    if (stored != ReplaceProblem::None) {
+        SetLastError(ERROR_FILE_INVALID);
+    }
+    return stored;
 }
 
 bool Flush(HANDLE file) noexcept {
@@ -233,8 +374,17 @@ bool RenameOver(CScopedHandle& temporaryFile, CScopedHandle& targetFile,
     // rename alone, the temporary file complete and flushed, the target checked just now.
     temporaryFile.Close();
     targetFile.Close();
-    return MoveFileExW(temporary.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    if (MoveFileExW(temporary.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    // Windows refuses to rename over a file that is open with ERROR_ACCESS_DENIED, as it
+    // refuses a user without the right. Where the user may delete both files, it was another
+    // program's hold: a virus scanner's, an indexer's, a sync client's.
+    if (GetLastError() == ERROR_ACCESS_DENIED && MayDelete(temporary) && MayDelete(target)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+    }
+    return false;
 }
 
 void FlushDirectory(const SystemPath& /*directory*/) noexcept {

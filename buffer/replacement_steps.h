@@ -30,16 +30,23 @@ std::vector<SystemPath> NamesStartingWith(const SystemPath& directory, const Sys
 bool IsOwnFile(const SystemPath& path) noexcept;
 bool RemoveFile(const SystemPath& path) noexcept;
 
+// Whether a step that failed with `error` may succeed a moment later: on Windows, virus
+// scanners, indexers and sync clients open a file just written or renamed for a moment.
+bool MayPass(DWORD error) noexcept;
+
 // Creates a file that must not exist yet (ERROR_FILE_EXISTS) and opens it for reading and
-// writing, for its creator alone: mode 0600, or hidden and held as the target is.
-HANDLE CreateExclusive(const SystemPath& path) noexcept;
-// Gives `temporary` the owner, group, permissions and attributes `target` has; None, or what
-// could not be kept.
+// writing, for its creator alone: mode 0600, or hidden and held as the target is. It is stored
+// as `like` is: encrypted where `like` is, or not at all (ERROR_ENCRYPTION_FAILED), so that
+// nothing of the content reaches the disk in clear.
+HANDLE CreateExclusive(const SystemPath& path, HANDLE like) noexcept;
+// Gives `temporary` the owner, group, permissions and attributes `target` has (on Windows also
+// its creation time, compression and named streams); None, or what could not be kept.
 ReplaceProblem CopyAttributes(HANDLE target, HANDLE temporary);
 bool Flush(HANDLE file) noexcept;
 bool IsDiskFull(DWORD error) noexcept;
 // Puts the temporary file in the target's place. The handles are closed where the system
-// renames only files nobody holds.
+// renames only files nobody holds; a rename refused because another program has one of the
+// files open fails with ERROR_SHARING_VIOLATION.
 bool RenameOver(CScopedHandle& temporaryFile, CScopedHandle& targetFile,
                 const SystemPath& temporary, const SystemPath& target) noexcept;
 void FlushDirectory(const SystemPath& directory) noexcept;

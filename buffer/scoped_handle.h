@@ -19,6 +19,13 @@ public:
         m_handle = handle;
     }
 
+    // Gives the handle up without closing it.
+    HANDLE Release() noexcept {
+        const HANDLE handle = m_handle;
+        m_handle = INVALID_HANDLE_VALUE;
+        return handle;
+    }
+
     // Closes now, keeping the platform's last error of the operation before.
     void Close() noexcept {
         if (valid()) {

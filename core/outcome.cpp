@@ -33,6 +33,9 @@ std::string ReasonText(Reason reason) {
         case Reason::AttributesNotKept:
             return "Die Zugriffsrechte (ACL) oder erweiterten Attribute der Datei lassen sich "
                    "nicht übernehmen.";
+        case Reason::EncryptionNotKept:
+            return "Die Datei ist verschlüsselt (EFS), die neue Datei ließe sich aber nicht "
+                   "verschlüsseln; unverschlüsselt wird sie nicht geschrieben.";
         case Reason::OtherLinks:
             return "Die Datei hat weitere Namen (harte Links); unter diesen bliebe die alte PIN "
                    "gültig.";

@@ -35,6 +35,8 @@ enum class Reason {
     DiskFull,
     OwnerNotKept,
     AttributesNotKept,
+    // The file is encrypted (EFS) and the new one could not be.
+    EncryptionNotKept,
     OtherLinks,
     FileTooLarge,
     TooManyBags,

@@ -147,6 +147,8 @@ Ending EndingOf(ReplaceProblem problem) {
             return {Outcome::CannotSave, Reason::OwnerNotKept};
         case ReplaceProblem::AttributesNotKept:
             return {Outcome::CannotSave, Reason::AttributesNotKept};
+        case ReplaceProblem::EncryptionNotKept:
+            return {Outcome::CannotSave, Reason::EncryptionNotKept};
         case ReplaceProblem::HardLinks:
             return {Outcome::CannotSave, Reason::OtherLinks};
         case ReplaceProblem::Other:
