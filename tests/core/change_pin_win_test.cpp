@@ -4,13 +4,15 @@
 #include <string>
 
 #include "core/soft_certificate.h"
+#include "holding_program.h"
 #include "platform/file_api.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 #include "tests/support/pfx_description.h"
 
 // The PIN change on Windows, through the system's file and string functions: every fixture,
-// PINs beyond Windows-1252, files in use, read-only, and named beyond ASCII and MAX_PATH. What
+// PINs beyond Windows-1252, files in use for a moment or for long, read-only, and named beyond
+// ASCII and MAX_PATH. What
 // openssl reads of a changed file is checked on the build machine's side afterwards.
 
 namespace {
@@ -97,6 +99,29 @@ TEST(ChangePinWindows, AFileInUseIsSaidSoAndLeftAsItWas) {
     CByteBuffer certificate;
     EXPECT_EQ(OpenSoftCertificate(file.path.c_str(), certificate), Outcome::FileInUse);
     CloseHandle(writer);
+}
+
+TEST(ChangePinWindows, AProgramThatLooksAtTheFileForAMomentIsWaitedFor) {
+    const ChosenFile file("modern.p12");
+    testing_support::HoldingProgram scanner(file.path, "look", 300);
+    ASSERT_TRUE(scanner.Holds());
+    Reason reason = Reason::None;
+    EXPECT_EQ(file.Change(kPin, kNewPin, reason), Outcome::PinChanged);
+    EXPECT_EQ(scanner.Finish(), 0u);
+    EXPECT_EQ(DescribePfx(ReadAll(file.path), kNewPin), DescribePfx(file.original, kPin));
+    EXPECT_EQ(file.dir.List().size(), 1u);
+}
+
+TEST(ChangePinWindows, AProgramThatKeepsTheFileOpenIsNamedAsUsingIt) {
+    const ChosenFile file("modern.p12");
+    testing_support::HoldingProgram scanner(file.path, "look", INFINITE);
+    ASSERT_TRUE(scanner.Holds());
+    Reason reason = Reason::None;
+    EXPECT_EQ(file.Change(kPin, kNewPin, reason), Outcome::CannotSave);
+    // Not the folder's permissions: the rename over the open file was refused.
+    EXPECT_EQ(reason, Reason::FileInUse);
+    EXPECT_EQ(scanner.Finish(), 0u);
+    EXPECT_TRUE(file.Unchanged());
 }
 
 TEST(ChangePinWindows, AReadOnlyFileIsRefused) {
