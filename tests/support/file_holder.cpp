@@ -12,8 +12,8 @@
 // HOW is "read": open for reading, others may read only (a file pintool then cannot open);
 // "look": open for its attributes only, which any program may while pintool holds the file,
 // and which stops a rename over it; "rewrite": look, and write "renewed" into the file in place
-// as soon as pintool lets it go. The named event HELD is set once the file is held; the file is
-// let go when the named event RELEASE is set or after MILLISECONDS.
+// as soon as pintool lets it go, looking on. The named event HELD is set once the file is held;
+// the file is let go when the named event RELEASE is set or after MILLISECONDS.
 
 namespace {
 
@@ -58,12 +58,10 @@ int main(int argc, char** argv) {
         return 3;
     }
     SetEvent(held);
-    bool done = true;
-    if (how == "rewrite") {
-        done = Rewrite(argv[1], release);
-    } else {
-        WaitForSingleObject(release, static_cast<DWORD>(std::strtoul(argv[5], nullptr, 10)));
-    }
+    // Having written, it still looks at the file: a rename over it stays refused until the
+    // change has seen what was written.
+    const bool done = how != "rewrite" || Rewrite(argv[1], release);
+    WaitForSingleObject(release, static_cast<DWORD>(std::strtoul(argv[5], nullptr, 10)));
     CloseHandle(file);
     CloseHandle(release);
     CloseHandle(held);
