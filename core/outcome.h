@@ -27,6 +27,7 @@ enum class Outcome {
 };
 
 // Why an outcome came about, where its message alone would not say; shown as a second line.
+// Other programs keep these values: new ones go at the end.
 enum class Reason {
     None,
     FileInUse,
@@ -35,8 +36,6 @@ enum class Reason {
     DiskFull,
     OwnerNotKept,
     AttributesNotKept,
-    // The file is encrypted (EFS) and the new one could not be.
-    EncryptionNotKept,
     OtherLinks,
     FileTooLarge,
     TooManyBags,
@@ -45,6 +44,8 @@ enum class Reason {
     ProtectionNotRenewable,
     // The system started no thread for the change; nothing was begun.
     NoWorkerThread,
+    // The file is encrypted (EFS) and the new one could not be.
+    EncryptionNotKept,
 };
 
 struct OutcomeMessage {

@@ -531,8 +531,8 @@ TEST(OpenSoftCertificate, SaysWhenTheFileIsInUseOrTooLarge) {
 TEST(MessageFor, EachReasonIsASecondLineOfItsOwn) {
     const std::string first = MessageFor(Outcome::CannotSave).text;
     std::set<std::string> lines;
-    for (int r = static_cast<int>(Reason::FileInUse); r <= static_cast<int>(Reason::NoWorkerThread);
-         ++r) {
+    constexpr Reason kLast = Reason::EncryptionNotKept;
+    for (int r = static_cast<int>(Reason::FileInUse); r <= static_cast<int>(kLast); ++r) {
         const DetailedMessage message = MessageFor(Outcome::CannotSave, static_cast<Reason>(r));
         ASSERT_EQ(message.text.rfind(first + "\n", 0), 0u) << r;
         const std::string line = message.text.substr(first.size() + 1);
@@ -541,7 +541,7 @@ TEST(MessageFor, EachReasonIsASecondLineOfItsOwn) {
         lines.insert(line);
         EXPECT_EQ(message.style, MB_ICONHAND);
     }
-    EXPECT_EQ(lines.size(), static_cast<size_t>(Reason::NoWorkerThread));  // all different
+    EXPECT_EQ(lines.size(), static_cast<size_t>(kLast));  // all different
     EXPECT_EQ(MessageFor(Outcome::CannotSave, Reason::None).text, first);
     EXPECT_EQ(MessageFor(Outcome::BeyondLimits, Reason::TooManyBags).text,
               std::string(MessageFor(Outcome::BeyondLimits).text) +
@@ -554,6 +554,18 @@ TEST(MessageFor, EachReasonIsASecondLineOfItsOwn) {
     // The tool's own seven texts stay as they are.
     EXPECT_STREQ(MessageFor(Outcome::PinChanged).text, "Die PIN wurde geändert.");
     EXPECT_EQ(MessageFor(Outcome::PinChanged, Reason::None).text, "Die PIN wurde geändert.");
+}
+
+// Other programs pass outcomes and reasons by their numbers: a new one in between would change
+// what those programs' numbers mean.
+TEST(MessageFor, OutcomesAndReasonsKeepTheirNumbers) {
+    EXPECT_EQ(static_cast<int>(Outcome::PinChanged), 8);
+    EXPECT_EQ(static_cast<int>(Outcome::BeyondLimits), 12);
+    EXPECT_EQ(static_cast<int>(Reason::AttributesNotKept), 6);
+    EXPECT_EQ(static_cast<int>(Reason::OtherLinks), 7);
+    EXPECT_EQ(static_cast<int>(Reason::ScryptMemory), 11);
+    EXPECT_EQ(static_cast<int>(Reason::ProtectionNotRenewable), 12);
+    EXPECT_EQ(static_cast<int>(Reason::NoWorkerThread), 13);
 }
 
 TEST(MessageFor, FailuresToSaveAndForeignFilesShowTheErrorIcon) {
