@@ -1,6 +1,7 @@
 #!/bin/sh
 # pintool.exe needs nothing beside it: it imports only DLLs every Windows has (the C runtime
-# and libstdc++ are linked in), and it carries its icon, version block and manifest.
+# and libstdc++ are linked in), and it carries its icon, version block and manifest. Windows
+# looks for those DLLs in System32 only (its load configuration).
 # Usage: check_windows_program.sh PINTOOL_EXE SOURCE_DIR
 set -eu
 exe=$1
@@ -20,4 +21,5 @@ done
 echo "imports:" $imports
 python3 "$source_dir/tests/res/check_windows_resources.py" "$exe" "$source_dir/res/pintool.ico" \
     "$source_dir/res/version.txt" || status=1
+python3 "$source_dir/tests/res/check_windows_load_config.py" "$exe" || status=1
 exit $status
