@@ -6,12 +6,13 @@
 # file dialog) from the locale and its file names' encoding too: a locale the system lacks
 # would give it ASCII names. Run Wine with LOCPATH=PREFIX/locale LC_ALL=de_DE.UTF-8. With a DPI,
 # the display runs at that scale (LogPixels, which Wine reads from the user's desktop settings:
-# 144 is Windows' 150%, 192 its 200%).
+# 144 is Windows' 150%, 192 its 200%). Wine's menu builder stays off: it would write menu
+# entries for the prefix's Start menu into the user's own desktop (~/.local/share).
 # Usage: make_wine_prefix.sh PREFIX [DPI]
 set -eu
 prefix=$1
 dpi=${2:-96}
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 if [ ! -f "$prefix/.pintool-ready" ]; then
     rm -rf "$prefix"
     mkdir -p "$prefix"

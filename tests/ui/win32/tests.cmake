@@ -47,3 +47,19 @@ add_test(NAME WindowsProgram.ChangesAPinEndToEndUnderWine
             $<TARGET_FILE:window_probe>)
 set_tests_properties(WindowsProgram.ChangesAPinEndToEndUnderWine PROPERTIES
     TIMEOUT 300 RESOURCE_LOCK wine_ui)
+
+# The installer: installed, started and removed again under Wine in a prefix of its own, and
+# tools/sign-windows on pintool.exe and the installer.
+set(release_dir ${CMAKE_BINARY_DIR}/ui/pintool-${PROJECT_VERSION}-windows-x86_64)
+set(msi ${CMAKE_BINARY_DIR}/pintool-${PROJECT_VERSION}-windows-x86_64.msi)
+# The tests need the installer built with everything else.
+add_custom_target(installer_for_tests ALL)
+add_dependencies(installer_for_tests pintool_msi)
+add_test(NAME WindowsInstaller.InstallsStartsAndRemovesEverythingUnderWine
+    COMMAND sh ${win32_tests}/installer_under_wine.sh ${msi} ${release_dir}/pintool.exe
+            ${PROJECT_VERSION} $<TARGET_FILE:window_probe>)
+set_tests_properties(WindowsInstaller.InstallsStartsAndRemovesEverythingUnderWine PROPERTIES
+    TIMEOUT 600)
+add_test(NAME WindowsInstaller.SignedWithTheCertificateGiven
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/res/sign_windows_test.sh ${release_dir}/pintool.exe
+            ${msi} ${PROJECT_SOURCE_DIR})

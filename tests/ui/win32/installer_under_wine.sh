@@ -1,0 +1,160 @@
+#!/bin/sh
+# The installer under Wine, as a user without administrator rights: `msiexec /i /qn` puts the
+# program, its licences and the Start-menu entry in the user's own folders and registers the
+# version; the program starts from the Start-menu entry and shows its main window; `msiexec /x
+# /qn` takes all of it away again. The prefix is new for every run, so that a run that failed
+# cannot hide what the next one leaves behind.
+#
+# "Nothing left behind" is checked against a listing of drive_c (Windows' own folders aside,
+# but with its installer cache) and exports of HKCU and HKLM\Software taken before installing:
+# after removal nothing may differ but the empty folders and keys Windows Installer makes for
+# its own bookkeeping the first time it installs anything for a user (they are not the
+# package's, and Windows has them already).
+# Usage: installer_under_wine.sh MSI PINTOOL_EXE VERSION WINDOW_PROBE_EXE
+set -eu
+[ -z "${PINTOOL_TRACE:-}" ] || set -x
+msi=$1
+exe=$2
+version=$3
+probe_exe=$4
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+prefix=$work/wine
+. "$here/../xvfb.sh"
+program=""
+cleanup() {
+    [ -z "$program" ] || kill "$program" 2>/dev/null || true
+    WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+    stop_xvfb
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+title="Quintara(R) Tessaplan für Softzertifikate"
+IDC_BUTTON_RUN=1002
+
+sh "$here/make_wine_prefix.sh" "$prefix"
+export WINEPREFIX="$prefix" WINEDEBUG=-all LOCPATH="$prefix/locale" LC_ALL=de_DE.UTF-8 \
+    WINEDLLOVERRIDES="winemenubuilder.exe=d"
+wineserver -w
+start_xvfb "$work"
+
+# A Windows path of the prefix as the build machine sees it.
+unix_path() {
+    winepath -u "$1" 2>/dev/null
+}
+# The value of %NAME% in the prefix.
+windows_variable() {
+    wine cmd /c "echo %$1%" 2>/dev/null | tr -d '\r'
+}
+# Every file and folder in drive_c, with the size of each file, except Windows' own folders,
+# whose contents Wine changes by itself; Windows Installer's cache among them is listed.
+list_files() {
+    (cd "$prefix/drive_c" &&
+        find . -path ./windows -prune -o -printf '%y %s %p\n' &&
+        find ./windows/Installer -printf '%y %s %p\n' 2>/dev/null) |
+        sed 's/^d [0-9]* /d /' | LC_ALL=C sort
+}
+# The keys of registry hive KEY below PREFIX, one a line as "[KEY]", and each value as
+# "[KEY] NAME=VALUE", a value continued over several lines joined.
+list_registry() {
+    wine reg export "$1" "$work/export.reg" /y >/dev/null 2>&1 || fail "reg export $1 failed"
+    iconv -f UTF-16 -t UTF-8 "$work/export.reg" | tr -d '\r' | awk -v prefix="[$2" '
+        { line = $0; if (held != "") sub(/^ +/, "", line); line = held line; held = "" }
+        /\\$/ { sub(/\\$/, "", line); held = line; next }
+        /^\[/ { key = line; keep = index(key, prefix) == 1; if (keep) print key; next }
+        keep && line != "" { print key " " line }' | LC_ALL=C sort
+}
+snapshot() {
+    list_files >"$work/$1.files"
+    list_registry HKCU 'HKEY_CURRENT_USER' >"$work/$1.hkcu"
+    list_registry HKLM 'HKEY_LOCAL_MACHINE\Software' >"$work/$1.hklm"
+}
+
+local_app_data=$(unix_path "$(windows_variable LOCALAPPDATA)")
+app_data=$(unix_path "$(windows_variable APPDATA)")
+[ -d "$local_app_data" ] && [ -d "$app_data" ] || fail "no user folders in the prefix"
+installed="$local_app_data/Programs/Quintara Tessaplan"
+shortcut="$app_data/Microsoft/Windows/Start Menu/Programs/$title.lnk"
+product_code=$(msiinfo export "$msi" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
+[ -n "$product_code" ] || fail "the installer has no ProductCode"
+uninstall='Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+snapshot before
+msi_path=$(winepath -w "$msi" 2>/dev/null)
+wine msiexec /i "$msi_path" /qn >"$work/install.log" 2>&1 ||
+    fail "msiexec /i ended with $?: $(cat "$work/install.log")"
+wineserver -w
+
+# The program is the one built, its licences are beside it, the Start menu leads to it.
+cmp -s "$exe" "$installed/pintool.exe" || fail "no pintool.exe as built in $installed"
+for licence in OpenSSL.txt GCC-Laufzeitbibliotheken.txt MinGW-w64.txt; do
+    [ -s "$installed/Lizenzen/$licence" ] || fail "licence $licence missing in $installed"
+done
+[ -f "$shortcut" ] || fail "no Start-menu entry \"$title\"; the Start menu holds:
+$(ls -A "$app_data/Microsoft/Windows/Start Menu/Programs")"
+
+# The entry in the list of installed programs. Windows Installer keeps it in the user's part
+# of its store; Wine also writes it under the machine's Uninstall key even for one user.
+found=""
+for hive in HKCU HKLM; do
+    wine reg export "$hive\\$uninstall\\$product_code" "$work/entry.reg" /y >/dev/null 2>&1 ||
+        continue
+    found=$hive
+    iconv -f UTF-16 -t UTF-8 "$work/entry.reg" | tr -d '\r' >"$work/entry.txt"
+    grep -qx "\"DisplayVersion\"=\"$version\"" "$work/entry.txt" ||
+        fail "uninstall entry in $hive does not say version $version: $(cat "$work/entry.txt")"
+    grep -qx "\"DisplayName\"=\"$title\"" "$work/entry.txt" ||
+        fail "uninstall entry in $hive is not named \"$title\": $(cat "$work/entry.txt")"
+done
+[ -n "$found" ] || fail "no uninstall entry $product_code"
+
+# Started from the Start menu, the program shows its main window and ends on Esc.
+wine start /wait /unix "$shortcut" >"$work/program.log" 2>&1 &
+program=$!
+main=$(wine "$probe_exe" find "$title" $IDC_BUTTON_RUN 2>"$work/probe.err") ||
+    fail "no main window from the Start-menu entry: $(cat "$work/probe.err" "$work/program.log")"
+xdotool windowfocus "${main#* }"
+wine "$probe_exe" focus "${main% *}" 0 2>"$work/probe.err" ||
+    fail "the main window did not get the focus: $(cat "$work/probe.err")"
+xdotool key Escape
+# Long enough for a loaded machine; the program ends at once when it works.
+for _ in $(seq 1200); do
+    kill -0 "$program" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$program" 2>/dev/null && fail "pintool.exe did not end on Esc"
+status=0
+wait "$program" || status=$?
+program=""
+[ "$status" -eq 0 ] || fail "pintool.exe ended with $status: $(cat "$work/program.log")"
+wineserver -w
+
+wine msiexec /x "$msi_path" /qn >"$work/remove.log" 2>&1 ||
+    fail "msiexec /x ended with $?: $(cat "$work/remove.log")"
+wineserver -w
+snapshot after
+
+# What removal left, against what there was before; the empty bookkeeping folders and keys of
+# Windows Installer aside (a value in them would be the package's: it is listed under its key).
+user_dir="./users/$(basename "$(dirname "$(dirname "$local_app_data")")")"
+cat >"$work/allowed" <<ALLOWED
+d $user_dir/AppData/Roaming/Microsoft/Installer
+d \./windows/Installer
+\[HKEY_CURRENT_USER\\Software\\Microsoft\\Installer(\\Features|\\Products|\\UpgradeCodes)?\]
+\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes\]
+\[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData(\\S-[0-9-]+(\\Components|\\Products)?)?\]
+ALLOWED
+: >"$work/left"
+for kind in files hkcu hklm; do
+    LC_ALL=C comm -13 "$work/before.$kind" "$work/after.$kind" |
+        { grep -vxEf "$work/allowed" || true; } | sed 's/^/+ /' >>"$work/left"
+    LC_ALL=C comm -23 "$work/before.$kind" "$work/after.$kind" | sed 's/^/- /' >>"$work/left"
+done
+[ ! -s "$work/left" ] || fail "removal left these differences (+ new, - gone):
+$(cat "$work/left")"
+echo "installed, started and removed $product_code ($version) under Wine; nothing left behind"
