@@ -142,9 +142,9 @@ snapshot after
 # What removal left, against what there was before; the empty bookkeeping folders and keys of
 # Windows Installer aside (a value in them would be the package's: it is listed under its key).
 user_dir="./users/$(basename "$(dirname "$(dirname "$local_app_data")")")"
-cat >"$work/allowed" <<ALLOWED
-d $user_dir/AppData/Roaming/Microsoft/Installer
-d \./windows/Installer
+printf 'd %s\n' "$user_dir/AppData/Roaming/Microsoft/Installer" ./windows/Installer |
+    sed 's/[.]/[.]/g' >"$work/allowed"
+cat >>"$work/allowed" <<'ALLOWED'
 \[HKEY_CURRENT_USER\\Software\\Microsoft\\Installer(\\Features|\\Products|\\UpgradeCodes)?\]
 \[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes\]
 \[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData(\\S-[0-9-]+(\\Components|\\Products)?)?\]
