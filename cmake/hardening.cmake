@@ -3,11 +3,10 @@
 # offers of it. docs/hardening.md says what each flag is for and how the tests check it.
 
 if(WIN32)
-    # Stack canaries; __stack_chk_fail and the guard come from GCC's libssp, linked in like the
-    # rest of the runtime (-static), so pintool.exe imports no DLL for it. The driver adds
-    # libssp only when the flag is on the link line too.
-    # MinGW-w64's headers fortify up to level 2, with libssp's checking functions; like glibc's
-    # they need optimisation.
+    # Stack canaries, and fortified calls up to level 2 (as far as MinGW-w64's headers go; like
+    # glibc's they need optimisation). __stack_chk_fail, the guard and the checking functions
+    # come from GCC's libssp, linked in like the rest of the runtime (-static), so pintool.exe
+    # imports no DLL for them. The driver adds libssp only when the flag is on the link line too.
     target_compile_options(pintool_options INTERFACE -fstack-protector-strong
         $<$<AND:$<COMPILE_LANGUAGE:CXX>,$<NOT:$<CONFIG:Debug>>>:-D_FORTIFY_SOURCE=2>)
     target_link_options(pintool_options INTERFACE -fstack-protector-strong
