@@ -18,17 +18,8 @@ exe=$2
 version=$3
 probe_exe=$4
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
+. "$here/wine_session.sh"
 prefix=$work/wine
-. "$here/../xvfb.sh"
-program=""
-cleanup() {
-    [ -z "$program" ] || kill "$program" 2>/dev/null || true
-    WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-    stop_xvfb
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
 fail() {
     echo "FAIL: $*" >&2
     exit 1

@@ -17,16 +17,7 @@ exe=$1
 prefix=$2
 probe_exe=$3
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-. "$here/../xvfb.sh"
-program=""
-cleanup() {
-    [ -z "$program" ] || kill "$program" 2>/dev/null || true
-    WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-    stop_xvfb
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+. "$here/wine_session.sh"
 # Says what failed and, while pintool.exe runs, which windows it shows (unless window_probe.exe
 # has just said so).
 fail() {
