@@ -10,7 +10,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 sh "$here/../tests/support/make_fixtures.sh" "$work" "$pin"
-cp "$work"/*.p12 "$out"/
+# Not the slow one: with millions of iterations, one run of it outlasts the fuzzers' timeout.
+for file in "$work"/*.p12; do
+    [ "${file##*/}" = slow.p12 ] || cp "$file" "$out"/
+done
 cd "$work"
 for variant in "modern" "legacy -legacy" "descert -descert" "nomac -nomac" \
     "plain -keypbe NONE -certpbe NONE" "rc4 -legacy -keypbe PBE-SHA1-RC4-128 -certpbe PBE-SHA1-2DES"; do
