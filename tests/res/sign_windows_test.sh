@@ -20,15 +20,8 @@ unset PINTOOL_SIGN_PFX PINTOOL_SIGN_PASSWORD PINTOOL_SIGN_TIMESTAMP
 # A self-signed certificate for code signing in a PKCS#12 file with a password, and another
 # one that signed nothing here.
 password="Prüf-Kennwort mit Leerzeichen"
-certificate() {
-    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/$1.key" -out "$work/$1.pem" \
-        -subj "/CN=$1" -days 2 -addext extendedKeyUsage=codeSigning \
-        -addext keyUsage=digitalSignature 2>/dev/null
-}
-certificate Wegwerfzertifikat
-certificate Fremdzertifikat
-openssl pkcs12 -export -inkey "$work/Wegwerfzertifikat.key" -in "$work/Wegwerfzertifikat.pem" \
-    -out "$work/signing.p12" -passout "pass:$password"
+sh "$3/tests/res/make_signing_certificate.sh" "$work" Wegwerfzertifikat "$password"
+sh "$3/tests/res/make_signing_certificate.sh" "$work" Fremdzertifikat
 
 verifies() {
     osslsigncode verify -CAfile "$work/$2.pem" -in "$1" >"$work/verify.log" 2>&1
@@ -46,7 +39,7 @@ for file in "$exe" "$msi"; do
     cmp -s "$file" "$work/unsigned/$name" || fail "without a certificate $name was changed"
     grep -q "not signed" "$work/sign.log" || fail "without a certificate it did not say so"
 
-    PINTOOL_SIGN_PFX="$work/signing.p12" PINTOOL_SIGN_PASSWORD="$password" \
+    PINTOOL_SIGN_PFX="$work/Wegwerfzertifikat.p12" PINTOOL_SIGN_PASSWORD="$password" \
         "$sign" "$work/signed/$name" >"$work/sign.log" 2>&1 ||
         fail "signing $name failed: $(cat "$work/sign.log")"
     verifies "$work/signed/$name" Wegwerfzertifikat ||
@@ -61,7 +54,7 @@ for file in "$exe" "$msi"; do
             fail "the signed $name is no installer any more" ;;
     esac
 
-    PINTOOL_SIGN_PFX="$work/signing.p12" PINTOOL_SIGN_PASSWORD="falsch" \
+    PINTOOL_SIGN_PFX="$work/Wegwerfzertifikat.p12" PINTOOL_SIGN_PASSWORD="falsch" \
         "$sign" "$work/wrong/$name" >"$work/sign.log" 2>&1 &&
         fail "a wrong password signed $name"
     cmp -s "$file" "$work/wrong/$name" || fail "a wrong password changed $name"

@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""Builds the Windows installer with wixl so that it depends on nothing but its sources: the
+product code follows from the upgrade code and the version, the files go into the cabinet with
+the time given, and the summary's package code and times, which wixl takes from the clock and
+the random generator, are set afterwards: the package code from the package's own bytes, the
+times to the one given.
+Usage: build_msi.py OUTPUT WXS FILES ICON VERSION SECONDS
+FILES is the folder the installer takes pintool.exe and Lizenzen/ from, ICON the program's icon."""
+import hashlib
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import uuid
+import xml.etree.ElementTree as ElementTree
+
+WIX = "{http://schemas.microsoft.com/wix/2006/wi}"
+SUMMARY = "\x05SummaryInformation"
+PID_REVISION_NUMBER, PID_CREATED, PID_LAST_SAVED = 9, 12, 13
+VT_LPSTR, VT_FILETIME = 0x1E, 0x40
+FILETIME_1970 = 116444736000000000  # 100 ns ticks from 1601 to 1970
+
+
+class CompoundFile:
+    """The sectors of an OLE compound file (what an .msi is), as far as finding where a stream's
+    bytes lie takes."""
+
+    def __init__(self, data):
+        if data[:8] != bytes.fromhex("d0cf11e0a1b11ae1"):
+            sys.exit("not a compound file")
+        self.data = data
+        self.sector_size = 1 << struct.unpack_from("<H", data, 0x1E)[0]
+        self.mini_sector_size = 1 << struct.unpack_from("<H", data, 0x20)[0]
+        (directory_start, ) = struct.unpack_from("<I", data, 0x30)
+        self.mini_cutoff, mini_fat_start = struct.unpack_from("<II", data, 0x38)
+        self.fat = self._fat()
+        self.mini_fat = self._words(self._chain(mini_fat_start))
+        self.directory = b"".join(self._sector(s) for s in self._chain(directory_start))
+        self.mini_stream = self._offsets(self._entry(0)[1], self._entry(0)[2])
+
+    def _sector(self, number):
+        start = (number + 1) * self.sector_size
+        return self.data[start:start + self.sector_size]
+
+    def _words(self, sectors):
+        return [w for s in sectors for w in struct.unpack_from(f"<{self.sector_size // 4}I",
+                                                               self._sector(s))]
+
+    def _fat(self):
+        difat = list(struct.unpack_from("<109I", self.data, 0x4C))
+        (next_difat, ) = struct.unpack_from("<I", self.data, 0x44)
+        while next_difat < 0xFFFFFFFA:
+            words = self._words([next_difat])
+            difat += words[:-1]
+            next_difat = words[-1]
+        return self._words([s for s in difat if s < 0xFFFFFFFA])
+
+    def _chain(self, start, table=None):
+        table = self.fat if table is None else table
+        chain = []
+        while start < 0xFFFFFFFA:
+            chain.append(start)
+            start = table[start]
+        return chain
+
+    def _entry(self, index):
+        entry = self.directory[index * 128:(index + 1) * 128]
+        name_size = struct.unpack_from("<H", entry, 0x40)[0]
+        name = entry[:max(name_size - 2, 0)].decode("utf-16-le")
+        start, size = struct.unpack_from("<IQ", entry, 0x74)
+        return name, start, size & 0xFFFFFFFF if self.sector_size == 512 else size
+
+    def _offsets(self, start, size):
+        offsets = []
+        for sector in self._chain(start):
+            base = (sector + 1) * self.sector_size
+            offsets.extend(range(base, base + self.sector_size))
+        return offsets[:size]
+
+    def stream_offsets(self, wanted):
+        """Where in the file each byte of the stream named lies."""
+        for index in range(len(self.directory) // 128):
+            name, start, size = self._entry(index)
+            if index == 0 or name != wanted:
+                continue
+            if size >= self.mini_cutoff:
+                return self._offsets(start, size)
+            offsets = []
+            for mini in self._chain(start, self.mini_fat):
+                base = mini * self.mini_sector_size
+                offsets.extend(self.mini_stream[base:base + self.mini_sector_size])
+            return offsets[:size]
+        sys.exit(f"no stream {wanted!r}")
+
+
+def property_offsets(summary):
+    """Where each property of the summary's only section starts, by its identifier."""
+    (section, ) = struct.unpack_from("<I", summary, 44)
+    (count, ) = struct.unpack_from("<I", summary, section + 4)
+    pairs = struct.unpack_from(f"<{2 * count}I", summary, section + 8)
+    return {pairs[i]: section + pairs[i + 1] for i in range(0, len(pairs), 2)}
+
+
+def settle_summary(path, seconds):
+    data = bytearray(open(path, "rb").read())
+    offsets = CompoundFile(bytes(data)).stream_offsets(SUMMARY)
+    summary = bytearray(data[o] for o in offsets)
+    # The package code names these bytes: the same package, the same code; any other, another.
+    for offset in offsets:
+        data[offset] = 0
+    package_code = uuid.UUID(bytes=hashlib.sha256(data).digest()[:16], version=5)
+    properties = property_offsets(summary)
+    at = properties[PID_REVISION_NUMBER]
+    kind, size = struct.unpack_from("<II", summary, at)
+    code = ("{%s}" % str(package_code).upper()).encode("ascii") + b"\0"
+    if kind != VT_LPSTR or size != len(code):
+        sys.exit("the summary's package code is not a GUID as wixl writes it")
+    summary[at + 8:at + 8 + size] = code
+    for pid in (PID_CREATED, PID_LAST_SAVED):
+        at = properties[pid]
+        if struct.unpack_from("<I", summary, at)[0] != VT_FILETIME:
+            sys.exit("the summary's times are not FILETIMEs")
+        struct.pack_into("<Q", summary, at + 4, FILETIME_1970 + seconds * 10_000_000)
+    for offset, byte in zip(offsets, summary):
+        data[offset] = byte
+    open(path, "wb").write(data)
+
+
+def main():
+    output, wxs, files, icon, version, seconds = sys.argv[1:7]
+    seconds = int(seconds)
+    upgrade_code = ElementTree.parse(wxs).getroot().find(f"{WIX}Product").get("UpgradeCode")
+    product_code = str(uuid.uuid5(uuid.UUID(upgrade_code), version)).upper()
+    with tempfile.TemporaryDirectory() as staging:
+        # wixl takes files only by paths relative to where it runs, and puts their times in
+        # the cabinet.
+        shutil.copytree(files, os.path.join(staging, "files"))
+        shutil.copy(icon, os.path.join(staging, "pintool.ico"))
+        for directory, _, names in os.walk(staging):
+            for name in names:
+                os.utime(os.path.join(directory, name), (seconds, seconds))
+        built = os.path.join(staging, "pintool.msi")
+        subprocess.run(["wixl", "--arch", "x64", "-D", f"Version={version}",
+                        "-D", f"ProductCode={product_code}", "-D", "Files=files",
+                        "-D", "Icon=pintool.ico", "-o", built, os.path.abspath(wxs)],
+                       cwd=staging, check=True)
+        settle_summary(built, seconds)
+        shutil.copy(built, output + ".partial")
+    os.replace(output + ".partial", output)
+
+
+if __name__ == "__main__":
+    main()
