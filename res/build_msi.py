@@ -103,14 +103,14 @@ def property_offsets(summary):
     return {pairs[i]: section + pairs[i + 1] for i in range(0, len(pairs), 2)}
 
 
-def settle_summary(path, seconds):
+def settle_summary(path, upgrade_code, seconds):
     data = bytearray(open(path, "rb").read())
     offsets = CompoundFile(bytes(data)).stream_offsets(SUMMARY)
     summary = bytearray(data[o] for o in offsets)
     # The package code names these bytes: the same package, the same code; any other, another.
     for offset in offsets:
         data[offset] = 0
-    package_code = uuid.UUID(bytes=hashlib.sha256(data).digest()[:16], version=5)
+    package_code = uuid.uuid5(upgrade_code, hashlib.sha256(data).hexdigest())
     properties = property_offsets(summary)
     at = properties[PID_REVISION_NUMBER]
     kind, size = struct.unpack_from("<II", summary, at)
@@ -131,8 +131,9 @@ def settle_summary(path, seconds):
 def main():
     output, wxs, files, icon, version, seconds = sys.argv[1:7]
     seconds = int(seconds)
-    upgrade_code = ElementTree.parse(wxs).getroot().find(f"{WIX}Product").get("UpgradeCode")
-    product_code = str(uuid.uuid5(uuid.UUID(upgrade_code), version)).upper()
+    upgrade_code = uuid.UUID(
+        ElementTree.parse(wxs).getroot().find(f"{WIX}Product").get("UpgradeCode"))
+    product_code = str(uuid.uuid5(upgrade_code, version)).upper()
     with tempfile.TemporaryDirectory() as staging:
         # wixl takes files only by paths relative to where it runs, and puts their times in
         # the cabinet.
@@ -146,7 +147,7 @@ def main():
                         "-D", f"ProductCode={product_code}", "-D", "Files=files",
                         "-D", "Icon=pintool.ico", "-o", built, os.path.abspath(wxs)],
                        cwd=staging, check=True)
-        settle_summary(built, seconds)
+        settle_summary(built, upgrade_code, seconds)
         shutil.copy(built, output + ".partial")
     os.replace(output + ".partial", output)
 
