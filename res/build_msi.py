@@ -4,7 +4,7 @@ product code follows from the upgrade code and the version, the files go into th
 the time given, and the summary's package code and times, which wixl takes from the clock and
 the random generator, are set afterwards: the package code from the package's own bytes, the
 times to the one given.
-Usage: build_msi.py OUTPUT WXS FILES ICON VERSION SECONDS
+Usage: build_msi.py WIXL OUTPUT WXS FILES ICON VERSION SECONDS
 FILES is the folder the installer takes pintool.exe and Lizenzen/ from, ICON the program's icon."""
 import hashlib
 import os
@@ -38,7 +38,8 @@ class CompoundFile:
         self.fat = self._fat()
         self.mini_fat = self._words(self._chain(mini_fat_start))
         self.directory = b"".join(self._sector(s) for s in self._chain(directory_start))
-        self.mini_stream = self._offsets(self._entry(0)[1], self._entry(0)[2])
+        _, mini_stream_start, mini_stream_size = self._entry(0)  # the root entry holds it
+        self.mini_stream = self._offsets(mini_stream_start, mini_stream_size)
 
     def _sector(self, number):
         start = (number + 1) * self.sector_size
@@ -129,7 +130,7 @@ def settle_summary(path, upgrade_code, seconds):
 
 
 def main():
-    output, wxs, files, icon, version, seconds = sys.argv[1:7]
+    wixl, output, wxs, files, icon, version, seconds = sys.argv[1:8]
     seconds = int(seconds)
     upgrade_code = uuid.UUID(
         ElementTree.parse(wxs).getroot().find(f"{WIX}Product").get("UpgradeCode"))
@@ -143,7 +144,7 @@ def main():
             for name in names:
                 os.utime(os.path.join(directory, name), (seconds, seconds))
         built = os.path.join(staging, "pintool.msi")
-        subprocess.run(["wixl", "--arch", "x64", "-D", f"Version={version}",
+        subprocess.run([wixl, "--arch", "x64", "-D", f"Version={version}",
                         "-D", f"ProductCode={product_code}", "-D", "Files=files",
                         "-D", "Icon=pintool.ico", "-o", built, os.path.abspath(wxs)],
                        cwd=staging, check=True)

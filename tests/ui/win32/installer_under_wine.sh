@@ -113,16 +113,7 @@ xdotool windowfocus "${main#* }"
 wine "$probe_exe" focus "${main% *}" 0 2>"$work/probe.err" ||
     fail "the main window did not get the focus: $(cat "$work/probe.err")"
 xdotool key Escape
-# Long enough for a loaded machine; the program ends at once when it works.
-for _ in $(seq 1200); do
-    kill -0 "$program" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$program" 2>/dev/null && fail "pintool.exe did not end on Esc"
-status=0
-wait "$program" || status=$?
-program=""
-[ "$status" -eq 0 ] || fail "pintool.exe ended with $status: $(cat "$work/program.log")"
+expect_program_ended "$work/program.log"
 wineserver -w
 
 wine msiexec /x "$msi_path" /qn >"$work/remove.log" 2>&1 ||

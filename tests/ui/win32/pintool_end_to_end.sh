@@ -181,16 +181,7 @@ probe gone "${box% *}" || fail "the message box stayed open"
 probe gone "$pin_dialog" || fail "the PIN dialog stayed open after \"$said\""
 bring_forward "$main" 0
 xdotool key Escape
-# Long enough for a loaded machine; the program ends at once when it works.
-for _ in $(seq 1200); do
-    kill -0 "$program" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$program" 2>/dev/null && fail "pintool.exe did not end on Esc"
-status=0
-wait "$program" || status=$?
-program=""
-[ "$status" -eq 0 ] || fail "pintool.exe ended with $status: $(cat "$work/wine.log")"
+expect_program_ended "$work/wine.log"
 
 openssl pkcs12 -in "$file" -passin "pass:$old" -noout 2>/dev/null &&
     fail "the old PIN still opens it, though pintool.exe said: $said"

@@ -1,7 +1,8 @@
 # What a script that drives a Wine program on a virtual X display sets up, sourced once it has
-# set `here` (its folder): a work folder `work`, the Xvfb helpers, and a clean-up at exit that
+# set `here` (its folder): a work folder `work`, the Xvfb helpers, a clean-up at exit that
 # ends the program started as `program`, the wineserver of the Wine prefix `prefix` (set by the
-# script, at the latest right after this) and the display, and removes the work folder.
+# script, at the latest right after this) and the display, and removes the work folder; and the
+# check that the program ended.
 work=$(mktemp -d)
 . "$here/../xvfb.sh"
 program=""
@@ -12,3 +13,18 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
+
+# After the program was told to end: it must end within two minutes, with status 0; otherwise
+# the script's `fail` says so, with the log given.
+expect_program_ended() { # log
+    # Long enough for a loaded machine; the program ends at once when it works.
+    for _ in $(seq 1200); do
+        kill -0 "$program" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$program" 2>/dev/null && fail "pintool.exe did not end on Esc"
+    status=0
+    wait "$program" || status=$?
+    program=""
+    [ "$status" -eq 0 ] || fail "pintool.exe ended with $status: $(cat "$1")"
+}
