@@ -37,6 +37,7 @@
 #include "pkcs12/parallel.h"
 #include "pkcs12/pbe_params.h"
 #include "platform/memory_api.h"
+#include "tests/support/engine_switches.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 
@@ -439,7 +440,7 @@ int main(int argc, char** argv) {
                 return ChangeInChild(argv[2], mode == "change");
             }
             if (mode == "serial") {
-                const parallel::ScopedThreadCountForTesting oneThread(1);
+                const engine_switches::ScopedThreadCount oneThread(1);
                 return ChangeInChild(argv[2], true);
             }
             if (mode == "floor" || mode == "ownfloor") {

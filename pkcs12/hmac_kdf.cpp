@@ -13,13 +13,13 @@
 #include <cstring>
 #include <utility>
 
+#include "pkcs12/seams.h"
 #include "platform/memory_api.h"
 #include "platform/secret.h"
 
 namespace hmackdf {
 namespace {
 
-std::atomic<bool> g_longPasswordFault{false};
 
 template <typename State, int (*InitState)(State*), int (*Absorb)(State*, const void*, std::size_t),
           int (*Finish)(unsigned char*, State*), std::size_t BlockSize, std::size_t OutputSize>
@@ -205,14 +205,6 @@ void Pkcs12With(Input password, Input salt, int id, std::uint64_t iterations, un
     Wipe(context);
 }
 
-// The fault a ScopedLongPasswordFaultForTesting asks for, if any.
-void FaultForTesting(Input password, unsigned char* out) noexcept {
-    constexpr std::size_t kLong = 64;
-    if (g_longPasswordFault.load(std::memory_order_relaxed) && password.length > kLong) {
-        out[0] ^= 0x01;
-    }
-}
-
 }  // namespace
 
 std::optional<Digest> DigestOf(int nid) noexcept {
@@ -234,22 +226,14 @@ std::optional<Digest> DigestOf(int nid) noexcept {
 void Pbkdf2(Digest digest, Input password, Input salt, std::uint64_t iterations, unsigned char* out,
             std::size_t length) noexcept {
     WithHash(digest, [&]<typename H>() { Pbkdf2With<H>(password, salt, iterations, out, length); });
-    FaultForTesting(password, out);
+    engine_seams::Derived(password.length, out, length);
 }
 
 void Pkcs12(Digest digest, Input password, Input salt, int id, std::uint64_t iterations,
             unsigned char* out, std::size_t length) {
     WithHash(digest,
              [&]<typename H>() { Pkcs12With<H>(password, salt, id, iterations, out, length); });
-    FaultForTesting(password, out);
-}
-
-ScopedLongPasswordFaultForTesting::ScopedLongPasswordFaultForTesting() noexcept {
-    g_longPasswordFault = true;
-}
-
-ScopedLongPasswordFaultForTesting::~ScopedLongPasswordFaultForTesting() {
-    g_longPasswordFault = false;
+    engine_seams::Derived(password.length, out, length);
 }
 
 }  // namespace hmackdf

@@ -31,15 +31,4 @@ void Pbkdf2(Digest digest, Input password, Input salt, std::uint64_t iterations,
 void Pkcs12(Digest digest, Input password, Input salt, int id, std::uint64_t iterations,
             unsigned char* out, std::size_t length);
 
-// For tests only: while one lives, every result made here for a password of more than 64 bytes
-// has its first bit flipped, as a fault in the handling of long passwords would; so a test can
-// show that such a fault is caught.
-class ScopedLongPasswordFaultForTesting {
-public:
-    ScopedLongPasswordFaultForTesting() noexcept;
-    ScopedLongPasswordFaultForTesting(const ScopedLongPasswordFaultForTesting&) = delete;
-    ScopedLongPasswordFaultForTesting& operator=(const ScopedLongPasswordFaultForTesting&) = delete;
-    ~ScopedLongPasswordFaultForTesting();
-};
-
 }  // namespace hmackdf

@@ -6,11 +6,11 @@
 #include <mutex>
 #include <utility>
 
+#include "pkcs12/seams.h"
+
 namespace kdfmemo {
 namespace {
 
-std::atomic<std::size_t> g_served{0};
-std::atomic<std::size_t> g_kept{0};
 thread_local Memo* t_recording = nullptr;
 thread_local Memo* t_serving = nullptr;
 
@@ -24,7 +24,7 @@ Memo::Memo(Memo&& other) noexcept : m_entries(std::move(other.m_entries)) {
 
 Memo& Memo::operator=(Memo&& other) noexcept {
     if (this != &other) {
-        g_kept -= m_entries.size();
+        engine_seams::MemoKept(-static_cast<std::ptrdiff_t>(m_entries.size()));
         m_entries = std::move(other.m_entries);
         other.m_entries.clear();
     }
@@ -32,7 +32,8 @@ Memo& Memo::operator=(Memo&& other) noexcept {
 }
 
 Memo::~Memo() {
-    g_kept -= m_entries.size();  // each entry's secrets wipe themselves
+    // each entry's secrets wipe themselves
+    engine_seams::MemoKept(-static_cast<std::ptrdiff_t>(m_entries.size()));
 }
 
 void Memo::Absorb(Memo&& other) {
@@ -54,14 +55,14 @@ std::optional<Secret> Memo::Take(const Secret& inputs) {
     }
     Secret output = std::move(found->output);
     m_entries.erase(found);  // its inputs are wiped as they go
-    --g_kept;
+    engine_seams::MemoKept(-1);
     return output;
 }
 
 void Memo::Add(Entry entry) {
     const std::lock_guard lock(m_mutex);
     m_entries.push_back(std::move(entry));
-    ++g_kept;
+    engine_seams::MemoKept(1);
 }
 
 std::size_t Memo::size() const {
@@ -92,7 +93,7 @@ bool Serve(const Secret& inputs, unsigned char* key, std::size_t length) {
         return false;
     }
     std::memcpy(key, kept->data(), length);
-    ++g_served;
+    engine_seams::MemoServed();
     return true;
 }
 
@@ -100,14 +101,6 @@ void Record(Secret inputs, const unsigned char* key, std::size_t length) {
     if (t_recording != nullptr) {
         t_recording->Add({std::move(inputs), Secret(reinterpret_cast<const char*>(key), length)});
     }
-}
-
-std::size_t ServedForTesting() noexcept {
-    return g_served;
-}
-
-std::size_t KeptForTesting() noexcept {
-    return g_kept;
 }
 
 }  // namespace kdfmemo

@@ -77,8 +77,5 @@ private:
 bool Serve(const Secret& inputs, unsigned char* key, std::size_t length);
 void Record(Secret inputs, const unsigned char* key, std::size_t length);
 
-// For tests: how many derivations memos have served so far, and how many results memos hold.
-std::size_t ServedForTesting() noexcept;
-std::size_t KeptForTesting() noexcept;
 
 }  // namespace kdfmemo

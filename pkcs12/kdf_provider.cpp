@@ -34,7 +34,6 @@ constexpr char kDefault[] = "provider=default";
 // The algorithms offered, by index.
 constexpr std::array<const char*, 2> kNames = {"PBKDF2", "PKCS12KDF"};
 
-std::atomic<std::size_t> g_direct{0};
 std::atomic<bool> g_available{false};
 OSSL_LIB_CTX* g_installing = nullptr;  // set only while the provider is loaded, on one thread
 
@@ -171,7 +170,6 @@ private:
             hmackdf::Pkcs12(*digest, *password, *salt, static_cast<int>(*last), *iterations, key,
                             length);
         }
-        ++g_direct;
         return true;
     }
 
@@ -415,10 +413,6 @@ OSSL_PROVIDER* Install(OSSL_LIB_CTX* context) noexcept {
 
 bool Available() noexcept {
     return g_available;
-}
-
-std::size_t DerivedDirectlyForTesting() noexcept {
-    return g_direct;
 }
 
 }  // namespace kdfprovider

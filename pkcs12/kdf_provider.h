@@ -19,7 +19,5 @@ OSSL_PROVIDER* Install(OSSL_LIB_CTX* context) noexcept;
 // Whether the provider is in use, so that deriving ahead can pay off.
 bool Available() noexcept;
 
-// For tests: how many derivations hmac_kdf has made so far.
-std::size_t DerivedDirectlyForTesting() noexcept;
 
 }  // namespace kdfprovider

@@ -14,22 +14,11 @@
 
 #include "pkcs12/openssl_context.h"
 #include "pkcs12/parallel_process.h"
+#include "pkcs12/seams.h"
 #include "platform/memory_api.h"
 
 namespace parallel {
 namespace {
-
-std::atomic<unsigned> g_forcedThreads{0};
-std::atomic<void (*)()> g_workEndObserver{nullptr};
-std::atomic<bool> g_threadStartsRefused{false};
-
-// Where a test has the system refuse threads: fails as starting one then does.
-void RefuseThreadIfTesting() {
-    if (g_threadStartsRefused.load()) {
-        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
-                                "no thread for tests");
-    }
-}
 
 // The tasks of one ForEach, handed out by index to whichever thread is free.
 class Batch {
@@ -74,9 +63,7 @@ private:
         batch.Work();
     }
     WipeStackBelowCaller();
-    if (const auto observer = g_workEndObserver.load()) {
-        observer();
-    }
+    engine_seams::WorkEnded();
 }
 
 // Threads kept from one batch to the next: starting a thread costs more than most derivations
@@ -148,7 +135,7 @@ private:
     std::size_t Grow(std::size_t wanted) noexcept {
         while (m_threads.size() < wanted) {
             try {
-                RefuseThreadIfTesting();
+                engine_seams::BeforeThreadStart();
                 m_threads.emplace_back([this] { Serve(); });
             } catch (const std::exception&) {
                 break;  // those there are, the caller at least, do it all
@@ -220,10 +207,9 @@ Pool& Pool::Get() {
 }  // namespace
 
 unsigned ThreadCount() noexcept {
-    const unsigned forced = g_forcedThreads.load();
     // The C library reads the count from the system at every call: once is enough.
     static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    return forced != 0 ? forced : cores;
+    return std::max(1u, engine_seams::ThreadCount(cores));
 }
 
 void WarmUp() noexcept {
@@ -283,24 +269,6 @@ void RunCostliestFirst(std::vector<Job>& jobs) {
     if (failed) {
         std::rethrow_exception(failed);
     }
-}
-
-ScopedThreadCountForTesting::ScopedThreadCountForTesting(unsigned threads) noexcept
-    : m_previous(g_forcedThreads.exchange(std::max(1u, threads))) {}
-
-ScopedThreadCountForTesting::~ScopedThreadCountForTesting() {
-    g_forcedThreads = m_previous;
-}
-
-ScopedThreadStartRefusalForTesting::ScopedThreadStartRefusalForTesting() noexcept
-    : m_previous(g_threadStartsRefused.exchange(true)) {}
-
-ScopedThreadStartRefusalForTesting::~ScopedThreadStartRefusalForTesting() {
-    g_threadStartsRefused = m_previous;
-}
-
-void SetWorkEndObserverForTesting(void (*observer)()) noexcept {
-    g_workEndObserver = observer;
 }
 
 }  // namespace parallel

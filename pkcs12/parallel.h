@@ -40,35 +40,4 @@ void WarmUp() noexcept;
 // one.
 void RunCostliestFirst(std::vector<Job>& jobs);
 
-// For tests only: while one lives, batches use exactly `threads` threads (1: one after another
-// on the caller's), whatever the machine has.
-class ScopedThreadCountForTesting {
-public:
-    explicit ScopedThreadCountForTesting(unsigned threads) noexcept;
-    ScopedThreadCountForTesting(const ScopedThreadCountForTesting&) = delete;
-    ScopedThreadCountForTesting& operator=(const ScopedThreadCountForTesting&) = delete;
-    ~ScopedThreadCountForTesting();
-
-private:
-    unsigned m_previous;
-};
-
-// For tests only: while one lives, no further thread can be started for batches, as when the
-// system refuses one (starting it throws std::system_error); those already there go on working.
-class ScopedThreadStartRefusalForTesting {
-public:
-    ScopedThreadStartRefusalForTesting() noexcept;
-    ScopedThreadStartRefusalForTesting(const ScopedThreadStartRefusalForTesting&) = delete;
-    ScopedThreadStartRefusalForTesting& operator=(const ScopedThreadStartRefusalForTesting&) =
-        delete;
-    ~ScopedThreadStartRefusalForTesting();
-
-private:
-    bool m_previous;
-};
-
-// For tests only: `observer` (null: none) is called on each extra thread as the last thing it
-// does for a batch, after its stack was wiped, so that a test can look at what is left there.
-void SetWorkEndObserverForTesting(void (*observer)()) noexcept;
-
 }  // namespace parallel

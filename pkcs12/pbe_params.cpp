@@ -17,6 +17,7 @@
 
 #include "pkcs12/der_compare.h"
 #include "pkcs12/limits.h"
+#include "pkcs12/seams.h"
 
 namespace pbe {
 namespace {
@@ -140,11 +141,9 @@ std::optional<Params> ReadPbes2(const X509_ALGOR* algorithm, Params params) {
     }
 }
 
-std::atomic<bool> g_fixedSalts{false};
-
-// Random bytes for a salt or IV; the fixed pattern while a test asks for it.
+// Random bytes for a salt or IV, unless a test chose them.
 bool FreshBytes(unsigned char* out, int length) {
-    const unsigned char* const fixed = FixedSaltOrNull(length);
+    const unsigned char* const fixed = engine_seams::ChosenSaltOrIv(length);
     if (fixed != nullptr) {
         std::copy(fixed, fixed + length, out);
         return true;
@@ -159,12 +158,12 @@ ossl::AlgorPtr CreateDefault(const Params& params, Salt chosen) {
     if (!chosen.empty() && chosen.size() != static_cast<size_t>(saltLength)) {
         return nullptr;
     }
-    const unsigned char* const salt = chosen.empty() ? FixedSaltOrNull(saltLength) : chosen.data();
+    const unsigned char* const salt = chosen.empty() ? engine_seams::ChosenSaltOrIv(saltLength) : chosen.data();
     // Casts for OpenSSL 3.0, which takes salt and IV as non-const; it only copies them.
     return cipher ? ossl::AlgorPtr(PKCS5_pbe2_set_iv_ex(
                         cipher.get(), static_cast<int>(params.iterations),
                         const_cast<unsigned char*>(salt), saltLength,
-                        const_cast<unsigned char*>(FixedSaltOrNull(EVP_MAX_IV_LENGTH)),
+                        const_cast<unsigned char*>(engine_seams::ChosenSaltOrIv(EVP_MAX_IV_LENGTH)),
                         params.prfNid, nullptr))
                   : nullptr;
 }
@@ -397,27 +396,6 @@ bool Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data,
     const std::unique_ptr<unsigned char, decltype(release)> block(bytes, release);
     out = Plaintext(block.get(), static_cast<size_t>(length));
     return true;
-}
-
-ScopedFixedSaltsForTesting::ScopedFixedSaltsForTesting() noexcept {
-    g_fixedSalts = true;
-}
-
-ScopedFixedSaltsForTesting::~ScopedFixedSaltsForTesting() {
-    g_fixedSalts = false;
-}
-
-const unsigned char* FixedSaltOrNull(int length) noexcept {
-    static constexpr std::array<unsigned char, 256> kPattern = [] {
-        std::array<unsigned char, 256> pattern{};
-        for (size_t i = 0; i < pattern.size(); ++i) {
-            pattern[i] = static_cast<unsigned char>(0xA5 ^ i);
-        }
-        return pattern;
-    }();
-    return g_fixedSalts && length > 0 && static_cast<size_t>(length) <= kPattern.size()
-               ? kPattern.data()
-               : nullptr;
 }
 
 Params DefaultKeyProtection(long iterations) noexcept {

@@ -95,18 +95,4 @@ using Plaintext = SecretBytes;
 bool Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data,
              const ossl::Secret& password, Plaintext& out);
 
-// For tests only: while one lives, every salt and IV an export makes is the same fixed pattern
-// instead of random bytes, so that two exports can be compared byte for byte.
-class ScopedFixedSaltsForTesting {
-public:
-    ScopedFixedSaltsForTesting() noexcept;
-    ScopedFixedSaltsForTesting(const ScopedFixedSaltsForTesting&) = delete;
-    ScopedFixedSaltsForTesting& operator=(const ScopedFixedSaltsForTesting&) = delete;
-    ~ScopedFixedSaltsForTesting();
-};
-
-// The salt (or IV) of `length` bytes a new protection gets: null, for a random one, unless a
-// ScopedFixedSaltsForTesting lives.
-const unsigned char* FixedSaltOrNull(int length) noexcept;
-
 }  // namespace pbe

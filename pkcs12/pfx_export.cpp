@@ -14,6 +14,7 @@
 #include "pkcs12/parallel.h"
 #include "pkcs12/pfx_store.h"
 #include "pkcs12/sealed_values.h"
+#include "pkcs12/seams.h"
 #include "platform/file_api.h"
 
 namespace {
@@ -107,7 +108,7 @@ bool AddMac(PKCS12* p12, const MacParams& mac, const ossl::Secret& password) {
     }
     // OpenSSL 3.0 takes the salt as non-const; it only copies it.
     auto* const salt = const_cast<unsigned char*>(
-        mac.nextSalt.empty() ? pbe::FixedSaltOrNull(saltLength) : mac.nextSalt.data());
+        mac.nextSalt.empty() ? engine_seams::ChosenSaltOrIv(saltLength) : mac.nextSalt.data());
     return digest && PKCS12_set_mac(p12, password.data(), password.size(), salt, saltLength,
                                     static_cast<int>(mac.iterations), digest.get()) == 1;
 }

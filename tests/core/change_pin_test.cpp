@@ -15,6 +15,7 @@
 #include "pkcs12/kdf_provider.h"
 #include "platform/file_api.h"
 #include "tests/support/bag_builder.h"
+#include "tests/support/engine_switches.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 #include "tests/support/pfx_description.h"
@@ -158,16 +159,16 @@ TEST(ChangePin, FileOpensWithTheNewPinOnlyAndHoldsTheSameContents) {
 // file derives its own from what it reads back, and nothing derived ahead outlives the change.
 TEST(ChangePin, ChecksTheWrittenFileWithKeysDerivedAfresh) {
     const ChosenFile file("modern.p12");
-    const std::size_t served = kdfmemo::ServedForTesting();
+    const std::size_t served = engine_switches::MemoServed();
     ASSERT_EQ(file.Change(kPin, kNewPin, kNewPin), Outcome::PinChanged);
     // The MAC's key, the certificates' part's and the key's: for writing only.
-    EXPECT_EQ(kdfmemo::ServedForTesting() - served, 3u);
-    EXPECT_EQ(kdfmemo::KeptForTesting(), 0u);
+    EXPECT_EQ(engine_switches::MemoServed() - served, 3u);
+    EXPECT_EQ(engine_switches::MemoKept(), 0u);
     CByteBuffer reloaded;
     ASSERT_EQ(OpenSoftCertificate(file.path.c_str(), reloaded), Outcome::Accepted);
     EXPECT_EQ(ChangePin(reloaded, file.path.c_str(), kPin.c_str(), "x", "x"),
               Outcome::CannotOpenWithOldPin);
-    EXPECT_EQ(kdfmemo::KeptForTesting(), 0u);
+    EXPECT_EQ(engine_switches::MemoKept(), 0u);
 }
 
 // The check of the written file derives with OpenSSL's own code, not with the faster code that
@@ -179,10 +180,10 @@ TEST(ChangePin, AFaultInTheFastDerivationsDoesNotPassTheCheck) {
         SCOPED_TRACE(name);
         const ChosenFile file(name);
         {
-            const hmackdf::ScopedLongPasswordFaultForTesting fault;
-            const std::size_t direct = kdfprovider::DerivedDirectlyForTesting();
+            const engine_switches::ScopedLongPasswordFault fault;
+            const std::size_t direct = engine_switches::DerivedDirectly();
             EXPECT_EQ(file.Change(kPin, longPin, longPin), Outcome::CannotSave);
-            ASSERT_GT(kdfprovider::DerivedDirectlyForTesting(), direct) << "the fault was not met";
+            ASSERT_GT(engine_switches::DerivedDirectly(), direct) << "the fault was not met";
             EXPECT_TRUE(file.Unchanged());
         }
         ASSERT_EQ(file.Change(kPin, longPin, longPin), Outcome::PinChanged);

@@ -10,6 +10,7 @@
 
 #include "core/soft_certificate.h"
 #include "pkcs12/parallel.h"
+#include "tests/support/engine_switches.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 #include "tests/support/secret_scan.h"
@@ -131,8 +132,8 @@ TEST(ChangePinStack, LeavesNeitherKeyNorPinsOnItsOtherThreads) {
     }
     const std::vector<Needle> secrets = Secrets();
     g_secrets = &secrets;
-    const parallel::ScopedThreadCountForTesting forced(4);
-    parallel::SetWorkEndObserverForTesting(LookBelowThisFrame);
+    const engine_switches::ScopedThreadCount forced(4);
+    engine_switches::SetWorkEndObserver(LookBelowThisFrame);
     const testing_support::TempDir dir;
     // Enough keys that every thread gets some of them.
     testing_support::BuildManyKeys(dir / "keys.p12", testing_support::kPin, 24, false);
@@ -144,7 +145,7 @@ TEST(ChangePinStack, LeavesNeitherKeyNorPinsOnItsOtherThreads) {
             ChangePin(certificate, path.c_str(), testing_support::kPin.c_str(), kNewPin, kNewPin),
             Outcome::PinChanged);
     }
-    parallel::SetWorkEndObserverForTesting(nullptr);
+    engine_switches::SetWorkEndObserver(nullptr);
     EXPECT_GT(g_threadsLookedAt, 0);
     const Needle* const found = g_foundOnThread;
     EXPECT_TRUE(found == nullptr) << found->name << " left on a thread's stack";

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/engine_switches.h"
 #include "tests/support/kdf_calls.h"
 
 namespace {
@@ -35,14 +36,14 @@ TEST(KdfMemo, KeepsWhatARecordingDerivesAndServesExactlyThoseInputs) {
         for (const KdfInputs& other : others) {
             expected.push_back(derive(other, true));
         }
-        const std::size_t before = kdfmemo::ServedForTesting();
+        const std::size_t before = engine_switches::MemoServed();
         const kdfmemo::ScopedServing serving(memo);
         EXPECT_EQ(derive(recorded, true), key);
-        EXPECT_EQ(kdfmemo::ServedForTesting(), before + 1);
+        EXPECT_EQ(engine_switches::MemoServed(), before + 1);
         for (size_t i = 0; i < others.size(); ++i) {
             EXPECT_EQ(derive(others[i], true), expected[i]) << "input " << i;
         }
-        EXPECT_EQ(kdfmemo::ServedForTesting(), before + 1) << "served what it does not hold";
+        EXPECT_EQ(engine_switches::MemoServed(), before + 1) << "served what it does not hold";
     }
 }
 
@@ -54,9 +55,9 @@ TEST(KdfMemo, ServesNothingOnceServingEnds) {
         Pbkdf2(inputs);
     }
     { const kdfmemo::ScopedServing serving(memo); }
-    const std::size_t before = kdfmemo::ServedForTesting();
+    const std::size_t before = engine_switches::MemoServed();
     Pbkdf2(inputs);
-    EXPECT_EQ(kdfmemo::ServedForTesting(), before);
+    EXPECT_EQ(engine_switches::MemoServed(), before);
 }
 
 TEST(KdfMemo, ServesEachResultOnce) {
@@ -67,13 +68,13 @@ TEST(KdfMemo, ServesEachResultOnce) {
         const kdfmemo::ScopedRecording recording(memo);
         key = Pbkdf2(inputs);
     }
-    const std::size_t kept = kdfmemo::KeptForTesting();
-    const std::size_t before = kdfmemo::ServedForTesting();
+    const std::size_t kept = engine_switches::MemoKept();
+    const std::size_t before = engine_switches::MemoServed();
     const kdfmemo::ScopedServing serving(memo);
     EXPECT_EQ(Pbkdf2(inputs), key);
     EXPECT_EQ(Pbkdf2(inputs), key);
-    EXPECT_EQ(kdfmemo::ServedForTesting(), before + 1);
-    EXPECT_EQ(kdfmemo::KeptForTesting(), kept - 1) << "a result served is not kept";
+    EXPECT_EQ(engine_switches::MemoServed(), before + 1);
+    EXPECT_EQ(engine_switches::MemoKept(), kept - 1) << "a result served is not kept";
     EXPECT_EQ(memo.size(), 0u);
 }
 
@@ -88,17 +89,17 @@ TEST(KdfMemo, ServesOnlyTheThreadThatServesIt) {
         key = Pbkdf2(inputs);
     }
     const kdfmemo::ScopedServing serving(memo);
-    const std::size_t before = kdfmemo::ServedForTesting();
+    const std::size_t before = engine_switches::MemoServed();
     std::string elsewhere;
     std::thread([&] { elsewhere = Pbkdf2(inputs); }).join();
     EXPECT_EQ(elsewhere, key);
-    EXPECT_EQ(kdfmemo::ServedForTesting(), before);
+    EXPECT_EQ(engine_switches::MemoServed(), before);
     EXPECT_EQ(Pbkdf2(inputs), key);
-    EXPECT_EQ(kdfmemo::ServedForTesting(), before + 1);
+    EXPECT_EQ(engine_switches::MemoServed(), before + 1);
 }
 
 TEST(KdfMemo, CountsWhatMemosHoldUntilTheyGo) {
-    const std::size_t before = kdfmemo::KeptForTesting();
+    const std::size_t before = engine_switches::MemoKept();
     {
         kdfmemo::Memo memo;
         {
@@ -106,13 +107,13 @@ TEST(KdfMemo, CountsWhatMemosHoldUntilTheyGo) {
             Pbkdf2(KdfInputs{});
             Pkcs12Kdf(KdfInputs{});
         }
-        EXPECT_EQ(kdfmemo::KeptForTesting(), before + 2);
+        EXPECT_EQ(engine_switches::MemoKept(), before + 2);
         kdfmemo::Memo taken;
         taken.Absorb(std::move(memo));
         EXPECT_EQ(taken.size(), 2u);
-        EXPECT_EQ(kdfmemo::KeptForTesting(), before + 2);
+        EXPECT_EQ(engine_switches::MemoKept(), before + 2);
     }
-    EXPECT_EQ(kdfmemo::KeptForTesting(), before);
+    EXPECT_EQ(engine_switches::MemoKept(), before);
 }
 
 }  // namespace

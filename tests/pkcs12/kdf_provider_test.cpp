@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pkcs12/openssl_context.h"
+#include "tests/support/engine_switches.h"
 #include "tests/support/kdf_calls.h"
 
 namespace {
@@ -32,19 +33,19 @@ TEST(KdfProvider, DerivesTheCommonDigestsItselfAndTheOthersAsOpenSslDoes) {
         for (const char* digest : {"SHA256", "SHA2-512", "SHA1"}) {
             KdfInputs in;
             in.digest = digest;
-            const std::size_t before = kdfprovider::DerivedDirectlyForTesting();
+            const std::size_t before = engine_switches::DerivedDirectly();
             EXPECT_EQ(derive(in, true), derive(in, false)) << digest;
-            EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting(), before + 1) << digest;
+            EXPECT_EQ(engine_switches::DerivedDirectly(), before + 1) << digest;
         }
         // Digests it does not have go to OpenSSL, with its results.
         for (const char* digest : {"SHA3-256", "SHA512-256", "MD5"}) {
             KdfInputs in;
             in.digest = digest;
-            const std::size_t before = kdfprovider::DerivedDirectlyForTesting();
+            const std::size_t before = engine_switches::DerivedDirectly();
             const std::string key = derive(in, true);
             EXPECT_NE(key, "failed") << digest;
             EXPECT_EQ(key, derive(in, false)) << digest;
-            EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting(), before) << digest;
+            EXPECT_EQ(engine_switches::DerivedDirectly(), before) << digest;
         }
     }
 }
@@ -77,16 +78,16 @@ std::string Pbkdf2Checked(const std::string& salt, std::size_t length, int pkcs5
 
 TEST(KdfProvider, LeavesPbkdf2WithLowerBoundChecksToOpenSsl) {
     ASSERT_TRUE(ossl::WarmUp());
-    const std::size_t before = kdfprovider::DerivedDirectlyForTesting();
+    const std::size_t before = engine_switches::DerivedDirectly();
     // A key of 8 bytes is below the checks' 14, which OpenSSL applies as it derives.
     const std::string salt = "1234567890123456";
     EXPECT_EQ(Pbkdf2Checked(salt, 8, 0), "failed");
-    EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting(), before);
+    EXPECT_EQ(engine_switches::DerivedDirectly(), before);
     KdfInputs in;
     in.salt = salt;
     in.length = 8;
     EXPECT_EQ(Pbkdf2Checked(salt, 8, 1), Pbkdf2(in, false));
-    EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting(), before + 1);
+    EXPECT_EQ(engine_switches::DerivedDirectly(), before + 1);
 }
 
 // A KDF's context, in the tool's library context, where the tool's provider has it, or in one
@@ -195,7 +196,7 @@ std::vector<OSSL_PARAM> With(std::vector<OSSL_PARAM> params, const OSSL_PARAM& a
 
 // A parameter given twice in one array is taken once, as OpenSSL takes it.
 TEST(KdfProvider, TakesARepeatedParameterAsOpenSslDoes) {
-    const std::size_t before = kdfprovider::DerivedDirectlyForTesting();
+    const std::size_t before = engine_switches::DerivedDirectly();
     for (const OSSL_PARAM& again :
          {Octets(OSSL_KDF_PARAM_PASSWORD, kOtherPassword), Octets(OSSL_KDF_PARAM_SALT, kOtherSalt),
           Number(OSSL_KDF_PARAM_ITER, kOtherIterations), Text(OSSL_KDF_PARAM_DIGEST, kSha512)}) {
@@ -212,7 +213,7 @@ TEST(KdfProvider, TakesARepeatedParameterAsOpenSslDoes) {
         "PKCS12KDF", [&](KdfContext& kdf) { return kdf.Derive(24, With(Pkcs12Params(), macId)); },
         macId.key);
     // Still the tool's own derivations, with what OpenSSL takes.
-    EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting(), before + 9);
+    EXPECT_EQ(engine_switches::DerivedDirectly(), before + 9);
 }
 
 // OpenSSL takes a set's parameters one by one: one refused leaves those taken before it set. The
@@ -258,7 +259,7 @@ TEST(KdfProvider, DerivesAsOpenSslAfterASetRefusedHalfway) {
         },
         "pass, then id");
     // A reset context derives itself again.
-    const std::size_t before = kdfprovider::DerivedDirectlyForTesting();
+    const std::size_t before = engine_switches::DerivedDirectly();
     ExpectAsOpenSsl(
         "PBKDF2",
         [&](KdfContext& kdf) {
@@ -268,7 +269,7 @@ TEST(KdfProvider, DerivesAsOpenSslAfterASetRefusedHalfway) {
             return results + kdf.Derive(32, Pbkdf2Params());
         },
         "reset");
-    EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting(), before + 1);
+    EXPECT_EQ(engine_switches::DerivedDirectly(), before + 1);
 }
 
 // OpenSSL takes an octet string without data as none given; so does the tool's provider.

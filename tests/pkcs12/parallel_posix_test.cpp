@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "pkcs12/parallel.h"
+#include "tests/support/engine_switches.h"
 
 // LeakSanitizer's hook, called only where it is linked in. A child of fork that exits still
 // has what its parent's threads held (their OpenSSL error queues) but not the threads, so
@@ -28,7 +29,7 @@ extern "C" int __lsan_is_turned_off() {
 
 namespace {
 
-using parallel::ScopedThreadCountForTesting;
+using engine_switches::ScopedThreadCount;
 
 constexpr std::size_t kTasks = 40;
 
@@ -95,7 +96,7 @@ pid_t ForkExiting(Body body) {
 }
 
 TEST(ParallelAfterFork, AChildRunsPassesOnItsOwnAndExitsNormally) {
-    const ScopedThreadCountForTesting forced(3);
+    const ScopedThreadCount forced(3);
     parallel::WarmUp();
     ASSERT_TRUE(RunsAPass(3));
     const pid_t child = ForkExiting([] {
@@ -110,7 +111,7 @@ TEST(ParallelAfterFork, AChildRunsPassesOnItsOwnAndExitsNormally) {
 // Forked by the caller in the middle of a batch, while the parent's helpers are at work on it:
 // the child does not wait for them, nor meet their lock.
 TEST(ParallelAfterFork, AChildForkedDuringABatchRunsPassesAndExitsNormally) {
-    const ScopedThreadCountForTesting forced(3);
+    const ScopedThreadCount forced(3);
     const std::thread::id caller = std::this_thread::get_id();
     std::mutex mutex;
     std::condition_variable changed;

@@ -15,10 +15,11 @@
 #include <vector>
 
 #include "pkcs12/openssl_context.h"
+#include "tests/support/engine_switches.h"
 
 namespace {
 
-using parallel::ScopedThreadCountForTesting;
+using engine_switches::ScopedThreadCount;
 
 // Tasks that each wait until `count` of them have begun: only as many threads at once get
 // through, and each thread takes one.
@@ -44,7 +45,7 @@ private:
 
 TEST(ParallelForEach, RunsEveryTaskExactlyOnce) {
     for (const unsigned threads : {1u, 2u, 8u}) {
-        const ScopedThreadCountForTesting forced(threads);
+        const ScopedThreadCount forced(threads);
         for (const std::size_t count : {0u, 1u, 5u, 300u}) {
             std::vector<std::atomic<int>> runs(count);
             parallel::ForEach(count, [&](std::size_t index) { ++runs[index]; });
@@ -56,7 +57,7 @@ TEST(ParallelForEach, RunsEveryTaskExactlyOnce) {
 }
 
 TEST(ParallelForEach, OneThreadRunsTheTasksInOrderOnTheCaller) {
-    const ScopedThreadCountForTesting forced(1);
+    const ScopedThreadCount forced(1);
     std::vector<std::size_t> order;
     std::vector<std::thread::id> where;
     parallel::ForEach(4, [&](std::size_t index) {
@@ -68,7 +69,7 @@ TEST(ParallelForEach, OneThreadRunsTheTasksInOrderOnTheCaller) {
 }
 
 TEST(ParallelForEach, RunsTasksAtTheSameTime) {
-    const ScopedThreadCountForTesting forced(2);
+    const ScopedThreadCount forced(2);
     Meeting meeting(2);
     std::atomic<int> met{0};
     parallel::ForEach(2, [&](std::size_t) { met += meeting.Attend() ? 1 : 0; });
@@ -89,7 +90,7 @@ thread_local EndWatch t_endWatch;
 
 // The extra threads are started once and kept: none has ended when a batch returns.
 TEST(ParallelForEach, KeepsItsThreadsFromOneBatchToTheNext) {
-    const ScopedThreadCountForTesting forced(3);
+    const ScopedThreadCount forced(3);
     const std::thread::id caller = std::this_thread::get_id();
     for (int batch = 0; batch < 3; ++batch) {
         Meeting meeting(3);
@@ -109,7 +110,7 @@ TEST(ParallelForEach, KeepsItsThreadsFromOneBatchToTheNext) {
 // Batches begun on several threads at once, and one begun inside a task, share the threads
 // there are: every task still runs exactly once and each call returns.
 TEST(ParallelForEach, CallsAtTheSameTimeAndWithinATaskEachRunEveryTask) {
-    const ScopedThreadCountForTesting forced(3);
+    const ScopedThreadCount forced(3);
     constexpr std::size_t kCallers = 4, kRounds = 50, kTasks = 20;
     std::vector<std::atomic<int>> runs(kCallers * kRounds * kTasks);
     std::vector<std::thread> callers;
@@ -153,7 +154,7 @@ void ExpectTheFirstFailureRethrownAfterAllHaveRun() {
 
 TEST(ParallelForEach, RethrowsTheFirstFailureByIndexAfterAllHaveRun) {
     for (const unsigned threads : {1u, 4u}) {
-        const ScopedThreadCountForTesting forced(threads);
+        const ScopedThreadCount forced(threads);
         ExpectTheFirstFailureRethrownAfterAllHaveRun();
     }
 }
@@ -162,7 +163,7 @@ TEST(ParallelForEach, WorksInTheToolsLibraryContextOnEveryThread) {
     const ossl::ScopedContext context;
     ASSERT_TRUE(context.ok());
     OSSL_LIB_CTX* const tool = OSSL_LIB_CTX_set0_default(nullptr);  // null only asks
-    const ScopedThreadCountForTesting forced(4);
+    const ScopedThreadCount forced(4);
     std::vector<OSSL_LIB_CTX*> seen(16);
     parallel::ForEach(seen.size(), [&](std::size_t index) {
         seen[index] = OSSL_LIB_CTX_set0_default(nullptr);
@@ -175,7 +176,7 @@ TEST(ParallelForEach, WorksInTheToolsLibraryContextOnEveryThread) {
 // thread, helpers included, and one begun in the tool's there; each task meets the others, so
 // that every helper takes one.
 TEST(ParallelForEach, WorksInTheCallersLibraryContextOnEveryThread) {
-    const ScopedThreadCountForTesting forced(4);
+    const ScopedThreadCount forced(4);
     std::vector<OSSL_LIB_CTX*> callers;
     for (const ossl::Library library : {ossl::Library::OpenSsl, ossl::Library::Tool}) {
         const ossl::ScopedContext context(library);
@@ -198,7 +199,7 @@ TEST(ParallelForEach, WorksInTheCallersLibraryContextOnEveryThread) {
 }
 
 TEST(ParallelRunCostliestFirst, StartsTheCostliestJobFirst) {
-    const ScopedThreadCountForTesting forced(1);
+    const ScopedThreadCount forced(1);
     std::vector<int> order;
     std::vector<parallel::Job> jobs;
     for (const int work : {5, 900, 5, 70}) {
@@ -215,8 +216,8 @@ std::atomic<int> g_sharesEnded{0};
 
 // Keys derived ahead cost nothing: no thread is started for them, nor for a single costly job.
 TEST(ParallelRunCostliestFirst, RunsJobsOfNoCostOnTheCaller) {
-    const ScopedThreadCountForTesting forced(4);
-    parallel::SetWorkEndObserverForTesting([] { ++g_sharesEnded; });
+    const ScopedThreadCount forced(4);
+    engine_switches::SetWorkEndObserver([] { ++g_sharesEnded; });
     for (const std::vector<std::int64_t>& costs :
          {std::vector<std::int64_t>{0, 0, 0}, std::vector<std::int64_t>{0, 700, 0, 0}}) {
         g_sharesEnded = 0;
@@ -236,15 +237,15 @@ TEST(ParallelRunCostliestFirst, RunsJobsOfNoCostOnTheCaller) {
     std::vector<parallel::Job> jobs{{5, attend}, {5, attend}, {0, [] {}}};
     parallel::RunCostliestFirst(jobs);
     EXPECT_EQ(g_sharesEnded, 1);
-    parallel::SetWorkEndObserverForTesting(nullptr);
+    engine_switches::SetWorkEndObserver(nullptr);
 }
 
 TEST(ParallelWarmUp, GivesEachExtraThreadOfABatchItsFirstWork) {
-    const ScopedThreadCountForTesting forced(3);
+    const ScopedThreadCount forced(3);
     g_sharesEnded = 0;
-    parallel::SetWorkEndObserverForTesting([] { ++g_sharesEnded; });
+    engine_switches::SetWorkEndObserver([] { ++g_sharesEnded; });
     parallel::WarmUp();
-    parallel::SetWorkEndObserverForTesting(nullptr);
+    engine_switches::SetWorkEndObserver(nullptr);
     EXPECT_EQ(g_sharesEnded, 2);
 }
 
@@ -252,9 +253,9 @@ TEST(ParallelWarmUp, GivesEachExtraThreadOfABatchItsFirstWork) {
 // at least: every task once, the same results, the first failure rethrown. Once it gives
 // threads again, batches have them.
 TEST(ParallelForEach, ThreadsThatCannotStartLeaveTheWorkToThoseThereAre) {
-    const ScopedThreadCountForTesting forced(12);  // more than any other test starts
+    const ScopedThreadCount forced(12);  // more than any other test starts
     {
-        const parallel::ScopedThreadStartRefusalForTesting refused;
+        const engine_switches::ScopedThreadStartRefusal refused;
         std::vector<std::size_t> squares(300);
         std::mutex mutex;
         std::set<std::thread::id> threads;
@@ -291,8 +292,8 @@ TEST(ParallelForEach, ThreadsThatCannotStartLeaveTheWorkToThoseThereAre) {
 // Without the threads it would give them, the warm-up's tasks come one after another on the
 // threads there are: only one of them waits for the others, not each in turn.
 TEST(ParallelWarmUp, ThreadsThatCannotStartMakeItWaitOnlyOnce) {
-    const parallel::ScopedThreadStartRefusalForTesting refused;
-    const ScopedThreadCountForTesting forced(400);
+    const engine_switches::ScopedThreadStartRefusal refused;
+    const ScopedThreadCount forced(400);
     const auto start = std::chrono::steady_clock::now();
     parallel::WarmUp();
     // 50 ms each, one after another on the at most eight threads the other tests started, would
@@ -303,7 +304,7 @@ TEST(ParallelWarmUp, ThreadsThatCannotStartMakeItWaitOnlyOnce) {
 TEST(ParallelThreadCount, IsTheMachinesCoresAtLeastOne) {
     EXPECT_EQ(parallel::ThreadCount(), std::max(1u, std::thread::hardware_concurrency()));
     {
-        const ScopedThreadCountForTesting forced(3);
+        const ScopedThreadCount forced(3);
         EXPECT_EQ(parallel::ThreadCount(), 3u);
     }
     EXPECT_EQ(parallel::ThreadCount(), std::max(1u, std::thread::hardware_concurrency()));

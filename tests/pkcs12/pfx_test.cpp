@@ -17,6 +17,7 @@
 #include "pkcs12/parallel.h"
 #include "pkcs12/pbe_params.h"
 #include "platform/file_api.h"
+#include "tests/support/engine_switches.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 #include "tests/support/pfx_description.h"
@@ -274,7 +275,7 @@ TEST(CertStoresHoldSameBags, TellsDifferentFilesApart) {
 // what the export reads back as (under the old PIN again), or why there is none. `ahead`: the
 // new PIN's keys derived beside the import's, as a change does.
 std::string ChangedOn(unsigned threads, const std::string& original, bool ahead = false) {
-    const parallel::ScopedThreadCountForTesting forced(threads);
+    const engine_switches::ScopedThreadCount forced(threads);
     const Store store =
         ahead ? ImportForNext(original, kWidePin, kNewPin) : Import(original, kWidePin);
     if (!store) {
@@ -315,7 +316,7 @@ std::string Difference(const std::string& first, const std::string& second) {
 }
 
 TEST(PfxOnSeveralThreads, WritesWhatOneThreadWrites) {
-    const pbe::ScopedFixedSaltsForTesting fixed;
+    const engine_switches::ScopedFixedSalts fixed;
     for (const auto& [name, bytes] : FilesOfEveryShape()) {
         const std::string sequential = ChangedOn(1, bytes);
         EXPECT_GT(sequential.size(), 100u) << name << ": " << sequential;
@@ -329,7 +330,7 @@ TEST(PfxOnSeveralThreads, FixedSaltsAreFixedOnlyWhileAsked) {
     const std::string original = Fixtures::Get().Bytes("modern.p12");
     std::string fixedOnce;
     {
-        const pbe::ScopedFixedSaltsForTesting fixed;
+        const engine_switches::ScopedFixedSalts fixed;
         fixedOnce = ChangedOn(1, original);
         EXPECT_EQ(ChangedOn(1, original), fixedOnce);
     }
@@ -348,10 +349,10 @@ TEST(PFXImportCertStoreForCheck, DerivesNothingWithTheToolsOwnCode) {
         const Store store = Import(bytes, kWidePin);
         ASSERT_TRUE(store) << name;
         for (const unsigned threads : {1u, 4u}) {
-            const parallel::ScopedThreadCountForTesting forced(threads);
-            const std::size_t direct = kdfprovider::DerivedDirectlyForTesting();
+            const engine_switches::ScopedThreadCount forced(threads);
+            const std::size_t direct = engine_switches::DerivedDirectly();
             const Store checked = ImportForCheck(bytes, kWidePin);
-            EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting(), direct) << name << ", " << threads;
+            EXPECT_EQ(engine_switches::DerivedDirectly(), direct) << name << ", " << threads;
             EXPECT_TRUE(checked && CertStoresHoldSameBags(store.get(), checked.get())) << name;
         }
     }
@@ -367,7 +368,7 @@ TEST(PFXImportCertStoreForCheck, RefusesWhatAFaultInTheFastDerivationsWrote) {
         ASSERT_TRUE(store) << name;
         std::string faulty;
         {
-            const hmackdf::ScopedLongPasswordFaultForTesting fault;
+            const engine_switches::ScopedLongPasswordFault fault;
             faulty = Export(store.get(), longPassword);
             ASSERT_FALSE(faulty.empty()) << name;
             EXPECT_TRUE(Import(faulty, longPassword)) << name;
@@ -390,7 +391,7 @@ TEST(PfxOnSeveralThreads, ReportsWhatOneThreadReports) {
             damaged[at] = static_cast<char>(damaged[at] ^ 0x04);
             DWORD errors[2] = {};
             for (const unsigned threads : {1u, 4u}) {
-                const parallel::ScopedThreadCountForTesting forced(threads);
+                const engine_switches::ScopedThreadCount forced(threads);
                 SetLastError(0);
                 const bool opened = Import(damaged, kWidePin) != nullptr;
                 errors[threads == 1 ? 0 : 1] = opened ? ERROR_SUCCESS : GetLastError();
@@ -400,7 +401,7 @@ TEST(PfxOnSeveralThreads, ReportsWhatOneThreadReports) {
     }
     // The part comes first; its key asks too much, while the later key fails at once.
     for (const unsigned threads : {1u, 4u}) {
-        const parallel::ScopedThreadCountForTesting forced(threads);
+        const engine_switches::ScopedThreadCount forced(threads);
         ExpectRefused(testing_support::BuildKeysBeyondBudgetBeforeBrokenKey(kPin),
                       PINTOOL_E_TOO_MUCH_WORK, "a key beyond the budget in the first part");
     }
@@ -417,29 +418,29 @@ TEST(PfxDerivedAhead, ServesTheExportUnderTheNextPasswordOnce) {
                                             std::pair<const char*, size_t>{"legacy.p12", 5}}) {
         const Store store = ImportForNext(Fixtures::Get().Bytes(name), kWidePin, kNewPin);
         ASSERT_TRUE(store) << name;
-        EXPECT_EQ(kdfmemo::KeptForTesting(), derivations) << name;
-        const std::size_t served = kdfmemo::ServedForTesting();
+        EXPECT_EQ(engine_switches::MemoKept(), derivations) << name;
+        const std::size_t served = engine_switches::MemoServed();
         const std::string exported = Export(store.get(), kNewPin);
-        EXPECT_EQ(kdfmemo::ServedForTesting() - served, derivations) << name;
-        EXPECT_EQ(kdfmemo::KeptForTesting(), 0u) << name;
+        EXPECT_EQ(engine_switches::MemoServed() - served, derivations) << name;
+        EXPECT_EQ(engine_switches::MemoKept(), 0u) << name;
         // Reading the export back derives every key afresh.
         const Store reopened = Import(exported, kNewPin);
         EXPECT_TRUE(reopened && CertStoresHoldSameBags(store.get(), reopened.get())) << name;
-        EXPECT_EQ(kdfmemo::ServedForTesting() - served, derivations) << name;
+        EXPECT_EQ(engine_switches::MemoServed() - served, derivations) << name;
     }
 }
 
 TEST(PfxDerivedAhead, ServesNoExportUnderAnotherPassword) {
     const Store store = ImportForNext(Fixtures::Get().Bytes("modern.p12"), kWidePin, kNewPin);
     ASSERT_TRUE(store);
-    const std::size_t served = kdfmemo::ServedForTesting();
+    const std::size_t served = engine_switches::MemoServed();
     const std::string other = Export(store.get(), kWidePin);
     EXPECT_TRUE(Import(other, kWidePin));
-    EXPECT_EQ(kdfmemo::KeptForTesting(), 0u);
+    EXPECT_EQ(engine_switches::MemoKept(), 0u);
     // The plan went with the first export: its salts are not used again either.
     const std::string next = Export(store.get(), kNewPin);
     EXPECT_TRUE(Import(next, kNewPin));
-    EXPECT_EQ(kdfmemo::ServedForTesting(), served);
+    EXPECT_EQ(engine_switches::MemoServed(), served);
 }
 
 // Two changes at once, each store with its own plan: each export is served what its own import
@@ -447,7 +448,7 @@ TEST(PfxDerivedAhead, ServesNoExportUnderAnotherPassword) {
 // exports begin together; the first derives its keys inside an encrypted part afresh before it
 // takes what was derived ahead for that part and the MAC, so the other begins and ends within it.
 TEST(PfxDerivedAhead, ServesTwoExportsAtOnceEachFromItsOwnPlan) {
-    const parallel::ScopedThreadCountForTesting forced(4);
+    const engine_switches::ScopedThreadCount forced(4);
     struct Change {
         std::string file;
         WideString next;
@@ -462,7 +463,7 @@ TEST(PfxDerivedAhead, ServesTwoExportsAtOnceEachFromItsOwnPlan) {
     constexpr std::size_t kDerivedAhead = 3;
     constexpr std::size_t kRounds = 10;
     std::barrier together(2);
-    const std::size_t served = kdfmemo::ServedForTesting();
+    const std::size_t served = engine_switches::MemoServed();
     const auto run = [&](Change& change) {
         for (std::size_t round = 0; round < kRounds; ++round) {
             const Store store = ImportForNext(change.file, kWidePin, change.next);
@@ -473,8 +474,8 @@ TEST(PfxDerivedAhead, ServesTwoExportsAtOnceEachFromItsOwnPlan) {
     std::thread other(run, std::ref(changes[1]));
     run(changes[0]);
     other.join();
-    EXPECT_EQ(kdfmemo::ServedForTesting() - served, kRounds * changes.size() * kDerivedAhead);
-    EXPECT_EQ(kdfmemo::KeptForTesting(), 0u);
+    EXPECT_EQ(engine_switches::MemoServed() - served, kRounds * changes.size() * kDerivedAhead);
+    EXPECT_EQ(engine_switches::MemoKept(), 0u);
     for (std::size_t c = 0; c < changes.size(); ++c) {
         for (const std::string& written : changes[c].written) {
             EXPECT_TRUE(Import(written, changes[c].next)) << c;
@@ -493,11 +494,11 @@ TEST(PfxDerivedAhead, ReportsWhatAPlainImportReportsAndKeepsNothingThen) {
         EXPECT_FALSE(Import(bytes, password));
         const DWORD plain = GetLastError();
         for (const unsigned threads : {1u, 4u}) {
-            const parallel::ScopedThreadCountForTesting forced(threads);
+            const engine_switches::ScopedThreadCount forced(threads);
             SetLastError(0);
             EXPECT_FALSE(ImportForNext(bytes, password, kNewPin));
             EXPECT_EQ(GetLastError(), plain);
-            EXPECT_EQ(kdfmemo::KeptForTesting(), 0u);
+            EXPECT_EQ(engine_switches::MemoKept(), 0u);
         }
     }
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PASSWORD));
@@ -517,22 +518,22 @@ TEST(PfxDerivedAhead, DerivesNothingAheadBeyondTheImportsBudget) {
         const ossl::ScopedContext fast;  // the tool's derivations make the file in half the time
         heavy = testing_support::BuildHeavyKey(kPin, 2'600'000);
     }
-    const std::size_t before = kdfprovider::DerivedDirectlyForTesting();
+    const std::size_t before = engine_switches::DerivedDirectly();
     SetLastError(0);
     EXPECT_FALSE(ImportForNext(heavy, WideText(u"falsch"), kNewPin));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PASSWORD));
-    EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting() - before, 2u) << "the MAC's and the key's";
+    EXPECT_EQ(engine_switches::DerivedDirectly() - before, 2u) << "the MAC's and the key's";
 
-    const std::size_t opening = kdfprovider::DerivedDirectlyForTesting();
+    const std::size_t opening = engine_switches::DerivedDirectly();
     const Store store = ImportForNext(heavy, kWidePin, kNewPin);
     ASSERT_TRUE(store);
-    EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting() - opening, 2u);
-    EXPECT_EQ(kdfmemo::KeptForTesting(), 0u);
-    const std::size_t served = kdfmemo::ServedForTesting();
+    EXPECT_EQ(engine_switches::DerivedDirectly() - opening, 2u);
+    EXPECT_EQ(engine_switches::MemoKept(), 0u);
+    const std::size_t served = engine_switches::MemoServed();
     const std::string exported = Export(store.get(), kNewPin);
-    EXPECT_EQ(kdfmemo::ServedForTesting(), served);
+    EXPECT_EQ(engine_switches::MemoServed(), served);
     EXPECT_TRUE(IsPfx(exported));
-    EXPECT_EQ(kdfprovider::DerivedDirectlyForTesting() - opening, 4u);
+    EXPECT_EQ(engine_switches::DerivedDirectly() - opening, 4u);
 }
 
 }  // namespace

@@ -5,11 +5,13 @@
 # types), then lets the same store type read each file again: with the new PIN every entry must
 # come back byte for byte as it was put in, with the old PIN no key may open. A file the tool
 # refuses must be left exactly as it was.
-# Usage: check_java_producers.sh CHANGE-PIN-CLI
+# Usage: check_java_producers.sh CHANGE-PIN-CLI CACHE
 set -eu
 change=$1
+cache=$2
 case $change in /*) ;; *) change=$(pwd)/$change ;; esac
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/cache.sh"
 bcprov=/usr/share/java/bcprov.jar
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -24,52 +26,53 @@ wrong_pin='Passwort-2025'
 # be refused with the file left as it was. None so far.
 known_refusals=""
 
-mkdir "$work/classes" "$work/stores" "$work/originals"
-javac -d "$work/classes" -cp "$bcprov" "$here/java/KeyStores.java"
+# The stores, made once per build: the keys and certificates in them (a root, an intermediate,
+# an RSA and an EC user, and an unrelated certificate to trust); today's settings, then the
+# legacy ones (read once when the JDK starts), then a JKS store turned into PKCS#12 by keytool.
+# A store is kept only when its producer gives back its manifest, or the test proves nothing.
+make_stores() {
+    mkdir classes stores
+    javac -d classes -cp "$bcprov" "$here/java/KeyStores.java"
+    cd stores
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout root.key -out root.pem -days 30 \
+        -subj "/CN=Java-Wurzel" 2>/dev/null
+    printf 'basicConstraints=critical,CA:TRUE\n' >ca.ext
+    openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout ca.key -out ca.csr \
+        -subj "/CN=Java-Zwischenstelle" 2>/dev/null
+    openssl x509 -req -in ca.csr -CA root.pem -CAkey root.key -CAcreateserial -days 30 \
+        -extfile ca.ext -out ca.pem 2>/dev/null
+    openssl req -newkey rsa:2048 -nodes -keyout rsa.key -out rsa.csr \
+        -subj "/CN=Erika Mustermann" 2>/dev/null
+    openssl x509 -req -in rsa.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 \
+        -out rsa.pem 2>/dev/null
+    openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-384 -nodes -keyout ec.key -out ec.csr \
+        -subj "/CN=Max Mustermann" 2>/dev/null
+    openssl x509 -req -in ec.csr -CA root.pem -CAkey root.key -CAcreateserial -days 30 \
+        -out ec.pem 2>/dev/null
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout other.key \
+        -out other.pem -days 30 -subj "/CN=Fremde Stelle" 2>/dev/null
+    for key in rsa ec; do
+        openssl pkcs8 -topk8 -nocrypt -in "$key.key" -outform DER -out "$key.pk8"
+    done
+    java -cp "$bcprov:../classes" KeyStores make . "$old_pin"
+    java -Dkeystore.pkcs12.legacy -cp "$bcprov:../classes" KeyStores make . "$old_pin"
+    keytool -importkeystore -noprompt -srckeystore jdk-from-jks.jks -srcstoretype JKS \
+        -srcstorepass "$old_pin" -destkeystore jdk-from-jks.p12 -deststoretype PKCS12 \
+        -deststorepass "$old_pin" >../keytool 2>&1 || { cat ../keytool; return 1; }
+    set --
+    for file in *.p12; do
+        set -- "$@" check "$file" "$old_pin" "$file.manifest" --
+    done
+    if ! java -cp "$bcprov:../classes" KeyStores "$@" >../before 2>&1; then
+        echo "FAIL the producers do not read their own stores as made:"
+        sed 's/^/    /' ../before
+        return 1
+    fi
+}
+from_cache "$cache" "$work" make_stores "$0" "$here/java/KeyStores.java" "$bcprov"
+mkdir "$work/originals"
 keystores() { java -cp "$bcprov:$work/classes" KeyStores "$@"; }
 cd "$work/stores"
-
-# The keys and certificates in the stores: a root, an intermediate, an RSA and an EC user, and
-# an unrelated certificate to trust.
-openssl req -x509 -newkey rsa:2048 -nodes -keyout root.key -out root.pem -days 30 \
-    -subj "/CN=Java-Wurzel" 2>/dev/null
-printf 'basicConstraints=critical,CA:TRUE\n' >ca.ext
-openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout ca.key -out ca.csr \
-    -subj "/CN=Java-Zwischenstelle" 2>/dev/null
-openssl x509 -req -in ca.csr -CA root.pem -CAkey root.key -CAcreateserial -days 30 \
-    -extfile ca.ext -out ca.pem 2>/dev/null
-openssl req -newkey rsa:2048 -nodes -keyout rsa.key -out rsa.csr -subj "/CN=Erika Mustermann" \
-    2>/dev/null
-openssl x509 -req -in rsa.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 -out rsa.pem \
-    2>/dev/null
-openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-384 -nodes -keyout ec.key -out ec.csr \
-    -subj "/CN=Max Mustermann" 2>/dev/null
-openssl x509 -req -in ec.csr -CA root.pem -CAkey root.key -CAcreateserial -days 30 -out ec.pem \
-    2>/dev/null
-openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout other.key \
-    -out other.pem -days 30 -subj "/CN=Fremde Stelle" 2>/dev/null
-for key in rsa ec; do
-    openssl pkcs8 -topk8 -nocrypt -in "$key.key" -outform DER -out "$key.pk8"
-done
-
-# The stores: today's settings, then the legacy ones (read once when the JDK starts), then a
-# JKS store turned into PKCS#12 by keytool.
-keystores make . "$old_pin"
-java -Dkeystore.pkcs12.legacy -cp "$bcprov:$work/classes" KeyStores make . "$old_pin"
-keytool -importkeystore -noprompt -srckeystore jdk-from-jks.jks -srcstoretype JKS \
-    -srcstorepass "$old_pin" -destkeystore jdk-from-jks.p12 -deststoretype PKCS12 \
-    -deststorepass "$old_pin" >"$work/keytool" 2>&1 || { cat "$work/keytool"; exit 1; }
-
-# Every store must give back its manifest before the change, or the test proves nothing.
-set --
-for file in *.p12; do
-    set -- "$@" check "$file" "$old_pin" "$file.manifest" --
-done
-if ! keystores "$@" >"$work/before" 2>&1; then
-    echo "FAIL the producers do not read their own stores as made:"
-    sed 's/^/    /' "$work/before"
-    exit 1
-fi
 
 # Whether the tool left a temporary file beside FILE.
 leftover() {

@@ -2,10 +2,12 @@
 # Changes the PIN of files that openssl, GnuTLS, NSS and Java wrote, then lets the program that
 # wrote each file read it again: it must open it with the new PIN, refuse the old one, and
 # report the same certificates, keys, friendly names and aliases as before the change.
-# Usage: check_producers.sh CHANGE-PIN-CLI FIXTURE-SCRIPT
+# Usage: check_producers.sh CHANGE-PIN-CLI FIXTURE-SCRIPT CACHE
 set -eu
 change=$1
 make_fixtures=$2
+cache=$3
+. "$(dirname "$0")/cache.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export LC_ALL=C.UTF-8
@@ -14,7 +16,8 @@ old_pin='Grüße€'
 new_pin='Schlüssel€ 2'
 old_ascii='Passwort-2026'
 new_ascii='Neue-PIN-2027'
-sh "$make_fixtures" "$work" "$old_pin" "$old_ascii" >/dev/null
+make_files() { sh "$make_fixtures" . "$old_pin" "$old_ascii" >/dev/null; }
+from_cache "$cache" "$work" make_files "$make_fixtures"
 
 # What the producer's own reader says of FILE with the PIN in PIN-FILE, and its exit status.
 # Salts and the encrypted bytes are left out: they change with every encryption.

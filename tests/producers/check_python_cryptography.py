@@ -9,11 +9,14 @@ independent reader (pfx_der.py, which decrypts every part and key) checks that t
 MAC verifies with the new PIN, that every bag keeps its attributes and contents and that every
 algorithm identifier is the same but for salts and IVs. A refusal is a failure; the file must
 then be as it was. Prints one line per file.
-Usage: check_python_cryptography.py CHANGE-PIN-CLI"""
+The files are made once per build and kept in CACHE, keyed by this script and the versions of
+cryptography and its OpenSSL.
+Usage: check_python_cryptography.py CHANGE-PIN-CLI CACHE"""
 
 import datetime
 import hashlib
 import os
+import pickle
 import subprocess
 import sys
 import tempfile
@@ -31,6 +34,7 @@ from cryptography.hazmat.primitives.serialization import pkcs12  # noqa: E402
 from cryptography.x509.oid import NameOID  # noqa: E402
 
 CHANGE = sys.argv[1]
+CACHE = sys.argv[2]
 OLD = "Grüße€"
 NEW = "Schlüssel€ 2"
 ENV = dict(os.environ, LC_ALL="C.UTF-8")
@@ -242,16 +246,35 @@ def leftovers(path):
     return sorted(f for f in os.listdir(folder) if f.startswith("." + base + ".pintool-"))
 
 
-def check(case, path):
+def made_files():
+    """(label, the file's bytes, what load() must give back) for every case, and the notes: from
+    the cache when this script and the same versions of cryptography and OpenSSL made them."""
+    from cryptography.hazmat.backends.openssl import backend
+    with open(__file__, "rb") as source:
+        key = hashlib.sha256(source.read() + cryptography.__version__.encode()
+                             + backend.openssl_version_text().encode()).hexdigest()[:16]
+    path = os.path.join(CACHE, "python-cryptography-%s.pickle" % key)
+    if os.path.exists(path):
+        with open(path, "rb") as cached:
+            return pickle.load(cached)
+    all_cases, notes = cases()
+    made = ([(case.label, case.write(), case.expected()) for case in all_cases], notes)
+    os.makedirs(CACHE, exist_ok=True)
+    with tempfile.NamedTemporaryFile(dir=CACHE, delete=False) as out:
+        pickle.dump(made, out)
+    os.replace(out.name, path)
+    return made
+
+
+def check(original, expected, path):
     """The problems of one file, or [] when everything holds."""
-    original = case.write()
     with open(path, "wb") as out:
         out.write(original)
     os.chmod(path, 0o640)
     before = load(original, OLD)
     if before is None:
         return ["cryptography cannot read what it wrote"]
-    if unordered(before) != case.expected():
+    if unordered(before) != expected:
         return ["cryptography reads back other contents than it wrote"]
     bags_before, layout_before = pfx_der.bag_lines(original, OLD), pfx_der.describe(original, OLD)[1]
 
@@ -290,19 +313,19 @@ def check(case, path):
 
 
 def main():
-    all_cases, notes = cases()
+    all_cases, notes = made_files()
     for note in notes:
         print("note " + note)
     failures = 0
     with tempfile.TemporaryDirectory() as work:
-        for case in all_cases:
-            path = os.path.join(work, case.label + ".p12")
-            problems = check(case, path)
+        for label, original, expected in all_cases:
+            path = os.path.join(work, label + ".p12")
+            problems = check(original, expected, path)
             if problems:
                 failures += 1
-                print("FAIL %s: %s" % (case.label, "; ".join(problems)))
+                print("FAIL %s: %s" % (label, "; ".join(problems)))
             else:
-                print("ok   %s" % case.label)
+                print("ok   %s" % label)
     print("%d passed, %d failed" % (len(all_cases) - failures, failures))
     return 1 if failures else 0
 

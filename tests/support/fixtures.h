@@ -1,7 +1,7 @@
 #pragma once
-// The PKCS#12 files the tests work on, made once per test program in a temporary directory:
-// by the openssl command (make_fixtures.sh) and, for structures no command writes, by the
-// builder.
+// The PKCS#12 files the tests work on, made once per test run into the build folder before the
+// tests (ctest's Fixtures tests): by the openssl command (make_fixtures.sh) and, for structures
+// no command writes, by the builder (build_fixtures). Each test program works on a copy.
 
 #include <string>
 #include <vector>
@@ -12,10 +12,6 @@ namespace testing_support {
 
 // The PIN of every fixture: beyond ASCII, as users' PINs may be.
 inline const std::string kPin = "Grüße€";
-
-// What make_fixtures.sh makes, in `dir`: on POSIX by running it, on Windows by copying what it
-// made on the build machine's side before the tests (PINTOOL_FIXTURES names the folder).
-void MakeScriptFixtures(const std::string& dir);
 
 class Fixtures {
 public:

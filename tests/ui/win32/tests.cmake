@@ -16,18 +16,17 @@ add_executable(win32_ui_tests
     ui/pin_tool_dlg_test.cpp
     ${PROJECT_SOURCE_DIR}/res/pintool.rc)
 target_include_directories(win32_ui_tests PRIVATE ${CMAKE_BINARY_DIR}/ui)
-target_link_libraries(win32_ui_tests PRIVATE test_support ui_dialogs GTest::gtest)
+target_link_libraries(win32_ui_tests PRIVATE test_support engine_test_seams ui_dialogs GTest::gtest)
 add_test(NAME Win32Ui.DialogsDrivenThroughTheirControlIds
     COMMAND sh ${win32_tests}/run_under_xvfb.sh ${wine_prefix} $<TARGET_FILE:win32_ui_tests>)
 set_tests_properties(Win32Ui.DialogsDrivenThroughTheirControlIds PROPERTIES
-    TIMEOUT 300 RESOURCE_LOCK wine_ui FIXTURES_REQUIRED pintool_fixtures
-    ENVIRONMENT "PINTOOL_FIXTURES=Z:${fixtures}")
+    TIMEOUT 300 RESOURCE_LOCK wine_ui FIXTURES_REQUIRED pintool_fixtures)
 
 # The dialogs and message boxes at 100%, 150% and 200% display scale, each in a prefix of its
 # own whose LogPixels says so.
 add_executable(win32_dpi_tests ui/win32/dpi_test.cpp ${PROJECT_SOURCE_DIR}/res/pintool.rc)
 target_include_directories(win32_dpi_tests PRIVATE ${CMAKE_BINARY_DIR}/ui)
-target_link_libraries(win32_dpi_tests PRIVATE ui_dialogs GTest::gtest)
+target_link_libraries(win32_dpi_tests PRIVATE ui_dialogs pkcs12_seams GTest::gtest)
 foreach(dpi 96 144 192)
     add_test(NAME Win32Ui.EveryTextWholeAt${dpi}Dpi
         COMMAND sh ${win32_tests}/run_under_xvfb.sh ${wine_prefix}-${dpi}dpi
