@@ -20,7 +20,6 @@
 namespace hmackdf {
 namespace {
 
-
 template <typename State, int (*InitState)(State*), int (*Absorb)(State*, const void*, std::size_t),
           int (*Finish)(unsigned char*, State*), std::size_t BlockSize, std::size_t OutputSize>
 struct Hash {

@@ -77,5 +77,4 @@ private:
 bool Serve(const Secret& inputs, unsigned char* key, std::size_t length);
 void Record(Secret inputs, const unsigned char* key, std::size_t length);
 
-
 }  // namespace kdfmemo

@@ -19,5 +19,4 @@ OSSL_PROVIDER* Install(OSSL_LIB_CTX* context) noexcept;
 // Whether the provider is in use, so that deriving ahead can pay off.
 bool Available() noexcept;
 
-
 }  // namespace kdfprovider

@@ -158,7 +158,8 @@ ossl::AlgorPtr CreateDefault(const Params& params, Salt chosen) {
     if (!chosen.empty() && chosen.size() != static_cast<size_t>(saltLength)) {
         return nullptr;
     }
-    const unsigned char* const salt = chosen.empty() ? engine_seams::ChosenSaltOrIv(saltLength) : chosen.data();
+    const unsigned char* const salt =
+        chosen.empty() ? engine_seams::ChosenSaltOrIv(saltLength) : chosen.data();
     // Casts for OpenSSL 3.0, which takes salt and IV as non-const; it only copies them.
     return cipher ? ossl::AlgorPtr(PKCS5_pbe2_set_iv_ex(
                         cipher.get(), static_cast<int>(params.iterations),

@@ -12,7 +12,8 @@ Fixtures::Fixtures() {
                           std::filesystem::copy_options::recursive);
     for (const std::string& name : Pkcs12Names()) {
         if (!std::filesystem::exists(Path(name))) {
-            throw std::runtime_error("no fixture " + name + " in " PINTOOL_FIXTURE_DIR
+            throw std::runtime_error("no fixture " + name +
+                                     " in " PINTOOL_FIXTURE_DIR
                                      ": ctest's Fixtures tests make them");
         }
     }
