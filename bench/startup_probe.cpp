@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <cstdio>
 
-#include "ui/framework/seams.h"
+#include "tests/ui/framework_seams.h"
 
 namespace {
 

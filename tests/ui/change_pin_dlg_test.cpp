@@ -14,7 +14,7 @@
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_description.h"
 #include "tests/ui/driver.h"
-#include "ui/framework/seams.h"
+#include "tests/ui/framework_seams.h"
 
 namespace {
 

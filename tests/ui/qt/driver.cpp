@@ -13,7 +13,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "ui/framework/seams.h"
+#include "tests/ui/framework_seams.h"
 
 namespace ui_testing {
 

@@ -15,7 +15,7 @@
 
 #include "tests/support/fixtures.h"
 #include "tests/ui/driver.h"
-#include "ui/framework/seams.h"
+#include "tests/ui/framework_seams.h"
 #include "ui/pin_tool_dlg.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include <map>
 
-#include "ui/framework/seams.h"
+#include "tests/ui/framework_seams.h"
 #include "ui/framework/win32/win32_support.h"
 
 namespace ui_testing {

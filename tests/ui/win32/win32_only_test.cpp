@@ -12,7 +12,7 @@
 #include "tests/support/fixtures.h"
 #include "tests/ui/driver.h"
 #include "ui/change_pin_dlg.h"
-#include "ui/framework/seams.h"
+#include "tests/ui/framework_seams.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "res/resource.h"
-#include "ui/framework/seams.h"
+#include "tests/ui/framework_seams.h"
 #include "ui/framework/win_app.h"
 #include "ui/pin_tool_app.h"
 #include "ui/pin_tool_dlg.h"

@@ -1,9 +1,9 @@
-#include "ui/framework/seams.h"
-
+// The modal hook's scheduling on Win32: a thread timer finds each dialog and message box once it is shown.
 #include <algorithm>
 #include <string_view>
 #include <vector>
 
+#include "tests/ui/framework_seams.h"
 #include "ui/framework/win32/win32_support.h"
 
 namespace framework_seams {

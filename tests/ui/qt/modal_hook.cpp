@@ -1,8 +1,9 @@
-#include "ui/framework/seams.h"
-
+// The modal hook's scheduling on Qt: the hook runs once the window's own modal loop has started.
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+
+#include "tests/ui/framework_seams.h"
 
 namespace framework_seams {
 
