@@ -155,6 +155,37 @@ TEST(ChangePin, FileOpensWithTheNewPinOnlyAndHoldsTheSameContents) {
     }
 }
 
+// Every salt and IV of a changed file is new: none the original had, none twice in the file,
+// none another change of the same file chose.
+TEST(ChangePin, GivesEverySaltAndIvAnew) {
+    ASSERT_TRUE(testing_support::LoadLegacyProviders());  // to decrypt the legacy parts
+    for (const std::string& name : Fixtures::Pkcs12Names()) {
+        SCOPED_TRACE(name);
+        const ChosenFile first(name), second(name);
+        ASSERT_EQ(first.Change(kPin, kNewPin, kNewPin), Outcome::PinChanged);
+        ASSERT_EQ(second.Change(kPin, kNewPin, kNewPin), Outcome::PinChanged);
+        const std::string oldPin =
+            name == "old-encoding.p12" ? testing_support::WidenBytes(kPin) : kPin;
+        const std::vector<std::string> original =
+            testing_support::SaltsAndIvs(first.original, oldPin);
+        std::vector<std::string> changed =
+            testing_support::SaltsAndIvs(ReadAll(first.path), kNewPin);
+        const std::vector<std::string> again =
+            testing_support::SaltsAndIvs(ReadAll(second.path), kNewPin);
+        // As many as before, and more where keys in clear came out encrypted.
+        ASSERT_FALSE(original.empty());
+        EXPECT_GE(changed.size(), original.size());
+        EXPECT_EQ(changed.size(), again.size());
+        changed.insert(changed.end(), again.begin(), again.end());
+        const std::set<std::string> old(original.begin(), original.end());
+        std::set<std::string> seen;
+        for (const std::string& value : changed) {
+            EXPECT_FALSE(old.contains(value)) << "a salt or IV kept from the original";
+            EXPECT_TRUE(seen.insert(value).second) << "a salt or IV used twice";
+        }
+    }
+}
+
 // The new PIN's keys for writing are derived beside the old PIN's; the check of the written
 // file derives its own from what it reads back, and nothing derived ahead outlives the change.
 TEST(ChangePin, ChecksTheWrittenFileWithKeysDerivedAfresh) {

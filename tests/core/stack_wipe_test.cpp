@@ -32,6 +32,7 @@ std::vector<Needle> Secrets() {
             needles.push_back(std::move(form));
         }
     }
+    needles.push_back({"secret key", testing_support::kSecretKey});
     return needles;
 }
 
@@ -60,8 +61,8 @@ struct ChangeOnOwnStack {
     Outcome outcome = Outcome::CannotSave;
     std::size_t leftBelow = 0;
 
-    explicit ChangeOnOwnStack(const std::string& fixture)
-        : path(Fixtures::Get().CopyTo(fixture, dir)) {
+    explicit ChangeOnOwnStack(const std::string& file) : path(dir / "file.p12") {
+        testing_support::WriteAll(path, file);
         EXPECT_EQ(OpenSoftCertificate(path.c_str(), certificate), Outcome::Accepted);
         testing_support::RunOnStack(stack, [this] {
             outcome = ChangePin(certificate, path.c_str(), testing_support::kPin.c_str(), kNewPin,
@@ -83,12 +84,17 @@ TEST(ChangePinStack, LeavesNeitherKeyNorPinsBehind) {
         GTEST_SKIP() << kSanitizerLayout;
     }
     const std::vector<Needle> secrets = Secrets();
-    for (const char* fixture : {"modern.p12", "legacy.p12"}) {
-        const ChangeOnOwnStack change(fixture);
+    const std::pair<const char*, std::string> files[] = {
+        {"modern.p12", Fixtures::Get().Bytes("modern.p12")},
+        {"legacy.p12", Fixtures::Get().Bytes("legacy.p12")},
+        {"a secret key",
+         testing_support::BuildSecretKey(testing_support::kPin, testing_support::kSecretKey)}};
+    for (const auto& [name, file] : files) {
+        const ChangeOnOwnStack change(file);
         ASSERT_EQ(change.outcome, Outcome::PinChanged);
-        std::cout << fixture << ": the thread wrote " << Used(change.stack) << " bytes of stack\n";
+        std::cout << name << ": the thread wrote " << Used(change.stack) << " bytes of stack\n";
         EXPECT_THAT(testing_support::FindNeedles(change.stack, secrets), testing::IsEmpty())
-            << fixture;
+            << name;
     }
 }
 
@@ -98,7 +104,7 @@ TEST(ChangePinStack, LeavesOnlyZerosBelowItsFrame) {
     if (kSanitizedFrames) {
         GTEST_SKIP() << kSanitizerLayout;
     }
-    const ChangeOnOwnStack change("modern.p12");
+    const ChangeOnOwnStack change(Fixtures::Get().Bytes("modern.p12"));
     ASSERT_EQ(change.outcome, Outcome::PinChanged);
     EXPECT_LE(change.leftBelow, 64u) << "left " << change.leftBelow;
 }

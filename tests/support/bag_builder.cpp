@@ -6,7 +6,9 @@
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "pkcs12/openssl_context.h"
@@ -52,6 +54,91 @@ Der Crypt(const X509_ALGOR* algorithm, const Der& data, const std::string& passw
     Der result(reinterpret_cast<const char*>(out), static_cast<size_t>(length));
     OPENSSL_clear_free(out, static_cast<size_t>(length));
     return result;
+}
+
+// Where the contents of a well-formed element begin.
+size_t HeaderLength(const Der& element) {
+    const auto length = static_cast<unsigned char>(element.at(1));
+    return length < 0x80 ? 2 : 2 + (length & 0x7F);
+}
+
+// The elements `content` is made of, or none where it is not that through to its end: an OCTET
+// STRING may hold anything.
+std::optional<std::vector<Der>> Elements(const Der& content) {
+    std::vector<Der> elements;
+    for (size_t at = 0; at < content.size();) {
+        const size_t left = content.size() - at;
+        if (left < 2 || (content[at] & 0x1F) == 0x1F) {
+            return std::nullopt;
+        }
+        size_t length = static_cast<unsigned char>(content[at + 1]), header = 2;
+        if (length >= 0x80) {
+            header += length & 0x7F;
+            if (header == 2 || header > 6 || left < header) {
+                return std::nullopt;
+            }
+            length = 0;
+            for (size_t i = 2; i < header; ++i) {
+                length = (length << 8) | static_cast<unsigned char>(content[at + i]);
+            }
+        }
+        if (left - header < length) {
+            return std::nullopt;
+        }
+        elements.push_back(content.substr(at, header + length));
+        at += header + length;
+    }
+    return elements;
+}
+
+// What a constructed element or an OCTET STRING holds, where it is a series of elements.
+std::vector<Der> Inside(const Der& element) {
+    const auto tag = static_cast<unsigned char>(element.at(0));
+    if ((tag & 0x20) == 0 && tag != 0x04) {
+        return {};
+    }
+    return Elements(element.substr(HeaderLength(element))).value_or(std::vector<Der>{});
+}
+
+// An AlgorithmIdentifier of PKCS#5 (PBES1, PBES2, PBKDF2, PBMAC1) or of the PKCS#12 schemes.
+bool PasswordBased(const Der& algorithm) {
+    static const Der kArcs[] = {Oid("1.2.840.113549.1.5"), Oid("1.2.840.113549.1.12.1")};
+    const std::vector<Der> items = algorithm.at(0) == 0x30 ? Inside(algorithm) : std::vector<Der>{};
+    if (items.empty() || items[0].at(0) != 0x06) {
+        return false;
+    }
+    const Der oid = items[0].substr(2);
+    return std::any_of(std::begin(kArcs), std::end(kArcs), [&](const Der& arc) {
+        return oid.size() > arc.size() - 2 && oid.starts_with(arc.substr(2));
+    });
+}
+
+void OctetsIn(const Der& element, std::vector<Der>& found) {
+    if (element.at(0) == 0x04) {
+        found.push_back(element.substr(HeaderLength(element)));
+    } else if ((element.at(0) & 0x20) != 0) {
+        for (const Der& item : Inside(element)) {
+            OctetsIn(item, found);
+        }
+    }
+}
+
+void FindSaltsAndIvs(const Der& element, std::vector<Der>& found) {
+    const std::vector<Der> items = Inside(element);
+    if (PasswordBased(element)) {
+        for (size_t i = 1; i < items.size(); ++i) {
+            OctetsIn(items[i], found);
+        }
+        return;
+    }
+    // What the algorithm protects is not searched: encrypted bytes may look like anything.
+    if (!items.empty() && PasswordBased(items[0])) {
+        FindSaltsAndIvs(items[0], found);
+        return;
+    }
+    for (const Der& item : items) {
+        FindSaltsAndIvs(item, found);
+    }
 }
 
 ossl::AlgorPtr Pbes2Aes256() {
@@ -215,6 +302,26 @@ std::vector<Der> ChildrenOf(const Der& element) {
 
 std::vector<Der> BagsOf(const Der& contents) {
     return ChildrenOf(contents);
+}
+
+std::vector<Der> SaltsAndIvs(const Der& pfx, const std::string& password) {
+    std::vector<Der> found;
+    const std::vector<Der> items = ChildrenOf(pfx);
+    // MacData: under PBMAC1 its own salt is not used (it may read "NOT USED" or repeat PBKDF2's).
+    if (items.size() == 3 && !PasswordBased(ChildrenOf(ChildrenOf(items[2])[0])[0])) {
+        OctetsIn(ChildrenOf(items[2])[1], found);
+    }
+    FindSaltsAndIvs(pfx, found);
+    // The authenticated safe's ContentInfos; the encrypted ones searched again decrypted.
+    const std::vector<Der> safes =
+        ChildrenOf(ChildrenOf(ChildrenOf(ChildrenOf(items[1])[1])[0])[0]);
+    const std::vector<Der> parts = PartsOf(pfx, password);
+    for (size_t i = 0; i < safes.size() && i < parts.size(); ++i) {
+        if (ChildrenOf(safes[i])[0] == Oid("1.2.840.113549.1.7.6") && !parts[i].empty()) {
+            FindSaltsAndIvs(parts[i], found);
+        }
+    }
+    return found;
 }
 
 }  // namespace testing_support

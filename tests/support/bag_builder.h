@@ -50,4 +50,9 @@ std::vector<Der> BagsOf(const Der& contents);
 // The children of a constructed element, or of what an OCTET STRING holds, each as encoded.
 std::vector<Der> ChildrenOf(const Der& element);
 
+// Every salt and IV in `pfx`, the encrypted parts read with `password`: the MAC's salt and each
+// OCTET STRING in the parameters of a password-based algorithm (PKCS#5's and PKCS#12's, PBES2
+// and PBMAC1 among them), wherever one stands, each part and bag, nested or sealed, searched.
+std::vector<Der> SaltsAndIvs(const Der& pfx, const std::string& password);
+
 }  // namespace testing_support

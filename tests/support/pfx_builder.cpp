@@ -442,4 +442,37 @@ std::string BuildLargeSecret(size_t bytes) {
     return Encode(Assemble(safes).get());
 }
 
+std::string BuildSecretKey(const std::string& pin, const std::string& key) {
+    LoadProviders();
+    // Java's form of a secret key: a PrivateKeyInfo whose algorithm is the cipher's.
+    PKCS8_PRIV_KEY_INFO* info = PKCS8_PRIV_KEY_INFO_new();
+    auto* const value = static_cast<unsigned char*>(OPENSSL_memdup(key.data(), key.size()));
+    Check(info != nullptr && value != nullptr &&
+              PKCS8_pkey_set0(info, OBJ_nid2obj(NID_aes_256_cbc), 0, V_ASN1_UNDEF, nullptr, value,
+                              static_cast<int>(key.size())) == 1,
+          "secret key");
+    X509_SIG* sealed =
+        PKCS8_encrypt_ex(-1, EVP_aes_256_cbc(), pin.data(), static_cast<int>(pin.size()), nullptr,
+                         0, 2048, info, nullptr, nullptr);
+    PKCS8_PRIV_KEY_INFO_free(info);
+    unsigned char* der = nullptr;
+    const int length = sealed != nullptr ? i2d_X509_SIG(sealed, &der) : 0;
+    X509_SIG_free(sealed);
+    STACK_OF(PKCS12_SAFEBAG)* bags = sk_PKCS12_SAFEBAG_new_null();
+    PKCS12_SAFEBAG* bag = length > 0
+                              ? PKCS12_SAFEBAG_create_secret(NID_pkcs8ShroudedKeyBag,
+                                                             V_ASN1_OCTET_STRING, der, length)
+                              : nullptr;
+    OPENSSL_free(der);
+    Check(bag != nullptr && sk_PKCS12_SAFEBAG_push(bags, bag) > 0, "sealed secret key");
+    STACK_OF(PKCS7)* safes = nullptr;
+    Check(
+        PKCS12_add_safe_ex(&safes, bags, NID_aes_256_cbc, 2048, pin.c_str(), nullptr, nullptr) == 1,
+        "part");
+    sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+    const P12Ptr p12 = Assemble(safes);
+    Check(PKCS12_set_mac(p12.get(), pin.c_str(), -1, nullptr, 0, 2048, EVP_sha256()) == 1, "MAC");
+    return Encode(p12.get());
+}
+
 }  // namespace testing_support

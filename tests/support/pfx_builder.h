@@ -38,6 +38,11 @@ std::string BuildManyBags(int plainBags, int encryptedBags, const std::string& p
 // A file with no MAC holding one secret bag of `bytes` bytes.
 std::string BuildLargeSecret(size_t bytes);
 
+// A secret key of the value `key`, kept as Java's key store keeps one (sealed under `pin` in a
+// secret bag), in a part encrypted under `pin`; a SHA-256 MAC. Made in OpenSSL's memory alone, so
+// that where the test program's OpenSSL wipes what it frees, nothing freed holds `key`.
+std::string BuildSecretKey(const std::string& pin, const std::string& key);
+
 // The password in the form older OpenSSL releases used: each byte widened to a character.
 std::string WidenBytes(const std::string& password);
 

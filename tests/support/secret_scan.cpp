@@ -2,6 +2,7 @@
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <pthread.h>
@@ -114,6 +115,8 @@ std::vector<Needle> RsaPrivateParts(const std::string& keyPath) {
                        static_cast<int>(little.size()));
         AddChunks(needles, std::string(part) + " big-endian", big);
         AddChunks(needles, std::string(part) + " little-endian", little);
+        OPENSSL_cleanse(big.data(), big.size());
+        OPENSSL_cleanse(little.data(), little.size());
     }
     return needles;
 }

@@ -15,12 +15,17 @@ struct Needle {
     std::string bytes;  // what must not be found
 };
 
+// The value of the secret key in the file BuildSecretKey makes for the scans: 32 bytes no other
+// data holds by chance.
+inline const std::string kSecretKey = "geheimer AES-256-Schluessel 2026";
+
 // The PIN as UTF-8, UTF-16LE and UTF-16BE (OpenSSL's BMPString), and the same for its older
 // widened form, in which every UTF-8 byte counts as one character.
 std::vector<Needle> PinForms(const std::string& utf8Pin);
 
 // Stretches of 16 bytes of every private part (d, p, q, dp, dq, qinv) of the RSA key in a PEM
-// file, big-endian as in DER and little-endian as in a BIGNUM's words.
+// file, big-endian as in DER and little-endian as in a BIGNUM's words. Nothing it frees holds
+// them.
 std::vector<Needle> RsaPrivateParts(const std::string& keyPath);
 
 // The first needle found in [data, data + length), or null. Allocates nothing.
