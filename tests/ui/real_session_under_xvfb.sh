@@ -56,6 +56,13 @@ wait_for() { # pattern count: waits for count windows with the title; they are i
     done
     fail "no window '$1' ($2)"
 }
+gone() { # pattern count: waits until fewer than count windows have the title
+    for _ in $(seq 1200); do
+        [ "$(windows "$1" | grep -c .)" -lt "$2" ] && return 0
+        sleep 0.1
+    done
+    fail "window '$1' still open"
+}
 keys() { # window keys...
     target=$1
     shift
@@ -67,6 +74,25 @@ typed() { # window text
     xdotool type --delay 20 "$2"
 }
 property() { xprop -id "$1" "$2" 2>/dev/null || true; }
+# A digest of a part of a picture (xwd) of the PIN dialog: "labels", its left fifth above the
+# buttons; "corner", its lower left, where the busy bar shows while a change runs. A part all
+# of one colour (not painted yet, or nothing there) gives nothing.
+cat >"$work/part.py" <<'PY'
+import hashlib, struct, sys
+data = open(sys.argv[2], "rb").read()
+header = struct.unpack(">25I", data[:100])
+size, width, height, line = header[0], header[4], header[5], header[12]
+pixels = data[size + header[19] * 12:]
+rows = range(height * 2 // 3) if sys.argv[1] == "labels" else range(height * 2 // 3, height)
+part = [pixels[y * line: y * line + width // 5 * 4] for y in rows]
+if len(set(part)) > 1:
+    print(hashlib.sha256(b"".join(part)).hexdigest())
+PY
+part() { python3 "$work/part.py" "$@"; }
+# The change has ended: its message is shown, or the file is no longer the original.
+changed() {
+    [ -n "$(windows '^Quintara\(R\) Tessaplan$')" ] || ! cmp -s "$certificate" "$work/original.p12"
+}
 
 HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
     XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/runtime" \
@@ -87,14 +113,10 @@ echo "main window: type NORMAL, not modal, no owner, class pintool"
 keys "$main" Tab Return
 wait_for '^Öffnen$' 1
 files=$(printf '%s\n' "$found" | head -n 1)
+# X hands the dialog the typed name before the Return, and it takes the name once it has it.
 typed "$files" "$certificate"
-sleep 0.3
 keys "$files" Return
-for _ in $(seq 50); do
-    [ -z "$(windows '^Öffnen$')" ] && break
-    sleep 0.1
-done
-[ -z "$(windows '^Öffnen$')" ] || fail "the file dialog did not take the typed name"
+gone '^Öffnen$' 1
 
 # Tab to "Ausführen", an arrow selects "PIN ändern", back up, Enter: the PIN dialog.
 keys "$main" Tab Down Up Return
@@ -109,44 +131,43 @@ keys "$pin" Tab
 typed "$pin" neue-PIN
 keys "$pin" Tab
 typed "$pin" neue-PIN
-sleep 0.3
-xwd -silent -id "$pin" >"$work/before.xwd"
+# The dialog as painted before the change: its labels drawn.
+for _ in $(seq 1200); do
+    xwd -silent -id "$pin" >"$work/before.xwd"
+    labels=$(part labels "$work/before.xwd")
+    [ -n "$labels" ] && break
+    sleep 0.1
+done
+[ -n "$labels" ] || fail "the PIN dialog shows no labels"
+corner=$(part corner "$work/before.xwd")
 
-# Enter starts the change. While it runs the dialog is hidden and shown again, which asks it
-# to paint itself anew; a window that does not answer shows no controls.
+# Enter starts the change; once it runs, the dialog shows its busy bar. Then it is hidden and
+# shown again, which asks it to paint itself anew: a window that does not answer shows no
+# labels. The pictures count only while the change has not ended.
 keys "$pin" Return
-sleep 0.5
+for _ in $(seq 1200); do
+    xwd -silent -id "$pin" >"$work/busy.xwd"
+    [ "$(part corner "$work/busy.xwd")" != "$corner" ] && break
+    changed && fail "the change ended before it showed its busy bar"
+    sleep 0.1
+done
+[ "$(part corner "$work/busy.xwd")" != "$corner" ] || fail "the PIN dialog shows no busy bar"
 xdotool windowunmap --sync "$pin"
 xdotool windowmap --sync "$pin"
-sleep 0.5
-xwd -silent -id "$pin" >"$work/during.xwd"
-[ -z "$(windows '^Quintara\(R\) Tessaplan$')" ] || fail "the change ended too soon to tell"
-cmp -s "$certificate" "$work/original.p12" || fail "the change ended too soon to tell"
-# The labels of both pictures (the left fifth, above the buttons) must be the same.
-python3 - "$work/before.xwd" "$work/during.xwd" <<'PY' || fail "the PIN dialog did not paint during the change"
-import struct, sys
-def strip(path):
-    data = open(path, "rb").read()
-    header = struct.unpack(">25I", data[:100])
-    size, width, height, line = header[0], header[4], header[5], header[12]
-    pixels = data[size + header[19] * 12:]
-    return [pixels[y * line: y * line + width // 5 * 4] for y in range(height * 2 // 3)]
-before, during = strip(sys.argv[1]), strip(sys.argv[2])
-sys.exit(0 if before == during and len(set(before)) > 1 else 1)
-PY
+painted=""
+for _ in $(seq 1200); do
+    xwd -silent -id "$pin" >"$work/during.xwd"
+    [ "$(part labels "$work/during.xwd")" = "$labels" ] && painted=yes
+    changed && fail "the PIN dialog did not paint its labels while the change ran"
+    [ -n "$painted" ] && break
+    sleep 0.1
+done
+[ -n "$painted" ] || fail "the PIN dialog did not paint its labels while the change ran"
 echo "the PIN dialog painted its controls while the change ran"
 
 wait_for '^Quintara\(R\) Tessaplan$' 1
 box=$(printf '%s\n' "$found" | head -n 1)
-sleep 0.5
 keys "$box" Return
-gone() { # pattern count: waits until fewer than count windows have the title
-    for _ in $(seq 1200); do
-        [ "$(windows "$1" | grep -c .)" -lt "$2" ] && return 0
-        sleep 0.1
-    done
-    fail "window '$1' still open"
-}
 gone '^Quintara\(R\) Tessaplan$' 1
 gone "$title" 2  # the PIN dialog closed after the change
 keys "$main" Escape
