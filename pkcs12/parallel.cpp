@@ -22,6 +22,7 @@ namespace {
 std::atomic<unsigned> g_forcedThreads{0};
 std::atomic<void (*)()> g_workEndObserver{nullptr};
 std::atomic<bool> g_threadStartsRefused{false};
+std::atomic<std::size_t> g_warmUpWaitsInVain{0};
 
 // Where a test has the system refuse threads: fails as starting one then does.
 void RefuseThreadIfTesting() {
@@ -241,6 +242,7 @@ void WarmUp() noexcept {
             while (begun < count && !late) {
                 if (std::chrono::steady_clock::now() >= until) {
                     late = true;
+                    ++g_warmUpWaitsInVain;
                     break;
                 }
                 std::this_thread::yield();
@@ -301,6 +303,10 @@ ScopedThreadStartRefusalForTesting::~ScopedThreadStartRefusalForTesting() {
 
 void SetWorkEndObserverForTesting(void (*observer)()) noexcept {
     g_workEndObserver = observer;
+}
+
+std::size_t WarmUpWaitsInVainForTesting() noexcept {
+    return g_warmUpWaitsInVain;
 }
 
 }  // namespace parallel

@@ -71,4 +71,7 @@ private:
 // does for a batch, after its stack was wiped, so that a test can look at what is left there.
 void SetWorkEndObserverForTesting(void (*observer)()) noexcept;
 
+// For tests only: how many of the warm-up's tasks have so far waited for the others in vain.
+std::size_t WarmUpWaitsInVainForTesting() noexcept;
+
 }  // namespace parallel

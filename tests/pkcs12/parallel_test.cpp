@@ -289,15 +289,19 @@ TEST(ParallelForEach, ThreadsThatCannotStartLeaveTheWorkToThoseThereAre) {
 }
 
 // Without the threads it would give them, the warm-up's tasks come one after another on the
-// threads there are: only one of them waits for the others, not each in turn.
+// threads there are: at most one task on each thread that takes part (the caller's, and each
+// helper that ends a share) waits for the others in vain, not every task in turn.
 TEST(ParallelWarmUp, ThreadsThatCannotStartMakeItWaitOnlyOnce) {
     const parallel::ScopedThreadStartRefusalForTesting refused;
     const ScopedThreadCountForTesting forced(400);
-    const auto start = std::chrono::steady_clock::now();
+    g_sharesEnded = 0;
+    parallel::SetWorkEndObserverForTesting([] { ++g_sharesEnded; });
+    const std::size_t waited = parallel::WarmUpWaitsInVainForTesting();
     parallel::WarmUp();
-    // 50 ms each, one after another on the at most eight threads the other tests started, would
-    // be 2.5 seconds at least.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    parallel::SetWorkEndObserverForTesting(nullptr);
+    EXPECT_GE(parallel::WarmUpWaitsInVainForTesting() - waited, 1u);
+    EXPECT_LE(parallel::WarmUpWaitsInVainForTesting() - waited,
+              static_cast<std::size_t>(g_sharesEnded) + 1);
 }
 
 TEST(ParallelThreadCount, IsTheMachinesCoresAtLeastOne) {
