@@ -267,20 +267,33 @@ std::string OwnerOf(const std::string& path) {
     return text;
 }
 
-// Under Wine a file's owner is its Unix owner; root may change it through a Unix chown, which
-// Wine starts like any program but does not wait for.
-void ChownUnderWine(const std::string& path) {
+// The Unix name of a path under Wine; empty elsewhere.
+std::string UnixNameOf(const std::string& path) {
     using UnixName = char*(CDECL*)(LPCWSTR);
     const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(
         GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
-    const std::wstring wide = testing_support::ExtendedWidePath(path);
-    char* const name = unixName == nullptr ? nullptr : unixName(wide.c_str());
+    char* const name =
+        unixName == nullptr ? nullptr : unixName(testing_support::ExtendedWidePath(path).c_str());
     if (name == nullptr) {
+        return "";
+    }
+    std::string unix(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return unix;
+}
+
+// Under Wine a file's owner is its Unix owner; root may change it through a Unix chown. Wine
+// starts a Unix program like any other but gives no handle to wait for its end: the shell that
+// runs the chown leaves a mark when it is done, which is waited for.
+void ChownUnderWine(const std::string& path) {
+    const std::string name = UnixNameOf(path);
+    const TempDir marks;
+    const std::string marksName = UnixNameOf(marks.path());
+    if (name.empty() || marksName.empty()) {
         return;
     }
-    std::string command = std::string(R"(Z:\bin\chown 12345 ")") + name + "\"";
-    HeapFree(GetProcessHeap(), 0, name);
-    const std::string before = OwnerOf(path);
+    std::string command =
+        R"(Z:\bin\sh -c "chown 12345 ')" + name + "'; touch '" + marksName + "/done'\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -288,7 +301,9 @@ void ChownUnderWine(const std::string& path) {
                        &startup, &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
-        for (int wait = 0; wait < 100 && OwnerOf(path) == before; ++wait) {
+        // A generous deadline, for a shell that never runs: the owner is then not checked.
+        for (int wait = 0; wait < 2400 && AttributesOf(marks / "done") == INVALID_FILE_ATTRIBUTES;
+             ++wait) {
             Sleep(50);
         }
     }
