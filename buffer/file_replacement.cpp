@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -27,6 +28,8 @@ constexpr std::array<milliseconds, 8> kPauses = {
     milliseconds(20),  milliseconds(40),  milliseconds(80),  milliseconds(160),
     milliseconds(300), milliseconds(400), milliseconds(500), milliseconds(500)};
 
+std::atomic<void (*)()> g_pauseObserver{nullptr};
+
 // Runs an attempt (true when it succeeded, otherwise the reason in the last error) until it
 // succeeds, fails for a reason a moment does not change, or the pauses are used up. Every step
 // that opens, creates, flushes, renames or removes a file goes through here.
@@ -38,6 +41,9 @@ bool Persisting(Attempt attempt) {
         }
         if (!steps::MayPass(GetLastError())) {
             return false;
+        }
+        if (const auto observer = g_pauseObserver.load()) {
+            observer();
         }
         std::this_thread::sleep_for(pause);
     }
@@ -388,4 +394,8 @@ BUFRESULT CFileReplacement::Commit() noexcept {
     // The new name is durable only once the directory is; the file itself was flushed.
     steps::FlushDirectory(m_target.directory);
     return BUF_S_WRITTEN;
+}
+
+void SetPauseObserverForTesting(void (*observer)()) noexcept {
+    g_pauseObserver = observer;
 }

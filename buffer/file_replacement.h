@@ -98,3 +98,7 @@ private:
     bool m_committed = false;
     ReplaceProblem m_problem = ReplaceProblem::None;
 };
+
+// For tests only: `observer` (null: none) is called before each pause of a step that another
+// program's hold refused, so that a test can let that program go once the step waits for it.
+void SetPauseObserverForTesting(void (*observer)()) noexcept;

@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -107,16 +108,45 @@ TEST(CFileReplacementWindows, RefusesAFileInUseOrReadOnly) {
     EXPECT_EQ(dir.List().size(), 1u);
 }
 
+// What the test does when a replacement first pauses for another program's hold: the other
+// program acts then, whenever the replacement gets there, and not after a time of its own.
+std::function<void()> g_onFirstPause;
+
+class OnFirstPause {
+public:
+    explicit OnFirstPause(std::function<void()> action) {
+        g_onFirstPause = std::move(action);
+        SetPauseObserverForTesting(&Run);
+    }
+    OnFirstPause(const OnFirstPause&) = delete;
+    OnFirstPause& operator=(const OnFirstPause&) = delete;
+    ~OnFirstPause() {
+        SetPauseObserverForTesting(nullptr);
+        g_onFirstPause = nullptr;
+    }
+
+private:
+    static void Run() {
+        const std::function<void()> action = std::move(g_onFirstPause);
+        g_onFirstPause = nullptr;
+        if (action) {
+            action();
+        }
+    }
+};
+
 TEST(CFileReplacementWindows, WaitsForAProgramThatHoldsTheFileForAMoment) {
     const TempDir dir;
     const std::string path = dir / "cert.p12";
     WriteAll(path, "original");
     {
         // A sync client reading it as the change begins: the file cannot be opened yet.
-        HoldingProgram reader(path, "read", 300);
+        HoldingProgram reader(path, "read", INFINITE);
         ASSERT_TRUE(reader.Holds());
+        DWORD ended = STILL_ACTIVE;
+        const OnFirstPause letGo([&] { ended = reader.Finish(); });
         EXPECT_EQ(ReplaceWith(path, "original", "new"), ReplaceProblem::None);
-        EXPECT_EQ(reader.Finish(), 0u);
+        EXPECT_EQ(ended, 0u) << "the replacement did not wait";
     }
     EXPECT_EQ(ReadAll(path), "new");
     // A scanner looking at it as it is renamed: Windows renames nothing over an open file.
@@ -124,10 +154,12 @@ TEST(CFileReplacementWindows, WaitsForAProgramThatHoldsTheFileForAMoment) {
     CFileReplacement replacement;
     ASSERT_EQ(replacement.Begin(path.c_str(), before), BUF_S_OK);
     ASSERT_EQ(replacement.Write(Holding("newer")), BUF_S_WRITTEN);
-    HoldingProgram looker(path, "look", 300);
+    HoldingProgram looker(path, "look", INFINITE);
     ASSERT_TRUE(looker.Holds());
+    DWORD ended = STILL_ACTIVE;
+    const OnFirstPause letGo([&] { ended = looker.Finish(); });
     EXPECT_EQ(replacement.Commit(), BUF_S_WRITTEN);
-    EXPECT_EQ(looker.Finish(), 0u);
+    EXPECT_EQ(ended, 0u) << "the rename did not wait";
     EXPECT_EQ(ReadAll(path), "newer");
     EXPECT_EQ(dir.List(), std::vector<std::string>{"cert.p12"});
 }
@@ -166,9 +198,15 @@ TEST(CFileReplacementWindows, TheFileIsCheckedAgainAfterEveryWait) {
         CFileReplacement replacement;
         ASSERT_EQ(replacement.Begin(path.c_str(), before), BUF_S_OK);
         ASSERT_EQ(replacement.Write(Holding("new")), BUF_S_WRITTEN);
-        // It stops the rename, and writes the file as soon as the change lets it go for it.
+        // It stops the rename, and writes the file as soon as the change lets it go for it,
+        // which the change's first pause waits for (as long as a loaded machine may take).
         HoldingProgram writer(path, "rewrite", INFINITE);
         ASSERT_TRUE(writer.Holds());
+        const OnFirstPause rewritten([&] {
+            for (int wait = 0; wait < 2400 && ReadAll(path) != "renewed"; ++wait) {
+                Sleep(50);
+            }
+        });
         EXPECT_EQ(replacement.Commit(), BUF_E_SYSTEM | ERROR_FILE_INVALID);
         EXPECT_EQ(replacement.problem(), ReplaceProblem::Changed);
         EXPECT_EQ(writer.Finish(), 0u) << "the other program did not write";
