@@ -74,25 +74,69 @@ typed() { # window text
     xdotool type --delay 20 "$2"
 }
 property() { xprop -id "$1" "$2" 2>/dev/null || true; }
-# A digest of a part of a picture (xwd) of the PIN dialog: "labels", its left fifth above the
-# buttons; "corner", its lower left, where the busy bar shows while a change runs. A part all
-# of one colour (not painted yet, or nothing there) gives nothing.
-cat >"$work/part.py" <<'PY'
-import hashlib, struct, sys
-data = open(sys.argv[2], "rb").read()
-header = struct.unpack(">25I", data[:100])
-size, width, height, line = header[0], header[4], header[5], header[12]
-pixels = data[size + header[19] * 12:]
-rows = range(height * 2 // 3) if sys.argv[1] == "labels" else range(height * 2 // 3, height)
-part = [pixels[y * line: y * line + width // 5 * 4] for y in rows]
-if len(set(part)) > 1:
-    print(hashlib.sha256(b"".join(part)).hexdigest())
+# Watches the PIN dialog on the screen, each wait in one process, polling up to two minutes:
+#   painted WINDOW         once its labels are drawn, prints the digests of its labels (the left
+#                          fifth, above the buttons) and of its lower left corner
+#   repaints WINDOW LABELS CORNER FILE ORIGINAL
+#                          once the corner shows the busy bar (only a running change shows it),
+#                          hides and shows the window, which asks it to paint itself anew, and
+#                          waits for its labels as before; fails where the change ends first
+#                          (its message shows, or FILE is no longer ORIGINAL): a window that does
+#                          not answer shows no labels.
+cat >"$work/watch.py" <<'PY'
+import filecmp, hashlib, struct, subprocess, sys, time
+
+def parts(window):
+    data = subprocess.run(["xwd", "-silent", "-id", window], capture_output=True).stdout
+    header = struct.unpack(">25I", data[:100])
+    size, width, height, line = header[0], header[4], header[5], header[12]
+    pixels = data[size + header[19] * 12:]
+    def digest(rows):  # "blank" for a part all of one colour: not painted, or nothing there
+        part = [pixels[y * line: y * line + width // 5 * 4] for y in rows]
+        return hashlib.sha256(b"".join(part)).hexdigest() if len(set(part)) > 1 else "blank"
+    return digest(range(height * 2 // 3)), digest(range(height * 2 // 3, height))
+
+def ended(file, original):
+    message = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                              r"^Quintara\(R\) Tessaplan$"], capture_output=True).stdout
+    return message.strip() != b"" or not filecmp.cmp(file, original, shallow=False)
+
+def fail(why):
+    print(why)
+    sys.exit(1)
+
+def wait(holds, why):
+    for _ in range(1200):
+        if holds():
+            return
+        time.sleep(0.1)
+    fail(why)
+
+def repaints(window, labels, corner, file, original):
+    def busy():
+        if parts(window)[1] != corner:
+            return True
+        if ended(file, original):
+            fail("the change ended before the PIN dialog showed its busy bar")
+        return False
+    wait(busy, "the PIN dialog shows no busy bar")
+    subprocess.run(["xdotool", "windowunmap", "--sync", window], check=True)
+    subprocess.run(["xdotool", "windowmap", "--sync", window], check=True)
+    def painted():  # a picture counts only if the change still runs once it is taken
+        same = parts(window)[0] == labels
+        if ended(file, original):
+            fail("the PIN dialog did not paint its labels while the change ran")
+        return same
+    wait(painted, "the PIN dialog did not paint its labels while the change ran")
+
+if sys.argv[1] == "painted":
+    found = []
+    wait(lambda: found.append(parts(sys.argv[2])) or found[-1][0] != "blank",
+         "the PIN dialog shows no labels")
+    print(*found[-1])
+else:
+    repaints(*sys.argv[2:])
 PY
-part() { python3 "$work/part.py" "$@"; }
-# The change has ended: its message is shown, or the file is no longer the original.
-changed() {
-    [ -n "$(windows '^Quintara\(R\) Tessaplan$')" ] || ! cmp -s "$certificate" "$work/original.p12"
-}
 
 HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
     XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/runtime" \
@@ -131,38 +175,11 @@ keys "$pin" Tab
 typed "$pin" neue-PIN
 keys "$pin" Tab
 typed "$pin" neue-PIN
-# The dialog as painted before the change: its labels drawn.
-for _ in $(seq 1200); do
-    xwd -silent -id "$pin" >"$work/before.xwd"
-    labels=$(part labels "$work/before.xwd")
-    [ -n "$labels" ] && break
-    sleep 0.1
-done
-[ -n "$labels" ] || fail "the PIN dialog shows no labels"
-corner=$(part corner "$work/before.xwd")
-
-# Enter starts the change; once it runs, the dialog shows its busy bar. Then it is hidden and
-# shown again, which asks it to paint itself anew: a window that does not answer shows no
-# labels. The pictures count only while the change has not ended.
+# The dialog as painted before the change; then Enter starts it.
+drawn=$(python3 "$work/watch.py" painted "$pin") || fail "$drawn"
 keys "$pin" Return
-for _ in $(seq 1200); do
-    xwd -silent -id "$pin" >"$work/busy.xwd"
-    [ "$(part corner "$work/busy.xwd")" != "$corner" ] && break
-    changed && fail "the change ended before it showed its busy bar"
-    sleep 0.1
-done
-[ "$(part corner "$work/busy.xwd")" != "$corner" ] || fail "the PIN dialog shows no busy bar"
-xdotool windowunmap --sync "$pin"
-xdotool windowmap --sync "$pin"
-painted=""
-for _ in $(seq 1200); do
-    xwd -silent -id "$pin" >"$work/during.xwd"
-    [ "$(part labels "$work/during.xwd")" = "$labels" ] && painted=yes
-    changed && fail "the PIN dialog did not paint its labels while the change ran"
-    [ -n "$painted" ] && break
-    sleep 0.1
-done
-[ -n "$painted" ] || fail "the PIN dialog did not paint its labels while the change ran"
+said=$(python3 "$work/watch.py" repaints "$pin" $drawn "$certificate" "$work/original.p12") ||
+    fail "$said"
 echo "the PIN dialog painted its controls while the change ran"
 
 wait_for '^Quintara\(R\) Tessaplan$' 1
