@@ -3,7 +3,6 @@
 #include <sddl.h>
 
 #include <algorithm>
-#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -21,6 +20,7 @@
 namespace {
 
 using testing_support::HoldingProgram;
+using testing_support::OnFirstPause;
 using testing_support::ReadAll;
 using testing_support::TempDir;
 using testing_support::WriteAll;
@@ -108,40 +108,13 @@ TEST(CFileReplacementWindows, RefusesAFileInUseOrReadOnly) {
     EXPECT_EQ(dir.List().size(), 1u);
 }
 
-// What the test does when a replacement first pauses for another program's hold: the other
-// program acts then, whenever the replacement gets there, and not after a time of its own.
-std::function<void()> g_onFirstPause;
-
-class OnFirstPause {
-public:
-    explicit OnFirstPause(std::function<void()> action) {
-        g_onFirstPause = std::move(action);
-        SetPauseObserverForTesting(&Run);
-    }
-    OnFirstPause(const OnFirstPause&) = delete;
-    OnFirstPause& operator=(const OnFirstPause&) = delete;
-    ~OnFirstPause() {
-        SetPauseObserverForTesting(nullptr);
-        g_onFirstPause = nullptr;
-    }
-
-private:
-    static void Run() {
-        const std::function<void()> action = std::move(g_onFirstPause);
-        g_onFirstPause = nullptr;
-        if (action) {
-            action();
-        }
-    }
-};
-
 TEST(CFileReplacementWindows, WaitsForAProgramThatHoldsTheFileForAMoment) {
     const TempDir dir;
     const std::string path = dir / "cert.p12";
     WriteAll(path, "original");
     {
         // A sync client reading it as the change begins: the file cannot be opened yet.
-        HoldingProgram reader(path, "read", INFINITE);
+        HoldingProgram reader(path, "read");
         ASSERT_TRUE(reader.Holds());
         DWORD ended = STILL_ACTIVE;
         const OnFirstPause letGo([&] { ended = reader.Finish(); });
@@ -154,7 +127,7 @@ TEST(CFileReplacementWindows, WaitsForAProgramThatHoldsTheFileForAMoment) {
     CFileReplacement replacement;
     ASSERT_EQ(replacement.Begin(path.c_str(), before), BUF_S_OK);
     ASSERT_EQ(replacement.Write(Holding("newer")), BUF_S_WRITTEN);
-    HoldingProgram looker(path, "look", INFINITE);
+    HoldingProgram looker(path, "look");
     ASSERT_TRUE(looker.Holds());
     DWORD ended = STILL_ACTIVE;
     const OnFirstPause letGo([&] { ended = looker.Finish(); });
@@ -169,7 +142,7 @@ TEST(CFileReplacementWindows, AProgramThatKeepsHoldingTheFileIsNamedAsUsingIt) {
     const std::string path = dir / "cert.p12";
     WriteAll(path, "original");
     {
-        HoldingProgram looker(path, "look", INFINITE);
+        HoldingProgram looker(path, "look");
         ASSERT_TRUE(looker.Holds());
         const Holding before("original");
         CFileReplacement replacement;
@@ -181,7 +154,7 @@ TEST(CFileReplacementWindows, AProgramThatKeepsHoldingTheFileIsNamedAsUsingIt) {
     }
     EXPECT_EQ(ReadAll(path), "original");
     EXPECT_EQ(dir.List(), std::vector<std::string>{"cert.p12"});
-    HoldingProgram reader(path, "read", INFINITE);
+    HoldingProgram reader(path, "read");
     ASSERT_TRUE(reader.Holds());
     EXPECT_EQ(ReplaceWith(path, "original", "new"), ReplaceProblem::InUse);
     EXPECT_EQ(reader.Finish(), 0u);
@@ -200,7 +173,7 @@ TEST(CFileReplacementWindows, TheFileIsCheckedAgainAfterEveryWait) {
         ASSERT_EQ(replacement.Write(Holding("new")), BUF_S_WRITTEN);
         // It stops the rename, and writes the file as soon as the change lets it go for it,
         // which the change's first pause waits for (as long as a loaded machine may take).
-        HoldingProgram writer(path, "rewrite", INFINITE);
+        HoldingProgram writer(path, "rewrite");
         ASSERT_TRUE(writer.Holds());
         const OnFirstPause rewritten([&] {
             for (int wait = 0; wait < 2400 && ReadAll(path) != "renewed"; ++wait) {
