@@ -178,6 +178,7 @@ typed "$pin" neue-PIN
 # The dialog as painted before the change; then Enter starts it.
 drawn=$(python3 "$work/watch.py" painted "$pin") || fail "$drawn"
 keys "$pin" Return
+# shellcheck disable=SC2086  # $drawn: the two digests, as two words
 said=$(python3 "$work/watch.py" repaints "$pin" $drawn "$certificate" "$work/original.p12") ||
     fail "$said"
 echo "the PIN dialog painted its controls while the change ran"
