@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "buffer/replacement_steps.h"
+#include "buffer/seams.h"
 
 // The replacement as every system does it: what is checked, in which order, what a failure
 // means, and which files are the tool's own. The system's part is in replacement_steps.
@@ -39,6 +40,7 @@ bool Persisting(Attempt attempt) {
         if (!steps::MayPass(GetLastError())) {
             return false;
         }
+        buffer_seams::Pausing();
         std::this_thread::sleep_for(pause);
     }
     return attempt();

@@ -227,6 +227,7 @@ void WarmUp() noexcept {
             while (begun < count && !late) {
                 if (std::chrono::steady_clock::now() >= until) {
                     late = true;
+                    engine_seams::WarmUpWaitedInVain();
                     break;
                 }
                 std::this_thread::yield();

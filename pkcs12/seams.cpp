@@ -17,6 +17,8 @@ void BeforeThreadStart() {}
 
 void WorkEnded() noexcept {}
 
+void WarmUpWaitedInVain() noexcept {}
+
 void MemoServed() noexcept {}
 
 void MemoKept(std::ptrdiff_t /*change*/) noexcept {}

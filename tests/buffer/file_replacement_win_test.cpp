@@ -20,6 +20,7 @@
 namespace {
 
 using testing_support::HoldingProgram;
+using testing_support::OnFirstPause;
 using testing_support::ReadAll;
 using testing_support::TempDir;
 using testing_support::WriteAll;
@@ -113,10 +114,12 @@ TEST(CFileReplacementWindows, WaitsForAProgramThatHoldsTheFileForAMoment) {
     WriteAll(path, "original");
     {
         // A sync client reading it as the change begins: the file cannot be opened yet.
-        HoldingProgram reader(path, "read", 300);
+        HoldingProgram reader(path, "read");
         ASSERT_TRUE(reader.Holds());
+        DWORD ended = STILL_ACTIVE;
+        const OnFirstPause letGo([&] { ended = reader.Finish(); });
         EXPECT_EQ(ReplaceWith(path, "original", "new"), ReplaceProblem::None);
-        EXPECT_EQ(reader.Finish(), 0u);
+        EXPECT_EQ(ended, 0u) << "the replacement did not wait";
     }
     EXPECT_EQ(ReadAll(path), "new");
     // A scanner looking at it as it is renamed: Windows renames nothing over an open file.
@@ -124,10 +127,12 @@ TEST(CFileReplacementWindows, WaitsForAProgramThatHoldsTheFileForAMoment) {
     CFileReplacement replacement;
     ASSERT_EQ(replacement.Begin(path.c_str(), before), BUF_S_OK);
     ASSERT_EQ(replacement.Write(Holding("newer")), BUF_S_WRITTEN);
-    HoldingProgram looker(path, "look", 300);
+    HoldingProgram looker(path, "look");
     ASSERT_TRUE(looker.Holds());
+    DWORD ended = STILL_ACTIVE;
+    const OnFirstPause letGo([&] { ended = looker.Finish(); });
     EXPECT_EQ(replacement.Commit(), BUF_S_WRITTEN);
-    EXPECT_EQ(looker.Finish(), 0u);
+    EXPECT_EQ(ended, 0u) << "the rename did not wait";
     EXPECT_EQ(ReadAll(path), "newer");
     EXPECT_EQ(dir.List(), std::vector<std::string>{"cert.p12"});
 }
@@ -137,7 +142,7 @@ TEST(CFileReplacementWindows, AProgramThatKeepsHoldingTheFileIsNamedAsUsingIt) {
     const std::string path = dir / "cert.p12";
     WriteAll(path, "original");
     {
-        HoldingProgram looker(path, "look", INFINITE);
+        HoldingProgram looker(path, "look");
         ASSERT_TRUE(looker.Holds());
         const Holding before("original");
         CFileReplacement replacement;
@@ -149,7 +154,7 @@ TEST(CFileReplacementWindows, AProgramThatKeepsHoldingTheFileIsNamedAsUsingIt) {
     }
     EXPECT_EQ(ReadAll(path), "original");
     EXPECT_EQ(dir.List(), std::vector<std::string>{"cert.p12"});
-    HoldingProgram reader(path, "read", INFINITE);
+    HoldingProgram reader(path, "read");
     ASSERT_TRUE(reader.Holds());
     EXPECT_EQ(ReplaceWith(path, "original", "new"), ReplaceProblem::InUse);
     EXPECT_EQ(reader.Finish(), 0u);
@@ -166,9 +171,15 @@ TEST(CFileReplacementWindows, TheFileIsCheckedAgainAfterEveryWait) {
         CFileReplacement replacement;
         ASSERT_EQ(replacement.Begin(path.c_str(), before), BUF_S_OK);
         ASSERT_EQ(replacement.Write(Holding("new")), BUF_S_WRITTEN);
-        // It stops the rename, and writes the file as soon as the change lets it go for it.
-        HoldingProgram writer(path, "rewrite", INFINITE);
+        // It stops the rename, and writes the file as soon as the change lets it go for it,
+        // which the change's first pause waits for (as long as a loaded machine may take).
+        HoldingProgram writer(path, "rewrite");
         ASSERT_TRUE(writer.Holds());
+        const OnFirstPause rewritten([&] {
+            for (int wait = 0; wait < 2400 && ReadAll(path) != "renewed"; ++wait) {
+                Sleep(50);
+            }
+        });
         EXPECT_EQ(replacement.Commit(), BUF_E_SYSTEM | ERROR_FILE_INVALID);
         EXPECT_EQ(replacement.problem(), ReplaceProblem::Changed);
         EXPECT_EQ(writer.Finish(), 0u) << "the other program did not write";
@@ -267,20 +278,33 @@ std::string OwnerOf(const std::string& path) {
     return text;
 }
 
-// Under Wine a file's owner is its Unix owner; root may change it through a Unix chown, which
-// Wine starts like any program but does not wait for.
-void ChownUnderWine(const std::string& path) {
+// The Unix name of a path under Wine; empty elsewhere.
+std::string UnixNameOf(const std::string& path) {
     using UnixName = char*(CDECL*)(LPCWSTR);
     const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(
         GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
-    const std::wstring wide = testing_support::ExtendedWidePath(path);
-    char* const name = unixName == nullptr ? nullptr : unixName(wide.c_str());
+    char* const name =
+        unixName == nullptr ? nullptr : unixName(testing_support::ExtendedWidePath(path).c_str());
     if (name == nullptr) {
+        return "";
+    }
+    std::string unix(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return unix;
+}
+
+// Under Wine a file's owner is its Unix owner; root may change it through a Unix chown. Wine
+// starts a Unix program like any other but gives no handle to wait for its end: the shell that
+// runs the chown leaves a mark when it is done, which is waited for.
+void ChownUnderWine(const std::string& path) {
+    const std::string name = UnixNameOf(path);
+    const TempDir marks;
+    const std::string marksName = UnixNameOf(marks.path());
+    if (name.empty() || marksName.empty()) {
         return;
     }
-    std::string command = std::string(R"(Z:\bin\chown 12345 ")") + name + "\"";
-    HeapFree(GetProcessHeap(), 0, name);
-    const std::string before = OwnerOf(path);
+    std::string command =
+        R"(Z:\bin\sh -c "chown 12345 ')" + name + "'; touch '" + marksName + "/done'\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -288,7 +312,9 @@ void ChownUnderWine(const std::string& path) {
                        &startup, &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
-        for (int wait = 0; wait < 100 && OwnerOf(path) == before; ++wait) {
+        // A generous deadline, for a shell that never runs: the owner is then not checked.
+        for (int wait = 0; wait < 2400 && AttributesOf(marks / "done") == INVALID_FILE_ATTRIBUTES;
+             ++wait) {
             Sleep(50);
         }
     }

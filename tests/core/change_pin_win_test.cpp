@@ -103,18 +103,20 @@ TEST(ChangePinWindows, AFileInUseIsSaidSoAndLeftAsItWas) {
 
 TEST(ChangePinWindows, AProgramThatLooksAtTheFileForAMomentIsWaitedFor) {
     const ChosenFile file("modern.p12");
-    testing_support::HoldingProgram scanner(file.path, "look", 300);
+    testing_support::HoldingProgram scanner(file.path, "look");
     ASSERT_TRUE(scanner.Holds());
+    DWORD ended = STILL_ACTIVE;
+    const testing_support::OnFirstPause letGo([&] { ended = scanner.Finish(); });
     Reason reason = Reason::None;
     EXPECT_EQ(file.Change(kPin, kNewPin, reason), Outcome::PinChanged);
-    EXPECT_EQ(scanner.Finish(), 0u);
+    EXPECT_EQ(ended, 0u) << "the change did not wait";
     EXPECT_EQ(DescribePfx(ReadAll(file.path), kNewPin), DescribePfx(file.original, kPin));
     EXPECT_EQ(file.dir.List().size(), 1u);
 }
 
 TEST(ChangePinWindows, AProgramThatKeepsTheFileOpenIsNamedAsUsingIt) {
     const ChosenFile file("modern.p12");
-    testing_support::HoldingProgram scanner(file.path, "look", INFINITE);
+    testing_support::HoldingProgram scanner(file.path, "look");
     ASSERT_TRUE(scanner.Holds());
     Reason reason = Reason::None;
     EXPECT_EQ(file.Change(kPin, kNewPin, reason), Outcome::CannotSave);

@@ -20,7 +20,8 @@ Der NewPrivateKeyInfo();
 // `plain` encrypted under `password` as an EncryptedPrivateKeyInfo: PBES2 with PBKDF2
 // (HMAC-SHA256) and AES-256-CBC, or with `pkcs12Scheme` PBE-SHA1-3DES.
 Der Sealed(const Der& plain, const std::string& password, bool pkcs12Scheme = false);
-// What `sealed` holds, or "" where `password` does not open it.
+// What `sealed` decrypts to under `password`, or "" where decryption fails. A wrong password
+// may still pass CBC's padding check (about once in 256) and give other bytes.
 Der Unseal(const Der& sealed, const std::string& password);
 
 // Attributes in the order given: a friendly name and a local key id.
@@ -43,7 +44,7 @@ struct Part {
 Der Pfx(const std::vector<Part>& parts, const std::string& password);
 
 // The SafeContents of each part of `pfx`, the encrypted ones decrypted with `password` ("" where
-// it does not open them).
+// decryption fails; as with Unseal, a wrong password may still give other bytes).
 std::vector<Der> PartsOf(const Der& pfx, const std::string& password);
 // The bags of a SafeContents, each as encoded.
 std::vector<Der> BagsOf(const Der& contents);

@@ -14,6 +14,7 @@ std::atomic<bool> g_longPasswordFault{false};
 std::atomic<unsigned> g_forcedThreads{0};
 std::atomic<bool> g_threadStartsRefused{false};
 std::atomic<void (*)()> g_workEndObserver{nullptr};
+std::atomic<std::size_t> g_warmUpWaitsInVain{0};
 std::atomic<std::size_t> g_derived{0};
 std::atomic<std::size_t> g_served{0};
 std::atomic<std::ptrdiff_t> g_kept{0};
@@ -61,6 +62,10 @@ void WorkEnded() noexcept {
     }
 }
 
+void WarmUpWaitedInVain() noexcept {
+    ++g_warmUpWaitsInVain;
+}
+
 void MemoServed() noexcept {
     ++g_served;
 }
@@ -105,6 +110,10 @@ ScopedThreadStartRefusal::~ScopedThreadStartRefusal() {
 
 void SetWorkEndObserver(void (*observer)()) noexcept {
     g_workEndObserver = observer;
+}
+
+std::size_t WarmUpWaitsInVain() noexcept {
+    return g_warmUpWaitsInVain;
 }
 
 std::size_t DerivedDirectly() noexcept {

@@ -1,19 +1,18 @@
 #include <windows.h>
 
-#include <cstdlib>
 #include <string_view>
 
 // Holds a file for a while as other programs on Windows do: a virus scanner, the search
 // indexer, a sync client. The replacement's tests start it as a second process, since Windows
 // (and Wine) weigh the sharing of one process's handles against another's.
 //
-//   file_holder PATH HOW HELD RELEASE MILLISECONDS
+//   file_holder PATH HOW HELD RELEASE
 //
 // HOW is "read": open for reading, others may read only (a file pintool then cannot open);
 // "look": open for its attributes only, which any program may while pintool holds the file,
 // and which stops a rename over it; "rewrite": look, and write "renewed" into the file in place
 // as soon as pintool lets it go, looking on. The named event HELD is set once the file is held;
-// the file is let go when the named event RELEASE is set or after MILLISECONDS.
+// the file is let go when the named event RELEASE is set.
 
 namespace {
 
@@ -47,7 +46,7 @@ bool Rewrite(const char* path, HANDLE release) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
+    if (argc != 5) {
         return 2;
     }
     const std::string_view how = argv[2];
@@ -61,7 +60,7 @@ int main(int argc, char** argv) {
     // Having written, it still looks at the file: a rename over it stays refused until the
     // change has seen what was written.
     const bool done = how != "rewrite" || Rewrite(argv[1], release);
-    WaitForSingleObject(release, static_cast<DWORD>(std::strtoul(argv[5], nullptr, 10)));
+    WaitForSingleObject(release, INFINITE);
     CloseHandle(file);
     CloseHandle(release);
     CloseHandle(held);

@@ -1,12 +1,25 @@
 #include "holding_program.h"
 
 #include <string>
+#include <utility>
+
+#include "tests/support/buffer_switches.h"
 
 namespace testing_support {
 
 namespace {
 
 constexpr DWORD kStartAndEnd = 60000;  // ms; a loaded machine may take long to start Wine
+
+std::function<void()> g_onFirstPause;
+
+void RunOnFirstPause() {
+    const std::function<void()> action = std::move(g_onFirstPause);
+    g_onFirstPause = nullptr;
+    if (action) {
+        action();
+    }
+}
 
 // file_holder.exe, which the build puts beside the test programs.
 std::string HolderPath() {
@@ -17,14 +30,14 @@ std::string HolderPath() {
 
 }  // namespace
 
-HoldingProgram::HoldingProgram(const std::string& path, const char* how, DWORD milliseconds) {
+HoldingProgram::HoldingProgram(const std::string& path, const char* how) {
     static int started = 0;
     const std::string events = "Local\\pintool-holder-" + std::to_string(GetCurrentProcessId()) +
                                "-" + std::to_string(++started);
     m_held = CreateEventA(nullptr, TRUE, FALSE, (events + "-held").c_str());
     m_release = CreateEventA(nullptr, TRUE, FALSE, (events + "-release").c_str());
     std::string command = "\"" + HolderPath() + "\" \"" + path + "\" " + how + " " + events +
-                          "-held " + events + "-release " + std::to_string(milliseconds);
+                          "-held " + events + "-release";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
@@ -61,6 +74,16 @@ DWORD HoldingProgram::Finish() {
     CloseHandle(m_process.hProcess);
     m_process = {};
     return code;
+}
+
+OnFirstPause::OnFirstPause(std::function<void()> action) {
+    g_onFirstPause = std::move(action);
+    buffer_switches::SetPauseObserver(&RunOnFirstPause);
+}
+
+OnFirstPause::~OnFirstPause() {
+    buffer_switches::SetPauseObserver(nullptr);
+    g_onFirstPause = nullptr;
 }
 
 }  // namespace testing_support

@@ -4,13 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "tests/support/engine_switches.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_description.h"
 #include "tests/ui/driver.h"
@@ -228,12 +232,61 @@ public:
     ~WhileBusy() { framework_seams::SetBusyHook(nullptr); }
 };
 
+// While held, the change stops where a derivation thread ends its share of a batch, until
+// released: it cannot end while the test looks, however fast the machine is. Held only once
+// the change runs: the dialog's warm-up as it opens uses those threads too.
+std::mutex g_holdMutex;
+std::condition_variable g_holdChanged;
+bool g_held = false;
+
+void WaitWhileHeld() {
+    std::unique_lock lock(g_holdMutex);
+    g_holdChanged.wait(lock, [] { return !g_held; });
+}
+
+void HoldChange(bool hold) {
+    {
+        const std::lock_guard lock(g_holdMutex);
+        g_held = hold;
+    }
+    g_holdChanged.notify_all();
+    engine_switches::SetWorkEndObserver(hold ? &WaitWhileHeld : nullptr);
+}
+
+// What the window showed once its busy bar did, while the change was held.
+struct BusyLook {
+    int triesLeft = 3000;
+    bool looked = false, busyBar = false, waitCursor = false, shown = false;
+    bool testOver = false;  // a look still due finds the window gone
+};
+
+// Looks once the busy bar shows, which the window does after a while of its own, then lets the
+// change go on; gives up after a minute, so that a bar that never shows fails the test.
+void LookOnceBusy(const std::shared_ptr<BusyLook>& seen, HWND window) {
+    if (seen->testOver) {
+        return;
+    }
+    if (!ui_testing::ShowsBusyBar(window) && --seen->triesLeft > 0) {
+        ui_testing::After(20, [seen, window] { LookOnceBusy(seen, window); });
+        return;
+    }
+    seen->looked = true;
+    seen->busyBar = ui_testing::ShowsBusyBar(window);
+    seen->waitCursor = ui_testing::ShowsWaitCursor();
+    seen->shown = ui_testing::IsShown(window);
+    HoldChange(false);
+}
+
 TEST(ChangePinDialog, WhileTheChangeRunsTheWindowAnswersAndTakesNoInput) {
-    PinDialog pin("slow.p12");  // a change of about two seconds
+    // A derivation thread besides the change's own, which the hold stops; derivations of
+    // seconds, so that it takes part in the change's batches.
+    const engine_switches::ScopedThreadCount threads(2);
+    PinDialog pin("slow.p12");
     ModalDriver driver;
     bool untouchedAtStart = false, busyBarAtOnce = true;
-    bool looked = false, busyBarLater = false, waitCursor = false, shownDuringChange = false;
+    const auto seen = std::make_shared<BusyLook>();
     const WhileBusy busy([&](HWND window) {
+        HoldChange(true);
         untouchedAtStart = ReadAll(pin.path) == pin.original;
         busyBarAtOnce = ui_testing::ShowsBusyBar(window);
         // Everything that would end or restart the dialog.
@@ -244,24 +297,21 @@ TEST(ChangePinDialog, WhileTheChangeRunsTheWindowAnswersAndTakesNoInput) {
         ui_testing::CloseBox(window);
         ui_testing::RequestQuit();
         // The window's messages go on while the change runs.
-        ui_testing::After(800, [&, window] {
-            looked = true;
-            busyBarLater = ui_testing::ShowsBusyBar(window);
-            waitCursor = ui_testing::ShowsWaitCursor();
-            shownDuringChange = ui_testing::IsShown(window);
-        });
+        LookOnceBusy(seen, window);
     });
     driver.Then([&](HWND window) {
         TypePins(window, kPin, "neu", "neu");
         Click(window, IDOK);
     });
     EXPECT_EQ(pin.dialog.DoModal(), IDOK);
+    seen->testOver = true;
+    HoldChange(false);
     EXPECT_TRUE(untouchedAtStart);
     EXPECT_FALSE(busyBarAtOnce);
-    EXPECT_TRUE(looked);
-    EXPECT_TRUE(busyBarLater);
-    EXPECT_TRUE(waitCursor);
-    EXPECT_TRUE(shownDuringChange);
+    EXPECT_TRUE(seen->looked);
+    EXPECT_TRUE(seen->busyBar);
+    EXPECT_TRUE(seen->waitCursor);
+    EXPECT_TRUE(seen->shown);
     EXPECT_EQ(driver.messages(), Shown{ShownFor(Outcome::PinChanged)});
     EXPECT_EQ(DescribePfx(ReadAll(pin.path), "neu"), DescribePfx(pin.original, kPin));
     EXPECT_FALSE(ui_testing::ShowsWaitCursor());

@@ -56,6 +56,13 @@ wait_for() { # pattern count: waits for count windows with the title; they are i
     done
     fail "no window '$1' ($2)"
 }
+gone() { # pattern count: waits until fewer than count windows have the title
+    for _ in $(seq 1200); do
+        [ "$(windows "$1" | grep -c .)" -lt "$2" ] && return 0
+        sleep 0.1
+    done
+    fail "window '$1' still open"
+}
 keys() { # window keys...
     target=$1
     shift
@@ -67,6 +74,69 @@ typed() { # window text
     xdotool type --delay 20 "$2"
 }
 property() { xprop -id "$1" "$2" 2>/dev/null || true; }
+# Watches the PIN dialog on the screen, each wait in one process, polling up to two minutes:
+#   painted WINDOW         once its labels are drawn, prints the digests of its labels (the left
+#                          fifth, above the buttons) and of its lower left corner
+#   repaints WINDOW LABELS CORNER FILE ORIGINAL
+#                          once the corner shows the busy bar (only a running change shows it),
+#                          hides and shows the window, which asks it to paint itself anew, and
+#                          waits for its labels as before; fails where the change ends first
+#                          (its message shows, or FILE is no longer ORIGINAL): a window that does
+#                          not answer shows no labels.
+cat >"$work/watch.py" <<'PY'
+import filecmp, hashlib, struct, subprocess, sys, time
+
+def parts(window):
+    data = subprocess.run(["xwd", "-silent", "-id", window], capture_output=True).stdout
+    header = struct.unpack(">25I", data[:100])
+    size, width, height, line = header[0], header[4], header[5], header[12]
+    pixels = data[size + header[19] * 12:]
+    def digest(rows):  # "blank" for a part all of one colour: not painted, or nothing there
+        part = [pixels[y * line: y * line + width // 5 * 4] for y in rows]
+        return hashlib.sha256(b"".join(part)).hexdigest() if len(set(part)) > 1 else "blank"
+    return digest(range(height * 2 // 3)), digest(range(height * 2 // 3, height))
+
+def ended(file, original):
+    message = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                              r"^Quintara\(R\) Tessaplan$"], capture_output=True).stdout
+    return message.strip() != b"" or not filecmp.cmp(file, original, shallow=False)
+
+def fail(why):
+    print(why)
+    sys.exit(1)
+
+def wait(holds, why):
+    for _ in range(1200):
+        if holds():
+            return
+        time.sleep(0.1)
+    fail(why)
+
+def repaints(window, labels, corner, file, original):
+    def busy():
+        if parts(window)[1] != corner:
+            return True
+        if ended(file, original):
+            fail("the change ended before the PIN dialog showed its busy bar")
+        return False
+    wait(busy, "the PIN dialog shows no busy bar")
+    subprocess.run(["xdotool", "windowunmap", "--sync", window], check=True)
+    subprocess.run(["xdotool", "windowmap", "--sync", window], check=True)
+    def painted():  # a picture counts only if the change still runs once it is taken
+        same = parts(window)[0] == labels
+        if ended(file, original):
+            fail("the PIN dialog did not paint its labels while the change ran")
+        return same
+    wait(painted, "the PIN dialog did not paint its labels while the change ran")
+
+if sys.argv[1] == "painted":
+    found = []
+    wait(lambda: found.append(parts(sys.argv[2])) or found[-1][0] != "blank",
+         "the PIN dialog shows no labels")
+    print(*found[-1])
+else:
+    repaints(*sys.argv[2:])
+PY
 
 HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
     XDG_DATA_HOME="$work/data" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/runtime" \
@@ -87,14 +157,10 @@ echo "main window: type NORMAL, not modal, no owner, class pintool"
 keys "$main" Tab Return
 wait_for '^Öffnen$' 1
 files=$(printf '%s\n' "$found" | head -n 1)
+# X hands the dialog the typed name before the Return, and it takes the name once it has it.
 typed "$files" "$certificate"
-sleep 0.3
 keys "$files" Return
-for _ in $(seq 50); do
-    [ -z "$(windows '^Öffnen$')" ] && break
-    sleep 0.1
-done
-[ -z "$(windows '^Öffnen$')" ] || fail "the file dialog did not take the typed name"
+gone '^Öffnen$' 1
 
 # Tab to "Ausführen", an arrow selects "PIN ändern", back up, Enter: the PIN dialog.
 keys "$main" Tab Down Up Return
@@ -109,44 +175,17 @@ keys "$pin" Tab
 typed "$pin" neue-PIN
 keys "$pin" Tab
 typed "$pin" neue-PIN
-sleep 0.3
-xwd -silent -id "$pin" >"$work/before.xwd"
-
-# Enter starts the change. While it runs the dialog is hidden and shown again, which asks it
-# to paint itself anew; a window that does not answer shows no controls.
+# The dialog as painted before the change; then Enter starts it.
+drawn=$(python3 "$work/watch.py" painted "$pin") || fail "$drawn"
 keys "$pin" Return
-sleep 0.5
-xdotool windowunmap --sync "$pin"
-xdotool windowmap --sync "$pin"
-sleep 0.5
-xwd -silent -id "$pin" >"$work/during.xwd"
-[ -z "$(windows '^Quintara\(R\) Tessaplan$')" ] || fail "the change ended too soon to tell"
-cmp -s "$certificate" "$work/original.p12" || fail "the change ended too soon to tell"
-# The labels of both pictures (the left fifth, above the buttons) must be the same.
-python3 - "$work/before.xwd" "$work/during.xwd" <<'PY' || fail "the PIN dialog did not paint during the change"
-import struct, sys
-def strip(path):
-    data = open(path, "rb").read()
-    header = struct.unpack(">25I", data[:100])
-    size, width, height, line = header[0], header[4], header[5], header[12]
-    pixels = data[size + header[19] * 12:]
-    return [pixels[y * line: y * line + width // 5 * 4] for y in range(height * 2 // 3)]
-before, during = strip(sys.argv[1]), strip(sys.argv[2])
-sys.exit(0 if before == during and len(set(before)) > 1 else 1)
-PY
+# shellcheck disable=SC2086  # $drawn: the two digests, as two words
+said=$(python3 "$work/watch.py" repaints "$pin" $drawn "$certificate" "$work/original.p12") ||
+    fail "$said"
 echo "the PIN dialog painted its controls while the change ran"
 
 wait_for '^Quintara\(R\) Tessaplan$' 1
 box=$(printf '%s\n' "$found" | head -n 1)
-sleep 0.5
 keys "$box" Return
-gone() { # pattern count: waits until fewer than count windows have the title
-    for _ in $(seq 1200); do
-        [ "$(windows "$1" | grep -c .)" -lt "$2" ] && return 0
-        sleep 0.1
-    done
-    fail "window '$1' still open"
-}
 gone '^Quintara\(R\) Tessaplan$' 1
 gone "$title" 2  # the PIN dialog closed after the change
 keys "$main" Escape

@@ -5,15 +5,15 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace testing_support {
 
 class HoldingProgram {
 public:
-    // How it holds the file: see file_holder.cpp. It lets go after `milliseconds`, or when
-    // Finish is called.
-    HoldingProgram(const std::string& path, const char* how, DWORD milliseconds);
+    // How it holds the file: see file_holder.cpp. It lets go when Finish is called.
+    HoldingProgram(const std::string& path, const char* how);
     HoldingProgram(const HoldingProgram&) = delete;
     HoldingProgram& operator=(const HoldingProgram&) = delete;
     ~HoldingProgram();
@@ -28,6 +28,17 @@ private:
     HANDLE m_held = nullptr;
     HANDLE m_release = nullptr;
     PROCESS_INFORMATION m_process{};
+};
+
+// While one lives, `action` runs when a file replacement first pauses for another program's
+// hold: the holding program acts then (lets go, writes), whenever the replacement gets there,
+// and not after a time of its own.
+class OnFirstPause {
+public:
+    explicit OnFirstPause(std::function<void()> action);
+    OnFirstPause(const OnFirstPause&) = delete;
+    OnFirstPause& operator=(const OnFirstPause&) = delete;
+    ~OnFirstPause();
 };
 
 }  // namespace testing_support

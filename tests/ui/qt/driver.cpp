@@ -2,6 +2,8 @@
 
 #include "tests/ui/driver.h"
 
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
@@ -79,9 +81,11 @@ void ModalDriver::OnShown(HWND window) {
     // Keyboard focus moves only in the active window, as for a user.
     window->activateWindow();
     // qWaitForWindowActive counts a window as active while its owner is: wait for the window
-    // itself to have the focus.
-    static_cast<void>(QTest::qWaitFor(
-        [&] { return QGuiApplication::focusWindow() == window->windowHandle(); }, 2000));
+    // itself to have the focus, as long as a loaded machine may take; a window that never gets
+    // it fails the test.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return QGuiApplication::focusWindow() == window->windowHandle(); }, 120000))
+        << "the window did not get the focus: " << window->windowTitle().toStdString();
     step(window);
     // A step that leaves its dialog open would hang the test: end it with a code no dialog
     // returns, which the test's check of DoModal's result reports.

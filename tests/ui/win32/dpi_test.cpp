@@ -16,8 +16,8 @@
 
 #include "core/outcome.h"
 #include "res/resource.h"
-#include "ui/change_pin_dlg.h"
 #include "tests/ui/framework_seams.h"
+#include "ui/change_pin_dlg.h"
 #include "ui/framework/win32/win32_support.h"
 #include "ui/framework/win_app.h"
 #include "ui/pin_tool_app.h"

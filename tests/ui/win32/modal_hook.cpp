@@ -1,4 +1,5 @@
-// The modal hook's scheduling on Win32: a thread timer finds each dialog and message box once it is shown.
+// The modal hook's scheduling on Win32: a thread timer finds each dialog and message box once it is
+// shown.
 #include <algorithm>
 #include <string_view>
 #include <vector>

@@ -16,7 +16,7 @@ add_executable(win32_ui_tests
     ui/pin_tool_dlg_test.cpp
     ${PROJECT_SOURCE_DIR}/res/pintool.rc)
 target_include_directories(win32_ui_tests PRIVATE ${CMAKE_BINARY_DIR}/ui)
-target_link_libraries(win32_ui_tests PRIVATE test_support engine_test_seams ui_test_seams ui_dialogs
+target_link_libraries(win32_ui_tests PRIVATE test_support test_seams ui_test_seams ui_dialogs
                                              GTest::gtest)
 add_test(NAME Win32Ui.DialogsDrivenThroughTheirControlIds
     COMMAND sh ${win32_tests}/run_under_xvfb.sh ${wine_prefix} $<TARGET_FILE:win32_ui_tests>)
@@ -27,7 +27,8 @@ set_tests_properties(Win32Ui.DialogsDrivenThroughTheirControlIds PROPERTIES
 # own whose LogPixels says so.
 add_executable(win32_dpi_tests ui/win32/dpi_test.cpp ${PROJECT_SOURCE_DIR}/res/pintool.rc)
 target_include_directories(win32_dpi_tests PRIVATE ${CMAKE_BINARY_DIR}/ui)
-target_link_libraries(win32_dpi_tests PRIVATE ui_dialogs ui_test_seams pkcs12_seams GTest::gtest)
+target_link_libraries(win32_dpi_tests PRIVATE ui_dialogs ui_test_seams buffer_seams pkcs12_seams
+                                              GTest::gtest)
 foreach(dpi 96 144 192)
     add_test(NAME Win32Ui.EveryTextWholeAt${dpi}Dpi
         COMMAND sh ${win32_tests}/run_under_xvfb.sh ${wine_prefix}-${dpi}dpi
@@ -41,8 +42,8 @@ endforeach()
 add_test(NAME WindowsProgram.HoldsNoTestSwitch
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/res/check_no_test_switches.sh ${CMAKE_NM}
             $<TARGET_FILE:pintool>
-            "$<TARGET_OBJECTS:engine_test_seams>;$<TARGET_OBJECTS:ui_test_seams>"
-            "$<TARGET_FILE:pkcs12>;$<TARGET_FILE:ui_framework>")
+            "$<TARGET_OBJECTS:test_seams>;$<TARGET_OBJECTS:ui_test_seams>"
+            "$<TARGET_FILE:pkcs12>;$<TARGET_FILE:buffer>;$<TARGET_FILE:ui_framework>")
 
 add_test(NAME WindowsProgram.OnlySystemDllsAndItsResources
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/res/check_windows_program.sh $<TARGET_FILE:pintool>

@@ -11,8 +11,8 @@
 #include "platform/secret.h"
 #include "tests/support/fixtures.h"
 #include "tests/ui/driver.h"
-#include "ui/change_pin_dlg.h"
 #include "tests/ui/framework_seams.h"
+#include "ui/change_pin_dlg.h"
 
 namespace {
 

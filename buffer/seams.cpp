@@ -1,0 +1,7 @@
+#include "buffer/seams.h"
+
+namespace buffer_seams {
+
+void Pausing() noexcept {}
+
+}  // namespace buffer_seams
