@@ -1,7 +1,6 @@
 #include "pkcs12/kdf_memo.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <utility>

@@ -6,8 +6,6 @@
 #include <openssl/rand.h>
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <memory>
