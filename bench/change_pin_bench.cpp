@@ -13,6 +13,8 @@
 //   change_pin_bench ownfloor FILE   the same derivations as the tool makes them, one after
 //                                    another (its library context, freed memory wiped)
 //   change_pin_bench import FILE     one import alone (tiny bags, no derivations), as a child
+//   change_pin_bench open FILE       the file opened with the right PIN, as the change reads it
+//   change_pin_bench wrong FILE      one change with a mistyped old PIN, up to its refusal
 
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
@@ -37,6 +39,7 @@
 #include "pkcs12/parallel.h"
 #include "pkcs12/pbe_params.h"
 #include "platform/memory_api.h"
+#include "platform/string_api.h"
 #include "tests/support/engine_switches.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
@@ -99,6 +102,30 @@ int ChangeInChild(const char* path, bool prepared) {
     }
     return ReportFromChild(Measure([&] {
         return ChangePin(certificate, path, kPin.c_str(), kNewPin, kNewPin) == Outcome::PinChanged;
+    }));
+}
+
+// Opening `path` with the right PIN, as a change reads it, or a whole change with a mistyped old
+// PIN: what a typing error costs is set against the first.
+int OpenOrMistypeInChild(const char* path, bool mistyped) {
+    if (!WipeOpensslMemoryOnRelease()) {
+        return 1;
+    }
+    CByteBuffer certificate;
+    if (OpenSoftCertificate(path, certificate) != Outcome::Accepted || !PrepareChangePin()) {
+        return 1;
+    }
+    return ReportFromChild(Measure([&] {
+        if (mistyped) {
+            return ChangePin(certificate, path, "Vertippt", kNewPin, kNewPin) ==
+                   Outcome::CannotOpenWithOldPin;
+        }
+        CRYPT_DATA_BLOB blob = *certificate.Blob();
+        std::vector<WCHAR> pin(kPin.size() + 1);
+        const bool converted = MultiByteToWideChar(CP_ACP, 0, kPin.c_str(), -1, pin.data(),
+                                                   static_cast<int>(pin.size())) != 0;
+        const UniqueCertStore store(PFXImportCertStore(&blob, pin.data(), CRYPT_EXPORTABLE));
+        return converted && store != nullptr;
     }));
 }
 
@@ -448,6 +475,9 @@ int main(int argc, char** argv) {
             }
             if (mode == "import") {
                 return ImportInChild(argv[2]);
+            }
+            if (mode == "open" || mode == "wrong") {
+                return OpenOrMistypeInChild(argv[2], mode == "wrong");
             }
         }
         if (argc <= 2 || (argc == 3 && std::atoi(argv[1]) > 0)) {

@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <memory>
 #include <new>
-#include <optional>
 #include <utility>
 
 #include "buffer/file_replacement.h"
 #include "pkcs12/openssl_context.h"
-#include "pkcs12/parallel.h"
 #include "platform/memory_api.h"
 #include "platform/secret.h"
 #include "platform/string_api.h"
@@ -36,21 +34,14 @@ private:
 };
 
 // Null with `error` set when the bytes do not open with the PIN or ask too much of the tool.
-// With `nextPin`, the keys an export under it needs are derived beside the PIN's where they can.
-UniqueCertStore Import(const CRYPT_DATA_BLOB& bytes, const char* pin, DWORD& error,
-                       const char* nextPin) {
+UniqueCertStore Import(const CRYPT_DATA_BLOB& bytes, const char* pin, DWORD& error) {
     const CWidePin widePin(pin);
     if (!widePin.converted()) {
         error = ERROR_INVALID_PASSWORD;
         return nullptr;
     }
-    const std::optional<CWidePin> wideNext =
-        nextPin != nullptr ? std::optional<CWidePin>(std::in_place, nextPin) : std::nullopt;
-    // A PIN that does not convert is not derived ahead; the export refuses it.
-    const LPCWSTR next = wideNext && wideNext->converted() ? wideNext->get() : nullptr;
     CRYPT_DATA_BLOB blob = bytes;  // the platform takes a mutable blob; it only reads it
-    UniqueCertStore store(
-        PFXImportCertStoreForNextPassword(&blob, widePin.get(), next, CRYPT_EXPORTABLE));
+    UniqueCertStore store(PFXImportCertStore(&blob, widePin.get(), CRYPT_EXPORTABLE));
     error = store ? ERROR_SUCCESS : GetLastError();
     return store;
 }
@@ -160,9 +151,7 @@ Ending EndingOf(ReplaceProblem problem) {
 Outcome ReencryptAndReplace(const CByteBuffer& certificate, const char* path, const char* oldPin,
                             const char* newPin, Reason& reason) {
     DWORD error = ERROR_SUCCESS;
-    // The check of the written file below imports without, deriving every key afresh with
-    // OpenSSL's own code.
-    const UniqueCertStore store = Import(*certificate.Blob(), oldPin, error, newPin);
+    const UniqueCertStore store = Import(*certificate.Blob(), oldPin, error);
     if (!store) {
         return FromImportError(error, reason);
     }
@@ -209,9 +198,7 @@ Outcome OpenSoftCertificate(const char* path, CByteBuffer& certificate, Reason& 
 }
 
 bool PrepareChangePin() noexcept {
-    const bool ready = ossl::WarmUp();
-    parallel::WarmUp();  // only saves time
-    return ready;
+    return ossl::WarmUp();
 }
 
 namespace {

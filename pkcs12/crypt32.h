@@ -21,17 +21,6 @@ inline constexpr DWORD EXPORT_PRIVATE_KEYS = 0x00000004;
 
 BOOL PFXIsPFXBlob(CRYPT_DATA_BLOB* pfx) noexcept;
 HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags) noexcept;
-// As PFXImportCertStore; besides, while it derives the file's keys from `password`, it derives
-// the keys an export under `nextPassword` will need that the file's visible parameters fix
-// already (their salts chosen now), so that such an export, if it follows, takes less time.
-// The store keeps them for that one export, and wipes them once it ran or when it is closed.
-// They count towards the import's limit on work (limits.h), since a wrong `password` makes them
-// in vain, and are derived only where the work the file's visible parameters ask leaves room for
-// all of them. What the import reports does not depend on them, but for keys inside encrypted
-// parts: seen only once those are open, they get what is left of the limit. A null
-// `nextPassword` derives nothing ahead.
-HCERTSTORE PFXImportCertStoreForNextPassword(CRYPT_DATA_BLOB* pfx, LPCWSTR password,
-                                             LPCWSTR nextPassword, DWORD flags) noexcept;
 // As PFXImportCertStore, with every key derived by OpenSSL's own implementations (a library
 // context of its default and legacy providers alone), none by the tool's faster ones: for
 // checking a file the tool wrote, so that a fault in the derivations that wrote it cannot pass

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -22,7 +21,6 @@
 #include <type_traits>
 
 #include "pkcs12/hmac_kdf.h"
-#include "pkcs12/kdf_memo.h"
 #include "platform/secret.h"
 
 namespace kdfprovider {
@@ -34,7 +32,6 @@ constexpr char kDefault[] = "provider=default";
 // The algorithms offered, by index.
 constexpr std::array<const char*, 2> kNames = {"PBKDF2", "PKCS12KDF"};
 
-std::atomic<bool> g_available{false};
 OSSL_LIB_CTX* g_installing = nullptr;  // set only while the provider is loaded, on one thread
 
 // The provider's own state: the default provider's methods, fetched at their first use rather
@@ -115,17 +112,7 @@ public:
         if (!Set(params)) {
             return false;
         }
-        Secret inputs = Inputs(length);
-        if (!m_unknown && kdfmemo::Serve(inputs, key, length)) {
-            return true;
-        }
-        if (!DeriveDirectly(key, length) && EVP_KDF_derive(m_inner, key, length, nullptr) != 1) {
-            return false;
-        }
-        if (!m_unknown) {
-            kdfmemo::Record(std::move(inputs), key, length);
-        }
-        return true;
+        return DeriveDirectly(key, length) || EVP_KDF_derive(m_inner, key, length, nullptr) == 1;
     }
 
     void Reset() {
@@ -232,8 +219,8 @@ private:
         return hmackdf::DigestOf(nid);
     }
 
-    // A parameter by value; one passed by pointer or without data cannot be compared, and the
-    // derivation is then neither kept nor served.
+    // A parameter by value; one passed by pointer or without data cannot be read here, and
+    // OpenSSL derives then.
     void Capture(const OSSL_PARAM& param) {
         if (param.data == nullptr) {
             m_unknown = true;
@@ -256,27 +243,12 @@ private:
         m_params.insert_or_assign(param.key, std::move(value));
     }
 
-    // The algorithm, each parameter's name, length and value, and the output's length.
-    Secret Inputs(std::size_t length) const {
-        Secret inputs(kNames[m_algorithm], std::strlen(kNames[m_algorithm]) + 1);
-        const auto appendSize = [&](std::size_t size) {
-            inputs.Append(reinterpret_cast<const char*>(&size), sizeof size);
-        };
-        for (const auto& [name, value] : m_params) {
-            inputs.Append(name.c_str(), name.size() + 1);
-            appendSize(value.size());
-            inputs.Append(value.data(), value.size());
-        }
-        appendSize(length);
-        return inputs;
-    }
-
     const std::size_t m_algorithm;
     EVP_KDF_CTX* const m_inner;
     OSSL_LIB_CTX* const m_context;
     std::map<std::string, Secret> m_params;
     // Whether what the default provider's context holds may differ from `m_params`: OpenSSL then
-    // derives, and nothing is kept or served, until a reset.
+    // derives, until a reset.
     bool m_unknown = false;
 };
 
@@ -407,12 +379,7 @@ OSSL_PROVIDER* Install(OSSL_LIB_CTX* context) noexcept {
         OSSL_PROVIDER_unload(provider);
         return nullptr;
     }
-    g_available = provider != nullptr;
     return provider;
-}
-
-bool Available() noexcept {
-    return g_available;
 }
 
 }  // namespace kdfprovider

@@ -1,9 +1,7 @@
 #pragma once
 // The tool's OpenSSL provider for PBKDF2 and the PKCS#12 KDF, which the tool's library context
 // prefers. It derives with hmac_kdf where that has the digest and takes every parameter given,
-// and hands every other derivation to OpenSSL's default provider. A derivation whose every
-// parameter it holds by value is kept where the calling thread records a memo and served from
-// one where a memo is served (kdf_memo.h).
+// and hands every other derivation to OpenSSL's default provider.
 
 #include <cstddef>
 
@@ -12,11 +10,8 @@
 namespace kdfprovider {
 
 // Adds the provider to `context` and makes the context prefer it; null when it could not be
-// loaded: derivations then run as they would without it, and nothing is kept. The caller
-// unloads it before the context goes.
+// loaded: derivations then run as they would without it. The caller unloads it before the
+// context goes.
 OSSL_PROVIDER* Install(OSSL_LIB_CTX* context) noexcept;
-
-// Whether the provider is in use, so that deriving ahead can pay off.
-bool Available() noexcept;
 
 }  // namespace kdfprovider

@@ -48,8 +48,8 @@ SecretBytes Der(const void* object, const ASN1_ITEM* item) noexcept;
 // and no system configuration, so that every OpenSSL call reads every algorithm OpenSSL has,
 // whatever openssl.cnf says.
 enum class Library {
-    // The tool's own: besides, its provider for PBKDF2 and the PKCS#12 KDF (kdf_memo.h), which
-    // derives faster and serves keys derived ahead.
+    // The tool's own: besides, its provider for PBKDF2 and the PKCS#12 KDF (kdf_provider.h),
+    // which derives faster.
     Tool,
     // OpenSSL's implementations alone, for checking what the tool's own derivations made.
     OpenSsl,

@@ -14,11 +14,10 @@ namespace parallel {
 unsigned ThreadCount() noexcept;
 
 // Runs task(0) ... task(count - 1), each exactly once, on up to ThreadCount() threads, taking
-// them in order of their index; returns when every one has ended. The extra threads are kept
-// for the next call; for each call they work in the caller's OpenSSL library context, then clear
-// their OpenSSL error queue and wipe their stack below the work before this returns. When a
-// thread cannot be started, or another call has the extra threads, the others (at least the
-// caller) do its share; in a child of fork the caller does all. An exception a task throws is
+// them in order of their index; returns when every one has ended. The extra threads are started
+// for the call and end with it; they work in the caller's OpenSSL library context, then clear
+// their OpenSSL error queue and wipe their stack below the work. When a thread cannot be
+// started, the others (at least the caller) do its share. An exception a task throws is
 // rethrown after all have ended: that of the lowest index.
 void ForEach(std::size_t count, const std::function<void(std::size_t)>& task);
 
@@ -29,15 +28,14 @@ struct Job {
     std::function<void()> run;
 };
 
-// Starts the extra threads a batch uses and runs an empty batch on them, ahead of the first
-// real one: starting a thread and its first work (its stack, heap arena and OpenSSL state) cost
-// more than a typical file's derivations, and the change should not pay for that.
-void WarmUp() noexcept;
+// Below this much work beside the costliest job, a batch runs on the caller's thread alone:
+// starting a thread costs more than it would take over (for key derivations, about a thousand
+// iterations; a typical file asks a few thousand in all).
+inline constexpr std::int64_t kWorthAnotherThread = 20'000;
 
-// Runs the jobs with ForEach, the costliest first, so that no long one starts last while the
-// other threads have nothing left to do. Jobs of no cost (work 0: a key derived ahead) are run
-// on the caller's thread after the others; another thread takes part only for a second costly
-// one.
+// Runs the jobs, the costliest first, so that no long one starts last while the other threads
+// have nothing left to do: with ForEach where the jobs besides the costliest come to
+// kWorthAnotherThread or more, otherwise one after another on the caller's thread.
 void RunCostliestFirst(std::vector<Job>& jobs);
 
 }  // namespace parallel

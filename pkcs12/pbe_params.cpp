@@ -150,14 +150,10 @@ bool FreshBytes(unsigned char* out, int length) {
 }
 
 // What the tool writes for a key that had no protection.
-ossl::AlgorPtr CreateDefault(const Params& params, Salt chosen) {
+ossl::AlgorPtr CreateDefault(const Params& params) {
     const auto cipher = FetchCipher(params.cipherNid);
     const int saltLength = SaltLengthFor(params.saltLength);
-    if (!chosen.empty() && chosen.size() != static_cast<size_t>(saltLength)) {
-        return nullptr;
-    }
-    const unsigned char* const salt =
-        chosen.empty() ? engine_seams::ChosenSaltOrIv(saltLength) : chosen.data();
+    const unsigned char* const salt = engine_seams::ChosenSaltOrIv(saltLength);
     // Casts for OpenSSL 3.0, which takes salt and IV as non-const; it only copies them.
     return cipher ? ossl::AlgorPtr(PKCS5_pbe2_set_iv_ex(
                         cipher.get(), static_cast<int>(params.iterations),
@@ -172,18 +168,18 @@ bool Pack(const ASN1_ITEM* item, const T& value, ASN1_TYPE** parameter) {
     return value && ASN1_TYPE_pack_sequence(item, value.get(), parameter) != nullptr;
 }
 
-bool RefreshPbkdf2Salt(X509_ALGOR* keyFunction, Salt chosen) {
+bool RefreshPbkdf2Salt(X509_ALGOR* keyFunction) {
     const auto kdf =
         Unpack<PBKDF2PARAM, PBKDF2PARAM_free>(ASN1_ITEM_rptr(PBKDF2PARAM), keyFunction->parameter);
     return kdf && kdf->salt != nullptr && kdf->salt->type == V_ASN1_OCTET_STRING &&
-           RefreshSalt(kdf->salt->value.octet_string, chosen) &&
+           RefreshSalt(kdf->salt->value.octet_string) &&
            Pack(ASN1_ITEM_rptr(PBKDF2PARAM), kdf, &keyFunction->parameter);
 }
 
-bool RefreshScryptSalt(X509_ALGOR* keyFunction, Salt chosen) {
+bool RefreshScryptSalt(X509_ALGOR* keyFunction) {
     const auto kdf = Unpack<SCRYPT_PARAMS, SCRYPT_PARAMS_free>(ASN1_ITEM_rptr(SCRYPT_PARAMS),
                                                                keyFunction->parameter);
-    return kdf && kdf->salt != nullptr && RefreshSalt(kdf->salt, chosen) &&
+    return kdf && kdf->salt != nullptr && RefreshSalt(kdf->salt) &&
            Pack(ASN1_ITEM_rptr(SCRYPT_PARAMS), kdf, &keyFunction->parameter);
 }
 
@@ -218,11 +214,11 @@ bool RefreshIv(X509_ALGOR* scheme) {
     return true;
 }
 
-bool RefreshSaltAndIv(X509_ALGOR* algorithm, Salt chosen) {
+bool RefreshSaltAndIv(X509_ALGOR* algorithm) {
     if (OBJ_obj2nid(algorithm->algorithm) != NID_pbes2) {
         const auto pbe =
             Unpack<PBEPARAM, PBEPARAM_free>(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter);
-        return pbe && pbe->salt != nullptr && RefreshSalt(pbe->salt, chosen) &&
+        return pbe && pbe->salt != nullptr && RefreshSalt(pbe->salt) &&
                Pack(ASN1_ITEM_rptr(PBEPARAM), pbe, &algorithm->parameter);
     }
     const auto pbe2 =
@@ -231,18 +227,18 @@ bool RefreshSaltAndIv(X509_ALGOR* algorithm, Salt chosen) {
         return false;
     }
     const bool salted = OBJ_obj2nid(pbe2->keyfunc->algorithm) == NID_id_pbkdf2
-                            ? RefreshPbkdf2Salt(pbe2->keyfunc, chosen)
-                            : RefreshScryptSalt(pbe2->keyfunc, chosen);
+                            ? RefreshPbkdf2Salt(pbe2->keyfunc)
+                            : RefreshScryptSalt(pbe2->keyfunc);
     return salted && RefreshIv(pbe2->encryption) &&
            Pack(ASN1_ITEM_rptr(PBE2PARAM), pbe2, &algorithm->parameter);
 }
 
 // The file's identifier with fresh salt and IV, or null where anything else would change.
-ossl::AlgorPtr Refreshed(const std::vector<unsigned char>& identifier, Salt chosen) {
+ossl::AlgorPtr Refreshed(const std::vector<unsigned char>& identifier) {
     const unsigned char* cursor = identifier.data();
     ossl::AlgorPtr algorithm(
         d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(identifier.size())));
-    if (!algorithm || !RefreshSaltAndIv(algorithm.get(), chosen)) {
+    if (!algorithm || !RefreshSaltAndIv(algorithm.get())) {
         return nullptr;
     }
     const std::vector<unsigned char> fresh = EncodeIdentifier(algorithm.get());
@@ -298,15 +294,10 @@ int SaltLengthFor(int length) noexcept {
     return length > 0 ? length : 8;
 }
 
-bool RefreshSalt(ASN1_OCTET_STRING* salt, Salt chosen) {
-    if (chosen.empty()) {
-        const std::vector<unsigned char> bytes = NewSalt(ASN1_STRING_length(salt));
-        return !bytes.empty() &&
-               ASN1_OCTET_STRING_set(salt, bytes.data(), static_cast<int>(bytes.size())) == 1;
-    }
-    // A salt chosen for another length would change the file's parameters.
-    return chosen.size() == static_cast<size_t>(SaltLengthFor(ASN1_STRING_length(salt))) &&
-           ASN1_OCTET_STRING_set(salt, chosen.data(), static_cast<int>(chosen.size())) == 1;
+bool RefreshSalt(ASN1_OCTET_STRING* salt) {
+    const std::vector<unsigned char> bytes = NewSalt(ASN1_STRING_length(salt));
+    return !bytes.empty() &&
+           ASN1_OCTET_STRING_set(salt, bytes.data(), static_cast<int>(bytes.size())) == 1;
 }
 
 std::vector<unsigned char> NewSalt(int length) {
@@ -315,11 +306,6 @@ std::vector<unsigned char> NewSalt(int length) {
         bytes.clear();
     }
     return bytes;
-}
-
-bool DerivedByKdf(const Params& params) noexcept {
-    return params.scheme == Scheme::Pbkdf2 ||
-           (params.scheme == Scheme::PbeParam && IsPkcs12Scheme(params.algorithmNid));
 }
 
 std::optional<Params> Read(const X509_ALGOR* algorithm) {
@@ -364,17 +350,17 @@ std::optional<Params> Read(const X509_ALGOR* algorithm) {
 }
 
 Encrypted EncryptBytes(const Params& params, const unsigned char* bytes, long length,
-                       const ossl::Secret& password, Salt salt) {
-    return EncryptWith(params.identifier.empty() ? CreateDefault(params, salt)
-                                                 : Refreshed(params.identifier, salt),
-                       bytes, length, password);
+                       const ossl::Secret& password) {
+    return EncryptWith(
+        params.identifier.empty() ? CreateDefault(params) : Refreshed(params.identifier), bytes,
+        length, password);
 }
 
 Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, const void* value,
-                  const ossl::Secret& password, Salt salt) {
+                  const ossl::Secret& password) {
     const SecretBytes plaintext = ossl::Der(value, item);
     return !plaintext.empty() ? EncryptBytes(params, plaintext.data(),
-                                             static_cast<long>(plaintext.size()), password, salt)
+                                             static_cast<long>(plaintext.size()), password)
                               : Encrypted{};
 }
 

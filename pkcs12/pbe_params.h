@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <vector>
 
 #include "pkcs12/openssl_context.h"
@@ -46,19 +45,12 @@ int DigestSize(int nid) noexcept;
 // The DER of an algorithm identifier, empty on failure.
 std::vector<unsigned char> EncodeIdentifier(const X509_ALGOR* algorithm);
 
-// A salt chosen ahead of an export: its bytes, or none for one made when it is used.
-using Salt = std::span<const unsigned char>;
-
-// Fills `salt` with `chosen`, or with fresh random bytes where none was chosen; either way as
-// many as SaltLengthFor its length.
-bool RefreshSalt(ASN1_OCTET_STRING* salt, Salt chosen = {});
+// Fills `salt` with fresh random bytes, as many as SaltLengthFor its length.
+bool RefreshSalt(ASN1_OCTET_STRING* salt);
 
 // Fresh bytes for a salt that replaces one of `length` bytes (SaltLengthFor it); empty when
 // the random generator fails.
 std::vector<unsigned char> NewSalt(int length);
-
-// True when the key is derived by PBKDF2 or the PKCS#12 KDF, whose results can be made ahead.
-bool DerivedByKdf(const Params& params) noexcept;
 
 // What a derivation costs: its iterations, run once for every block it makes.
 inline std::int64_t WorkOf(const Params& params) noexcept {
@@ -79,13 +71,13 @@ struct Encrypted {
 };
 
 // Encrypts `value` (of ASN.1 type `item`) the way `params` describe: with the identifier the
-// file had, every parameter as it was, only salt and IV fresh (the salt `salt` where one was
-// chosen). Empty members on failure, never another algorithm.
+// file had, every parameter as it was, only salt and IV fresh. Empty members on failure, never
+// another algorithm.
 Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, const void* value,
-                  const ossl::Secret& password, Salt salt = {});
+                  const ossl::Secret& password);
 // The same for an encoding already made.
 Encrypted EncryptBytes(const Params& params, const unsigned char* bytes, long length,
-                       const ossl::Secret& password, Salt salt = {});
+                       const ossl::Secret& password);
 
 // Decrypted contents, wiped when released: they may hold keys.
 using Plaintext = SecretBytes;

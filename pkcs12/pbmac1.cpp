@@ -249,14 +249,13 @@ bool Verify(const PKCS12* p12, const Params& params, const ossl::Secret& passwor
            CRYPTO_memcmp(computed, ASN1_STRING_get0_data(mac->value), length) == 0;
 }
 
-bool Set(PKCS12* p12, const Params& params, const ossl::Secret& password,
-         std::span<const unsigned char> salt) {
+bool Set(PKCS12* p12, const Params& params, const ossl::Secret& password) {
     const unsigned char* cursor = params.identifier.data();
     const ossl::AlgorPtr algorithm(
         d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(params.identifier.size())));
     const auto schemes = algorithm ? Split(algorithm.get()) : std::nullopt;
     const Pbkdf2Ptr kdf = schemes ? Pbkdf2Of(*schemes) : nullptr;
-    if (!kdf || !pbe::RefreshSalt(kdf->salt->value.octet_string, salt) ||
+    if (!kdf || !pbe::RefreshSalt(kdf->salt->value.octet_string) ||
         ASN1_TYPE_pack_sequence(ASN1_ITEM_rptr(PBKDF2PARAM), kdf.get(),
                                 &schemes->keyDerivation->parameter) == nullptr ||
         !Join(*schemes, algorithm.get())) {

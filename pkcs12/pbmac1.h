@@ -3,7 +3,6 @@
 // OpenSSL 3.0 neither checks nor writes it; this does both with OpenSSL's PBKDF2 and HMAC.
 
 #include <optional>
-#include <span>
 #include <vector>
 
 #include "pkcs12/openssl_context.h"
@@ -43,9 +42,8 @@ std::optional<Params> Read(const PKCS12* p12);
 bool Verify(const PKCS12* p12, const Params& params, const ossl::Secret& password);
 
 // Gives `p12` a PBMAC1 MAC under `password` with the parameters read and a fresh PBKDF2 salt
-// of the same length (8 bytes for an empty one), or `salt` where one was chosen; the MAC data
-// repeats that salt and the count, or keeps its own, as the file did.
-bool Set(PKCS12* p12, const Params& params, const ossl::Secret& password,
-         std::span<const unsigned char> salt = {});
+// of the same length (8 bytes for an empty one); the MAC data repeats that salt and the count,
+// or keeps its own, as the file did.
+bool Set(PKCS12* p12, const Params& params, const ossl::Secret& password);
 
 }  // namespace pbmac1

@@ -5,12 +5,10 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <new>
 #include <optional>
 
 #include "pkcs12/ber.h"
-#include "pkcs12/kdf_provider.h"
 #include "pkcs12/parallel.h"
 #include "pkcs12/pfx_store.h"
 #include "pkcs12/sealed_values.h"
@@ -24,8 +22,7 @@ namespace {
 SecretBytes Reseal(const StoredBag& bag, const ossl::Secret& password) {
     SecretBytes encoding(bag.encoding.data(), bag.encoding.size());
     for (const SealedValue& value : bag.sealed) {
-        const SecretBytes fresh =
-            sealed::Seal(value.protection, value.plain, password, value.nextSalt);
+        const SecretBytes fresh = sealed::Seal(value.protection, value.plain, password);
         auto replaced = fresh.empty()
                             ? std::nullopt
                             : ber::Replace(ber::Bytes(encoding.data(), encoding.size()), value.path,
@@ -63,9 +60,9 @@ pbe::Plaintext Contents(const StoredSafe& safe, const std::vector<SecretBytes>& 
 }
 
 ossl::Pkcs7Ptr PackEncrypted(const pbe::Plaintext& contents, const pbe::Params& protection,
-                             const ossl::Secret& password, pbe::Salt salt) {
+                             const ossl::Secret& password) {
     pbe::Encrypted sealed = pbe::EncryptBytes(protection, contents.data(),
-                                              static_cast<long>(contents.size()), password, salt);
+                                              static_cast<long>(contents.size()), password);
     ossl::Pkcs7Ptr safe(PKCS7_new());
     if (!sealed.data || !safe || PKCS7_set_type(safe.get(), NID_pkcs7_encrypted) != 1 ||
         X509_ALGOR_copy(safe->d.encrypted->enc_data->algorithm, sealed.algorithm.get()) != 1) {
@@ -93,100 +90,20 @@ ossl::Pkcs7Ptr PackSafe(const StoredSafe& safe, const std::vector<SecretBytes>& 
     if (contents.empty() || contents.size() > static_cast<size_t>(INT_MAX)) {
         return nullptr;
     }
-    return safe.protection ? PackEncrypted(contents, *safe.protection, password, safe.nextSalt)
+    return safe.protection ? PackEncrypted(contents, *safe.protection, password)
                            : PackData(contents);
 }
 
 bool AddMac(PKCS12* p12, const MacParams& mac, const ossl::Secret& password) {
     if (mac.pbmac1) {
-        return pbmac1::Set(p12, *mac.pbmac1, password, mac.nextSalt);
+        return pbmac1::Set(p12, *mac.pbmac1, password);
     }
     const ossl::DigestPtr digest(EVP_MD_fetch(nullptr, OBJ_nid2sn(mac.digestNid), nullptr));
     const int saltLength = pbe::SaltLengthFor(mac.saltLength);
-    if (!mac.nextSalt.empty() && mac.nextSalt.size() != static_cast<size_t>(saltLength)) {
-        return false;
-    }
     // OpenSSL 3.0 takes the salt as non-const; it only copies it.
-    auto* const salt = const_cast<unsigned char*>(
-        mac.nextSalt.empty() ? engine_seams::ChosenSaltOrIv(saltLength) : mac.nextSalt.data());
+    auto* const salt = const_cast<unsigned char*>(engine_seams::ChosenSaltOrIv(saltLength));
     return digest && PKCS12_set_mac(p12, password.data(), password.size(), salt, saltLength,
                                     static_cast<int>(mac.iterations), digest.get()) == 1;
-}
-
-// What the export derives, rehearsed on empty contents: the same calls with the same password,
-// parameters and salt ask the KDF for the same keys, which the recording keeps.
-void RehearseEncryption(const pbe::Params& protection, const ossl::Secret& password, pbe::Salt salt,
-                        kdfmemo::Memo& into) {
-    const kdfmemo::ScopedRecording recording(into);
-    const ossl::SafeBagsPtr nothing(sk_PKCS12_SAFEBAG_new_null());
-    if (nothing) {
-        pbe::Encrypt(protection, ASN1_ITEM_rptr(PKCS12_SAFEBAGS), nothing.get(), password, salt);
-    }
-}
-
-void RehearseMac(const MacParams& mac, const ossl::Secret& password, kdfmemo::Memo& into) {
-    const kdfmemo::ScopedRecording recording(into);
-    const ossl::SafesPtr nothing(sk_PKCS7_new_null());
-    const ossl::Pkcs12Ptr p12(
-        nothing ? PKCS12_add_safes_ex(nothing.get(), NID_pkcs7_data, nullptr, nullptr) : nullptr);
-    if (p12) {
-        AddMac(p12.get(), mac, password);
-    }
-}
-
-// The blocks the MAC's key takes: PBMAC1's PBKDF2 may make more than one.
-long MacBlocks(const MacParams& mac) {
-    return mac.pbmac1 ? mac.pbmac1->blocks : 1;
-}
-
-// Calls `visit` with the protection and the next salt of each encrypted part and of each
-// sealed value outside them whose key a KDF derives, which the memo can serve.
-template <typename Visit>
-void ForEachDerivableAhead(CertStore& store, const Visit& visit) {
-    const auto consider = [&](const pbe::Params& protection, std::vector<unsigned char>& salt) {
-        if (pbe::DerivedByKdf(protection)) {
-            visit(protection, salt);
-        }
-    };
-    for (StoredSafe& safe : store.safes) {
-        if (safe.protection) {
-            consider(*safe.protection, safe.nextSalt);
-            continue;
-        }
-        for (StoredBag& bag : safe.bags) {
-            for (SealedValue& value : bag.sealed) {
-                consider(value.protection, value.nextSalt);
-            }
-        }
-    }
-}
-
-// The MAC and what ForEachDerivableAhead visits.
-size_t CountDerivableAhead(CertStore& store) {
-    size_t count = store.mac ? 1 : 0;
-    ForEachDerivableAhead(store, [&](const pbe::Params&, std::vector<unsigned char>&) { ++count; });
-    return count;
-}
-
-// Charges `budget` with the work of what is derivable ahead: all of it where it fits, otherwise
-// nothing.
-bool ChargeAhead(CertStore& store, pbe::WorkBudget& budget) {
-    pbe::WorkBudget charged = budget;
-    bool fits = !store.mac ||
-                charged.ChargeMac(store.mac->iterations, MacBlocks(*store.mac)) == ERROR_SUCCESS;
-    ForEachDerivableAhead(store, [&](const pbe::Params& protection, std::vector<unsigned char>&) {
-        fits = fits && charged.Charge(protection) == ERROR_SUCCESS;
-    });
-    if (fits) {
-        budget = charged;
-    }
-    return fits;
-}
-
-// A salt for a derivation made ahead; false where none could be made.
-bool ChooseSalt(std::vector<unsigned char>& salt, int length) {
-    salt = pbe::NewSalt(length);
-    return !salt.empty();
 }
 
 // What the export makes of one part: its bags with sealed values, then the part itself.
@@ -195,30 +112,13 @@ struct PackedSafe {
     ossl::Pkcs7Ptr packed;
 };
 
-// What a derivation still costs the export: nothing when its key was derived ahead, which its
-// chosen salt tells.
-std::int64_t WorkLeft(const pbe::Params& protection, const std::vector<unsigned char>& nextSalt) {
-    return nextSalt.empty() ? pbe::WorkOf(protection) : 0;
-}
-
-std::int64_t WorkLeft(const StoredBag& bag) {
+// What the derivations of a bag's sealed values cost.
+std::int64_t WorkOf(const StoredBag& bag) {
     std::int64_t work = 0;
     for (const SealedValue& value : bag.sealed) {
-        work += WorkLeft(value.protection, value.nextSalt);
+        work += pbe::WorkOf(value.protection);
     }
     return work;
-}
-
-// `run`, served the keys derived ahead on whichever thread runs it: serving is each thread's
-// own, so that no other export running at the same time is served from `ahead`.
-std::function<void()> ServedFrom(kdfmemo::Memo* ahead, std::function<void()> run) {
-    if (ahead == nullptr) {
-        return run;
-    }
-    return [ahead, run = std::move(run)] {
-        const kdfmemo::ScopedServing serving(*ahead);
-        run();
-    };
 }
 
 bool HoldsSealedValues(const StoredSafe& safe) {
@@ -229,10 +129,9 @@ bool HoldsSealedValues(const StoredSafe& safe) {
 // Every part under the new password. The bags with sealed values and the encrypted parts
 // without them are encrypted at once, then the encrypted parts that hold them, each job
 // writing only its own slot; the parts without encryption need no derivation. `resealed`:
-// each part's bags as written, where they hold sealed values; `ahead`: what was derived ahead
-// for this export, if anything.
-bool PackSafes(const CertStore& store, const ossl::Secret& password, kdfmemo::Memo* ahead,
-               STACK_OF(PKCS7) * safes, std::vector<std::vector<SecretBytes>>& resealed) {
+// each part's bags as written, where they hold sealed values.
+bool PackSafes(const CertStore& store, const ossl::Secret& password, STACK_OF(PKCS7) * safes,
+               std::vector<std::vector<SecretBytes>>& resealed) {
     std::vector<PackedSafe> packed(store.safes.size());
     std::vector<parallel::Job> first, second;
     for (size_t s = 0; s < store.safes.size(); ++s) {
@@ -242,18 +141,15 @@ bool PackSafes(const CertStore& store, const ossl::Secret& password, kdfmemo::Me
         for (size_t b = 0; b < safe.bags.size(); ++b) {
             if (!safe.bags[b].sealed.empty()) {
                 first.push_back(
-                    {WorkLeft(safe.bags[b]),
-                     ServedFrom(ahead, [bag = &safe.bags[b], into = &out.resealed[b], &password] {
-                         *into = Reseal(*bag, password);
-                     })});
+                    {WorkOf(safe.bags[b]), [bag = &safe.bags[b], into = &out.resealed[b],
+                                            &password] { *into = Reseal(*bag, password); }});
             }
         }
         if (safe.protection) {
             std::vector<parallel::Job>& wave = HoldsSealedValues(safe) ? second : first;
-            wave.push_back({WorkLeft(*safe.protection, safe.nextSalt),
-                            ServedFrom(ahead, [part = &safe, made = &out, &password] {
+            wave.push_back({pbe::WorkOf(*safe.protection), [part = &safe, made = &out, &password] {
                                 made->packed = PackSafe(*part, made->resealed, password);
-                            })});
+                            }});
         }
     }
     parallel::RunCostliestFirst(first);
@@ -277,15 +173,10 @@ bool PackSafes(const CertStore& store, const ossl::Secret& password, kdfmemo::Me
 
 // The whole file under the new password, with the structure and protection of the imported
 // one, in the standard password encoding; `resealed`: the bags with sealed values as written.
-// The keys `ahead` holds are served to the derivations, on the calling thread as on the others.
-bool Encode(const CertStore& store, const ossl::Secret& password, kdfmemo::Memo* ahead,
-            SecretBytes& out, std::vector<std::vector<SecretBytes>>& resealed) {
-    std::optional<kdfmemo::ScopedServing> serving;
-    if (ahead != nullptr) {
-        serving.emplace(*ahead);
-    }
+bool Encode(const CertStore& store, const ossl::Secret& password, SecretBytes& out,
+            std::vector<std::vector<SecretBytes>>& resealed) {
     ossl::SafesPtr safes(sk_PKCS7_new_null());
-    if (!safes || !PackSafes(store, password, ahead, safes.get(), resealed)) {
+    if (!safes || !PackSafes(store, password, safes.get(), resealed)) {
         return false;
     }
     const ossl::Pkcs12Ptr p12(PKCS12_add_safes_ex(safes.get(), NID_pkcs7_data, nullptr, nullptr));
@@ -301,19 +192,6 @@ bool Encode(const CertStore& store, const ossl::Secret& password, kdfmemo::Memo*
     return i2d_PKCS12(p12.get(), &cursor) == length;
 }
 
-// The keys derived ahead are served for the export under the password they were derived for,
-// once; whatever else follows derives afresh.
-bool EncodeWithPlan(CertStore& store, const ossl::Secret& password, SecretBytes& out,
-                    std::vector<std::vector<SecretBytes>>& resealed) {
-    if (!store.plan || !SameSecret(store.plan->password, password)) {
-        DropPlan(store);
-        return Encode(store, password, nullptr, out, resealed);
-    }
-    const bool encoded = Encode(store, password, &store.plan->derived, out, resealed);
-    DropPlan(store);
-    return encoded;
-}
-
 // Encodes once per password; the size query and the export that follows share the result.
 bool PrepareExport(CertStore& store, Passwords passwords) {
     if (store.hasExport && SameSecret(store.exportPassword, passwords.utf8)) {
@@ -322,7 +200,7 @@ bool PrepareExport(CertStore& store, Passwords passwords) {
     store.hasExport = false;
     SecretBytes encoding;
     std::vector<std::vector<SecretBytes>> resealed;
-    if (!EncodeWithPlan(store, passwords.utf8, encoding, resealed)) {
+    if (!Encode(store, passwords.utf8, encoding, resealed)) {
         return false;
     }
     // The store now is what was written.
@@ -345,46 +223,6 @@ BOOL Fail(DWORD error) {
 }
 
 }  // namespace
-
-void AddDerivationsAhead(CertStore& store, const ossl::Secret& password, pbe::WorkBudget& budget,
-                         std::vector<kdfmemo::Memo>& derived, std::vector<parallel::Job>& jobs) {
-    if (!kdfprovider::Available() || !ChargeAhead(store, budget)) {
-        return;
-    }
-    // One slot for each, made at once: the jobs hold on to them while they run.
-    derived = std::vector<kdfmemo::Memo>(CountDerivableAhead(store));
-    auto slot = derived.begin();
-    if (store.mac && ChooseSalt(store.mac->nextSalt, store.mac->saltLength)) {
-        jobs.push_back({static_cast<std::int64_t>(store.mac->iterations) * MacBlocks(*store.mac),
-                        [mac = &*store.mac, &password, into = &*slot++] {
-                            RehearseMac(*mac, password, *into);
-                        }});
-    }
-    ForEachDerivableAhead(
-        store, [&](const pbe::Params& protection, std::vector<unsigned char>& salt) {
-            if (ChooseSalt(salt, protection.saltLength)) {
-                jobs.push_back(
-                    {pbe::WorkOf(protection), [&protection, &salt, &password, into = &*slot++] {
-                         RehearseEncryption(protection, password, salt, *into);
-                     }});
-            }
-        });
-}
-
-void DropPlan(CertStore& store) noexcept {
-    store.plan.reset();
-    if (store.mac) {
-        store.mac->nextSalt.clear();
-    }
-    for (StoredSafe& safe : store.safes) {
-        safe.nextSalt.clear();
-        for (StoredBag& bag : safe.bags) {
-            for (SealedValue& value : bag.sealed) {
-                value.nextSalt.clear();
-            }
-        }
-    }
-}
 
 BOOL PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* pfx, LPCWSTR password,
                           void* /*reserved*/, DWORD flags) noexcept {

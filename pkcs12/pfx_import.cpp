@@ -1,6 +1,7 @@
 #include <openssl/objects.h>
 
 #include <algorithm>
+#include <functional>
 #include <new>
 #include <vector>
 
@@ -178,8 +179,7 @@ struct OpenedPart {
 
 class Importer {
 public:
-    Importer(PKCS12* p12, Passwords passwords, std::optional<ossl::Secret> next)
-        : m_p12(p12), m_passwords(std::move(passwords)), m_next(std::move(next)) {}
+    Importer(PKCS12* p12, Passwords passwords) : m_p12(p12), m_passwords(std::move(passwords)) {}
 
     std::optional<ImportError> Run(CertStore& store) {
         ossl::SafesPtr safes(PKCS12_unpack_authsafes(m_p12));
@@ -203,40 +203,50 @@ public:
         if (auto error = ProtectWhatIsInClear(store)) {
             return error;
         }
-        KeepPlan(store);
         return std::nullopt;
     }
 
 private:
-    // The MAC, every encrypted part and every key outside them are opened at once; what they
-    // gave is then taken in the file's order, so that the failure reported is the first in
-    // the file, whichever thread met it first.
+    // The MAC opens first and alone, or in a file without one its first encrypted part or key:
+    // a mistyped PIN is refused after that one derivation, however many the file asks for. The
+    // other encrypted parts and keys outside them are then opened at once; what they gave is
+    // taken in the file's order, so that the failure reported is the first in the file,
+    // whichever thread met it first.
     std::optional<ImportError> OpenWhatThePlanFound(CertStore& store, STACK_OF(PKCS7) * safes) {
-        bool macOpened = false;
         std::vector<OpenedPart> parts(store.safes.size());
         std::vector<parallel::Job> jobs;
+        std::function<bool()> first;
         if (store.mac) {
-            const long blocks = store.mac->pbmac1 ? store.mac->pbmac1->blocks : 1;
-            jobs.push_back({static_cast<std::int64_t>(store.mac->iterations) * blocks,
-                            [&] { macOpened = VerifyMac(*store.mac); }});
+            first = [this, &store] { return VerifyMac(*store.mac); };
         }
+        const auto add = [&](std::int64_t work, std::function<bool()> open) {
+            if (!first) {
+                first = std::move(open);
+            } else {
+                jobs.push_back({work, [open = std::move(open)] { open(); }});
+            }
+        };
         for (size_t i = 0; i < store.safes.size(); ++i) {
-            if (const auto& protection = store.safes[i].protection) {
+            StoredSafe& stored = store.safes[i];
+            if (stored.protection) {
                 PKCS7* const safe = sk_PKCS7_value(safes, static_cast<int>(i));
-                jobs.push_back({pbe::WorkOf(*protection),
-                                [this, opened = &parts[i], safe] { *opened = OpenPart(safe); }});
+                add(pbe::WorkOf(*stored.protection), [this, opened = &parts[i], safe] {
+                    *opened = OpenPart(safe);
+                    return opened->bags != nullptr;
+                });
+                continue;
+            }
+            for (StoredBag& bag : stored.bags) {
+                for (SealedValue& value : bag.sealed) {
+                    add(pbe::WorkOf(value.protection),
+                        [this, sealed = &value] { return OpenSealed(*sealed); });
+                }
             }
         }
-        AddSealedJobs(store, false, jobs);
-        // The next password's derivations need nothing this pass opens: they run beside it, where
-        // the pass's budget carries them too, since a wrong password makes them in vain.
-        if (m_next) {
-            AddDerivationsAhead(store, *m_next, m_budget, m_derived, jobs);
-        }
-        parallel::RunCostliestFirst(jobs);
-        if (store.mac && !macOpened) {
+        if (first && !first()) {
             return ImportError{ERROR_INVALID_PASSWORD};
         }
+        parallel::RunCostliestFirst(jobs);
         for (size_t i = 0; i < store.safes.size(); ++i) {
             if (auto error = TakePart(store.safes[i], parts[i])) {
                 return error;
@@ -248,7 +258,17 @@ private:
     // Once the parts are open, the sealed values in them; then every one must have opened.
     std::optional<ImportError> OpenKeysOfEncryptedParts(CertStore& store) {
         std::vector<parallel::Job> jobs;
-        AddSealedJobs(store, true, jobs);
+        for (StoredSafe& safe : store.safes) {
+            if (!safe.protection) {
+                continue;
+            }
+            for (StoredBag& bag : safe.bags) {
+                for (SealedValue& value : bag.sealed) {
+                    jobs.push_back({pbe::WorkOf(value.protection),
+                                    [this, sealed = &value] { OpenSealed(*sealed); }});
+                }
+            }
+        }
         parallel::RunCostliestFirst(jobs);
         for (const StoredSafe& safe : store.safes) {
             for (const StoredBag& bag : safe.bags) {
@@ -406,25 +426,8 @@ private:
                         opened.bags.get());
     }
 
-    // A job for every sealed value in the encrypted parts or in the others; each job writes
-    // only its own value.
-    void AddSealedJobs(CertStore& store, bool inEncryptedParts,
-                       std::vector<parallel::Job>& jobs) const {
-        for (StoredSafe& safe : store.safes) {
-            if (safe.protection.has_value() != inEncryptedParts) {
-                continue;
-            }
-            for (StoredBag& bag : safe.bags) {
-                for (SealedValue& value : bag.sealed) {
-                    jobs.push_back({pbe::WorkOf(value.protection),
-                                    [this, sealed = &value] { OpenSealed(*sealed); }});
-                }
-            }
-        }
-    }
-
-    // Leaves the value unopened where the password does not open it.
-    void OpenSealed(SealedValue& value) const {
+    // Leaves the value unopened where the password does not open it; whether it opened.
+    bool OpenSealed(SealedValue& value) const {
         const ber::Bytes encoding(value.encoding.data(), value.encoding.size());
         value.opened = FirstThatOpens([&](const ossl::Secret& password) {
             return sealed::Open(encoding, password, value.plain) &&
@@ -435,6 +438,7 @@ private:
         } else {
             value.plain.Clear();
         }
+        return value.opened;
     }
 
     // Keys in clear in unencrypted parts become shrouded keys, and a file with no protection
@@ -462,21 +466,9 @@ private:
             if (auto error = Refused(m_budget.ChargeMac(iterations))) {
                 return error;
             }
-            store.mac = MacParams{NID_sha256, iterations, 8, std::nullopt, {}};
+            store.mac = MacParams{NID_sha256, iterations, 8, std::nullopt};
         }
         return std::nullopt;
-    }
-
-    // What was derived ahead goes to the store with the import's success only; otherwise it is
-    // wiped with the importer.
-    void KeepPlan(CertStore& store) {
-        if (!m_next) {
-            return;
-        }
-        ExportPlan& plan = store.plan.emplace(ExportPlan{std::move(*m_next), {}});
-        for (kdfmemo::Memo& derived : m_derived) {
-            plan.derived.Absorb(std::move(derived));
-        }
     }
 
     static std::optional<ImportError> Shroud(StoredBag& bag, const pbe::Params& protection) {
@@ -498,8 +490,6 @@ private:
 
     PKCS12* m_p12;
     Passwords m_passwords;
-    std::optional<ossl::Secret> m_next;    // the password of the export to come, if known
-    std::vector<kdfmemo::Memo> m_derived;  // its keys, derived ahead, one slot per job
     pbe::WorkBudget m_budget;
     long m_bags = 0;
     bool m_unrenewable = false;  // something the export could not put under a new password
@@ -514,7 +504,7 @@ BOOL PFXIsPFXBlob(CRYPT_DATA_BLOB* pfx) noexcept {
 
 namespace {
 
-HCERTSTORE Import(CRYPT_DATA_BLOB* pfx, LPCWSTR password, LPCWSTR nextPassword, DWORD flags,
+HCERTSTORE Import(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags,
                   ossl::Library library = ossl::Library::Tool) noexcept {
     try {
         const ossl::ScopedContext context(library);
@@ -533,12 +523,7 @@ HCERTSTORE Import(CRYPT_DATA_BLOB* pfx, LPCWSTR password, LPCWSTR nextPassword, 
         }
         auto store = std::make_unique<CertStore>();
         store->exportable = (flags & CRYPT_EXPORTABLE) != 0;
-        std::optional<ossl::Secret> next;
-        if (nextPassword != nullptr) {
-            next = std::move(PasswordsFrom(nextPassword).utf8);
-        }
-        if (const auto error =
-                Importer(p12.get(), PasswordsFrom(password), std::move(next)).Run(*store)) {
+        if (const auto error = Importer(p12.get(), PasswordsFrom(password)).Run(*store)) {
             SetLastError(error->code);
             return nullptr;
         }
@@ -553,15 +538,10 @@ HCERTSTORE Import(CRYPT_DATA_BLOB* pfx, LPCWSTR password, LPCWSTR nextPassword, 
 }  // namespace
 
 HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags) noexcept {
-    return Import(pfx, password, nullptr, flags);
-}
-
-HCERTSTORE PFXImportCertStoreForNextPassword(CRYPT_DATA_BLOB* pfx, LPCWSTR password,
-                                             LPCWSTR nextPassword, DWORD flags) noexcept {
-    return Import(pfx, password, nextPassword, flags);
+    return Import(pfx, password, flags);
 }
 
 HCERTSTORE PFXImportCertStoreForCheck(CRYPT_DATA_BLOB* pfx, LPCWSTR password,
                                       DWORD flags) noexcept {
-    return Import(pfx, password, nullptr, flags, ossl::Library::OpenSsl);
+    return Import(pfx, password, flags, ossl::Library::OpenSsl);
 }

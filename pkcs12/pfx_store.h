@@ -5,9 +5,7 @@
 #include <vector>
 
 #include "pkcs12/crypt32.h"
-#include "pkcs12/kdf_memo.h"
 #include "pkcs12/openssl_context.h"
-#include "pkcs12/parallel.h"
 #include "pkcs12/pbe_params.h"
 #include "pkcs12/pbmac1.h"
 #include "pkcs12/work_budget.h"
@@ -24,22 +22,6 @@ struct Passwords {
 // Invalid UTF-16 becomes U+FFFD.
 Passwords PasswordsFrom(LPCWSTR password);
 
-struct CertStore;
-
-// Adds to `jobs` one for each key an export of `store` under `password` will derive that the
-// file's visible parameters fix already: the MAC's, the encrypted parts' and the shrouded keys'
-// outside them, where derived by a KDF the memo serves. Their work is charged to `budget`, the
-// import's, before any of them runs, and only where it carries all of them besides what it
-// carries already: otherwise none is added, and the export derives those keys itself. Each chooses
-// its salt now (into the `nextSalt`s) and derives its key into its own slot of `derived` (made
-// anew), which must stay put while the jobs run. Keys inside encrypted parts are not known yet:
-// the export derives those.
-void AddDerivationsAhead(CertStore& store, const ossl::Secret& password, pbe::WorkBudget& budget,
-                         std::vector<kdfmemo::Memo>& derived, std::vector<parallel::Job>& jobs);
-
-// Forgets a plan and its salts: keys derived ahead are wiped.
-void DropPlan(CertStore& store) noexcept;
-
 // A value of a bag encrypted under the password: a shrouded key, or an EncryptedPrivateKeyInfo
 // elsewhere in a bag, as Java keeps its secret keys.
 struct SealedValue {
@@ -49,7 +31,6 @@ struct SealedValue {
     SecretBytes encoding;     // as read, until opened
     pbe::Plaintext plain;     // what it holds, once opened
     bool opened = false;
-    std::vector<unsigned char> nextSalt;  // chosen ahead for the next export, if any
 };
 
 struct StoredBag {
@@ -63,7 +44,6 @@ struct StoredBag {
 struct StoredSafe {
     std::optional<pbe::Params> protection;  // set for password-encrypted parts
     std::vector<StoredBag> bags;            // decrypted bags of an encrypted part
-    std::vector<unsigned char> nextSalt;    // chosen ahead for the next export, if any
 };
 
 struct MacParams {
@@ -71,22 +51,12 @@ struct MacParams {
     long iterations = 1;
     int saltLength = 0;
     std::optional<pbmac1::Params> pbmac1;  // the PBMAC1 parameters instead of the PKCS#12 MAC's
-    std::vector<unsigned char> nextSalt;   // chosen ahead for the next export, if any
-};
-
-// The keys the import derived ahead, while it derived its own, for an export under the
-// password that is to come; their salts are the `nextSalt`s above. Used by that export only,
-// once, and dropped then.
-struct ExportPlan {
-    ossl::Secret password;  // standard encoding
-    kdfmemo::Memo derived;
 };
 
 struct CertStore {
     std::vector<StoredSafe> safes;
     std::optional<MacParams> mac;
     bool exportable = false;
-    std::optional<ExportPlan> plan;
 
     // The last export, so that the size query and the export derive keys only once.
     ossl::Secret exportPassword;

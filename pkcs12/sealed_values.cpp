@@ -192,9 +192,9 @@ bool Open(ber::Bytes encoding, const ossl::Secret& password, pbe::Plaintext& pla
 }
 
 SecretBytes Seal(const pbe::Params& protection, const pbe::Plaintext& plain,
-                 const ossl::Secret& password, pbe::Salt salt) {
-    pbe::Encrypted encrypted = pbe::EncryptBytes(protection, plain.data(),
-                                                 static_cast<long>(plain.size()), password, salt);
+                 const ossl::Secret& password) {
+    pbe::Encrypted encrypted =
+        pbe::EncryptBytes(protection, plain.data(), static_cast<long>(plain.size()), password);
     ossl::SigPtr sig(X509_SIG_new());
     if (!encrypted.data || !sig) {
         return {};

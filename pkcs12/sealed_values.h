@@ -42,6 +42,6 @@ bool Open(ber::Bytes encoding, const ossl::Secret& password, pbe::Plaintext& pla
 
 // `plain` encrypted as `protection` says, as an EncryptedPrivateKeyInfo; empty on failure.
 SecretBytes Seal(const pbe::Params& protection, const pbe::Plaintext& plain,
-                 const ossl::Secret& password, pbe::Salt salt);
+                 const ossl::Secret& password);
 
 }  // namespace sealed

@@ -17,10 +17,4 @@ void BeforeThreadStart() {}
 
 void WorkEnded() noexcept {}
 
-void WarmUpWaitedInVain() noexcept {}
-
-void MemoServed() noexcept {}
-
-void MemoKept(std::ptrdiff_t /*change*/) noexcept {}
-
 }  // namespace engine_seams

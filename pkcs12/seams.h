@@ -22,11 +22,4 @@ void BeforeThreadStart();
 // Called on each extra thread as the last thing it does for a batch, its stack wiped.
 void WorkEnded() noexcept;
 
-// One of the warm-up's tasks waited for the others in vain.
-void WarmUpWaitedInVain() noexcept;
-
-// A memo served a derivation; memos gained (or lost, when negative) `change` results.
-void MemoServed() noexcept;
-void MemoKept(std::ptrdiff_t change) noexcept;
-
 }  // namespace engine_seams

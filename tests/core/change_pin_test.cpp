@@ -11,7 +11,6 @@
 
 #include "core/soft_certificate.h"
 #include "pkcs12/hmac_kdf.h"
-#include "pkcs12/kdf_memo.h"
 #include "pkcs12/kdf_provider.h"
 #include "platform/file_api.h"
 #include "tests/support/bag_builder.h"
@@ -184,22 +183,6 @@ TEST(ChangePin, GivesEverySaltAndIvAnew) {
             EXPECT_TRUE(seen.insert(value).second) << "a salt or IV used twice";
         }
     }
-}
-
-// The new PIN's keys for writing are derived beside the old PIN's; the check of the written
-// file derives its own from what it reads back, and nothing derived ahead outlives the change.
-TEST(ChangePin, ChecksTheWrittenFileWithKeysDerivedAfresh) {
-    const ChosenFile file("modern.p12");
-    const std::size_t served = engine_switches::MemoServed();
-    ASSERT_EQ(file.Change(kPin, kNewPin, kNewPin), Outcome::PinChanged);
-    // The MAC's key, the certificates' part's and the key's: for writing only.
-    EXPECT_EQ(engine_switches::MemoServed() - served, 3u);
-    EXPECT_EQ(engine_switches::MemoKept(), 0u);
-    CByteBuffer reloaded;
-    ASSERT_EQ(OpenSoftCertificate(file.path.c_str(), reloaded), Outcome::Accepted);
-    EXPECT_EQ(ChangePin(reloaded, file.path.c_str(), kPin.c_str(), "x", "x"),
-              Outcome::CannotOpenWithOldPin);
-    EXPECT_EQ(engine_switches::MemoKept(), 0u);
 }
 
 // The check of the written file derives with OpenSSL's own code, not with the faster code that

@@ -22,11 +22,6 @@ using testing_support::KdfInputs;
 using testing_support::Pbkdf2;
 using testing_support::Pkcs12Kdf;
 
-TEST(KdfProvider, IsInTheToolsContext) {
-    ASSERT_TRUE(ossl::WarmUp());
-    EXPECT_TRUE(kdfprovider::Available());
-}
-
 TEST(KdfProvider, DerivesTheCommonDigestsItselfAndTheOthersAsOpenSslDoes) {
     ASSERT_TRUE(ossl::WarmUp());
     for (const auto derive : {&Pbkdf2, &Pkcs12Kdf}) {

@@ -2,18 +2,13 @@
 #include <openssl/objects.h>
 
 #include <algorithm>
-#include <array>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "pkcs12/crypt32.h"
 #include "pkcs12/hmac_kdf.h"
-#include "pkcs12/kdf_memo.h"
 #include "pkcs12/kdf_provider.h"
 #include "pkcs12/openssl_context.h"
 #include "pkcs12/parallel.h"
@@ -42,12 +37,6 @@ CRYPT_DATA_BLOB BlobOf(std::string& bytes) {
 Store Import(std::string bytes, const WideString& password, DWORD flags = CRYPT_EXPORTABLE) {
     CRYPT_DATA_BLOB blob = BlobOf(bytes);
     return Store(PFXImportCertStore(&blob, password.c_str(), flags));
-}
-
-Store ImportForNext(std::string bytes, const WideString& password, const WideString& next) {
-    CRYPT_DATA_BLOB blob = BlobOf(bytes);
-    return Store(
-        PFXImportCertStoreForNextPassword(&blob, password.c_str(), next.c_str(), CRYPT_EXPORTABLE));
 }
 
 // Both calls of the Windows protocol: the size, then the bytes.
@@ -274,12 +263,10 @@ TEST(CertStoresHoldSameBags, TellsDifferentFilesApart) {
 }
 
 // What one thread and four make of a file with the salts fixed: the export, and the export of
-// what the export reads back as (under the old PIN again), or why there is none. `ahead`: the
-// new PIN's keys derived beside the import's, as a change does.
-std::string ChangedOn(unsigned threads, const std::string& original, bool ahead = false) {
+// what the export reads back as (under the old PIN again), or why there is none.
+std::string ChangedOn(unsigned threads, const std::string& original) {
     const engine_switches::ScopedThreadCount forced(threads);
-    const Store store =
-        ahead ? ImportForNext(original, kWidePin, kNewPin) : Import(original, kWidePin);
+    const Store store = Import(original, kWidePin);
     if (!store) {
         return "import failed: " + std::to_string(GetLastError());
     }
@@ -323,8 +310,6 @@ TEST(PfxOnSeveralThreads, WritesWhatOneThreadWrites) {
         const std::string sequential = ChangedOn(1, bytes);
         EXPECT_GT(sequential.size(), 100u) << name << ": " << sequential;
         EXPECT_EQ(Difference(ChangedOn(4, bytes), sequential), "") << name;
-        EXPECT_EQ(Difference(ChangedOn(1, bytes, true), sequential), "") << name << ", ahead";
-        EXPECT_EQ(Difference(ChangedOn(4, bytes, true), sequential), "") << name << ", ahead";
     }
 }
 
@@ -413,154 +398,25 @@ TEST(PfxOnSeveralThreads, ReportsWhatOneThreadReports) {
 
 namespace {
 
-// modern.p12: the MAC, the certificates' part, the key outside it; legacy.p12 the same with
-// the PKCS#12 KDF, which derives key and IV apart.
-TEST(PfxDerivedAhead, ServesTheExportUnderTheNextPasswordOnce) {
-    for (const auto& [name, derivations] : {std::pair<const char*, size_t>{"modern.p12", 3},
-                                            std::pair<const char*, size_t>{"legacy.p12", 5}}) {
-        const Store store = ImportForNext(Fixtures::Get().Bytes(name), kWidePin, kNewPin);
-        ASSERT_TRUE(store) << name;
-        EXPECT_EQ(engine_switches::MemoKept(), derivations) << name;
-        const std::size_t served = engine_switches::MemoServed();
-        const std::string exported = Export(store.get(), kNewPin);
-        EXPECT_EQ(engine_switches::MemoServed() - served, derivations) << name;
-        EXPECT_EQ(engine_switches::MemoKept(), 0u) << name;
-        // Reading the export back derives every key afresh.
-        const Store reopened = Import(exported, kNewPin);
-        EXPECT_TRUE(reopened && CertStoresHoldSameBags(store.get(), reopened.get())) << name;
-        EXPECT_EQ(engine_switches::MemoServed() - served, derivations) << name;
-    }
-}
-
-TEST(PfxDerivedAhead, ServesNoExportUnderAnotherPassword) {
-    const Store store = ImportForNext(Fixtures::Get().Bytes("modern.p12"), kWidePin, kNewPin);
-    ASSERT_TRUE(store);
-    const std::size_t served = engine_switches::MemoServed();
-    const std::string other = Export(store.get(), kWidePin);
-    EXPECT_TRUE(Import(other, kWidePin));
-    EXPECT_EQ(engine_switches::MemoKept(), 0u);
-    // The plan went with the first export: its salts are not used again either.
-    const std::string next = Export(store.get(), kNewPin);
-    EXPECT_TRUE(Import(next, kNewPin));
-    EXPECT_EQ(engine_switches::MemoServed(), served);
-}
-
-// Where two threads meet, once in each round. Not std::barrier: where there is no futex
-// (MinGW), libstdc++ 12 waits for one on a condition variable that the thread arriving last
-// signals without the mutex, between the waiter's last look and its wait, so that the waiter
-// may sleep for good.
-class Rendezvous {
-public:
-    void Meet() {
-        std::unique_lock lock(m_mutex);
-        const std::uint64_t round = m_round;
-        if (++m_arrived == 2) {
-            m_arrived = 0;
-            ++m_round;
-            m_met.notify_all();
-            return;
-        }
-        m_met.wait(lock, [&] { return m_round != round; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_met;
-    int m_arrived = 0;
-    std::uint64_t m_round = 0;
-};
-
-// Two changes at once, each store with its own plan: each export is served what its own import
-// derived ahead, all of it, and writes a file that opens with its own new password only. The
-// exports begin together; the first derives its keys inside an encrypted part afresh before it
-// takes what was derived ahead for that part and the MAC, so the other begins and ends within it.
-TEST(PfxDerivedAhead, ServesTwoExportsAtOnceEachFromItsOwnPlan) {
-    const engine_switches::ScopedThreadCount forced(4);
-    struct Change {
-        std::string file;
-        WideString next;
-        std::vector<std::string> written;
-    };
-    const testing_support::TempDir dir;
-    testing_support::BuildManyKeys(dir / "keys.p12", kPin, 8, true);
-    std::array<Change, 2> changes = {
-        Change{testing_support::ReadAll(dir / "keys.p12"), kNewPin, {}},
-        Change{Fixtures::Get().Bytes("modern.p12"), WideText(u"Zweite PIN 2026"), {}}};
-    // Each: the MAC's key, the certificates' part's, and the keys' part's or the key's.
-    constexpr std::size_t kDerivedAhead = 3;
-    constexpr std::size_t kRounds = 10;
-    Rendezvous together;
-    const std::size_t served = engine_switches::MemoServed();
-    const auto run = [&](Change& change) {
-        for (std::size_t round = 0; round < kRounds; ++round) {
-            const Store store = ImportForNext(change.file, kWidePin, change.next);
-            together.Meet();
-            change.written.push_back(store ? Export(store.get(), change.next) : "");
-        }
-    };
-    std::thread other(run, std::ref(changes[1]));
-    run(changes[0]);
-    other.join();
-    EXPECT_EQ(engine_switches::MemoServed() - served, kRounds * changes.size() * kDerivedAhead);
-    EXPECT_EQ(engine_switches::MemoKept(), 0u);
-    for (std::size_t c = 0; c < changes.size(); ++c) {
-        for (const std::string& written : changes[c].written) {
-            EXPECT_TRUE(Import(written, changes[c].next)) << c;
-            EXPECT_FALSE(Import(written, changes[1 - c].next)) << c;
-        }
-    }
-}
-
-TEST(PfxDerivedAhead, ReportsWhatAPlainImportReportsAndKeepsNothingThen) {
-    const std::string modern = Fixtures::Get().Bytes("modern.p12");
-    std::string damaged = modern;
-    damaged[damaged.size() - 10] = static_cast<char>(damaged[damaged.size() - 10] ^ 1);
-    for (const auto& [bytes, password] : {std::pair<std::string, WideString>{modern, kNewPin},
-                                          std::pair<std::string, WideString>{damaged, kWidePin}}) {
+// A mistyped PIN is refused after the MAC's derivation alone (both encodings of a PIN beyond
+// ASCII), and in a file without a MAC (nomac.p12: certificates encrypted) after its first
+// encrypted part's.
+TEST(PfxImport, RefusesAMistypedPinAfterOneDerivation) {
+    const auto derivations = [](const std::string& bytes, const WideString& pin) {
+        const std::size_t before = engine_switches::DerivedDirectly();
         SetLastError(0);
-        EXPECT_FALSE(Import(bytes, password));
-        const DWORD plain = GetLastError();
-        for (const unsigned threads : {1u, 4u}) {
-            const engine_switches::ScopedThreadCount forced(threads);
-            SetLastError(0);
-            EXPECT_FALSE(ImportForNext(bytes, password, kNewPin));
-            EXPECT_EQ(GetLastError(), plain);
-            EXPECT_EQ(engine_switches::MemoKept(), 0u);
-        }
-    }
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PASSWORD));
-}
-
-}  // namespace
-
-namespace {
-
-// A MAC and a key of 2,600,000 iterations each: the import's 5,200,000 blocks fit the budget of
-// a pass, the same again derived ahead for the next password do not. Nothing is derived ahead
-// then: a wrong password costs the import's own derivations alone, and with the right one the
-// import succeeds and the export derives its keys itself.
-TEST(PfxDerivedAhead, DerivesNothingAheadBeyondTheImportsBudget) {
-    std::string heavy;
-    {
-        const ossl::ScopedContext fast;  // the tool's derivations make the file in half the time
-        heavy = testing_support::BuildHeavyKey(kPin, 2'600'000);
-    }
-    const std::size_t before = engine_switches::DerivedDirectly();
-    SetLastError(0);
-    EXPECT_FALSE(ImportForNext(heavy, WideText(u"falsch"), kNewPin));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PASSWORD));
-    EXPECT_EQ(engine_switches::DerivedDirectly() - before, 2u) << "the MAC's and the key's";
-
-    const std::size_t opening = engine_switches::DerivedDirectly();
-    const Store store = ImportForNext(heavy, kWidePin, kNewPin);
-    ASSERT_TRUE(store);
-    EXPECT_EQ(engine_switches::DerivedDirectly() - opening, 2u);
-    EXPECT_EQ(engine_switches::MemoKept(), 0u);
-    const std::size_t served = engine_switches::MemoServed();
-    const std::string exported = Export(store.get(), kNewPin);
-    EXPECT_EQ(engine_switches::MemoServed(), served);
-    EXPECT_TRUE(IsPfx(exported));
-    EXPECT_EQ(engine_switches::DerivedDirectly() - opening, 4u);
+        const bool opened = Import(bytes, pin) != nullptr;
+        EXPECT_EQ(GetLastError(),
+                  static_cast<DWORD>(opened ? ERROR_SUCCESS : ERROR_INVALID_PASSWORD));
+        return engine_switches::DerivedDirectly() - before;
+    };
+    const std::string modern = Fixtures::Get().Bytes("modern.p12");
+    const std::string nomac = Fixtures::Get().Bytes("nomac.p12");
+    EXPECT_EQ(derivations(modern, WideText(u"falsch")), 1u);
+    EXPECT_EQ(derivations(modern, WideText(u"f\u00e4lsch")), 2u);
+    EXPECT_EQ(derivations(modern, kWidePin), 3u) << "the MAC, the part and the key";
+    EXPECT_EQ(derivations(nomac, WideText(u"falsch")), 1u);
+    EXPECT_EQ(derivations(nomac, kWidePin), 2u) << "the part, the key";
 }
 
 }  // namespace

@@ -14,10 +14,7 @@ std::atomic<bool> g_longPasswordFault{false};
 std::atomic<unsigned> g_forcedThreads{0};
 std::atomic<bool> g_threadStartsRefused{false};
 std::atomic<void (*)()> g_workEndObserver{nullptr};
-std::atomic<std::size_t> g_warmUpWaitsInVain{0};
 std::atomic<std::size_t> g_derived{0};
-std::atomic<std::size_t> g_served{0};
-std::atomic<std::ptrdiff_t> g_kept{0};
 
 }  // namespace
 
@@ -62,18 +59,6 @@ void WorkEnded() noexcept {
     }
 }
 
-void WarmUpWaitedInVain() noexcept {
-    ++g_warmUpWaitsInVain;
-}
-
-void MemoServed() noexcept {
-    ++g_served;
-}
-
-void MemoKept(std::ptrdiff_t change) noexcept {
-    g_kept += change;
-}
-
 }  // namespace engine_seams
 
 namespace engine_switches {
@@ -112,20 +97,8 @@ void SetWorkEndObserver(void (*observer)()) noexcept {
     g_workEndObserver = observer;
 }
 
-std::size_t WarmUpWaitsInVain() noexcept {
-    return g_warmUpWaitsInVain;
-}
-
 std::size_t DerivedDirectly() noexcept {
     return g_derived;
-}
-
-std::size_t MemoServed() noexcept {
-    return g_served;
-}
-
-std::size_t MemoKept() noexcept {
-    return static_cast<std::size_t>(g_kept.load());
 }
 
 }  // namespace engine_switches

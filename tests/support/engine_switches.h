@@ -57,13 +57,7 @@ private:
 // batch, after its stack was wiped, so that a test can look at what is left there.
 void SetWorkEndObserver(void (*observer)()) noexcept;
 
-// How many of the warm-up's tasks have so far waited for the others in vain.
-std::size_t WarmUpWaitsInVain() noexcept;
-
-// How many derivations the tool's own code has made so far, how many memos served, and how
-// many results memos hold now.
+// How many derivations the tool's own code has made so far.
 std::size_t DerivedDirectly() noexcept;
-std::size_t MemoServed() noexcept;
-std::size_t MemoKept() noexcept;
 
 }  // namespace engine_switches

@@ -48,7 +48,7 @@ export12 modern.p12 -name "Max Mustermann" -caname "Zwischen-CA" -caname "Wurzel
 # What older tools wrote: RC2-40 certificates, 3DES keys, SHA-1 MAC.
 export12 legacy.p12 -legacy -name "Max Mustermann"
 export12 descert.p12 -descert
-export12 nomac.p12 -nomac
+export12 nomac.p12 -nomac -certpbe AES-256-CBC
 export12 sha512.p12 -macalg sha512 -iter 3000
 export12 unencrypted-certs.p12 -certpbe NONE
 openssl pkcs12 -export -inkey ec.key -in ec.pem -passout file:pin.txt -out ec.p12 \
