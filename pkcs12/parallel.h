@@ -29,8 +29,8 @@ struct Job {
 };
 
 // Below this much work beside the costliest job, a batch runs on the caller's thread alone:
-// starting a thread costs more than it would take over (for key derivations, about a thousand
-// iterations; a typical file asks a few thousand in all).
+// starting a thread costs as much CPU as a few thousand iterations of a key derivation, more
+// than it saves a typical file, whose passes ask a few thousand in all.
 inline constexpr std::int64_t kWorthAnotherThread = 20'000;
 
 // Runs the jobs, the costliest first, so that no long one starts last while the other threads
