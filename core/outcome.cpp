@@ -1,5 +1,6 @@
 #include "core/outcome.h"
 
+#include "pkcs12/ber.h"
 #include "pkcs12/limits.h"
 
 namespace {
@@ -58,6 +59,21 @@ std::string ReasonText(Reason reason) {
         case Reason::NoWorkerThread:
             return "Das System konnte für die Änderung keinen weiteren Thread starten. Versuchen "
                    "Sie es später noch einmal.";
+        case Reason::TooManyEncryptedValues:
+            return "Die Datei enthält zu viele verschlüsselte Einträge (höchstens " +
+                   Grouped(kMaxWorkPerPass / kWorkPerDerivation) + ").";
+        case Reason::TooManyElements:
+            return "Die Datei besteht aus zu vielen Elementen (höchstens " +
+                   Grouped(kMaxWorkPerPass / kWorkPerElement) + ").";
+        case Reason::TooDeep:
+            return "Die Datei ist tiefer verschachtelt, als das Programm liest (höchstens " +
+                   Grouped(ber::kMaxDepth) + " Ebenen).";
+        case Reason::Damaged:
+            return "Die Datei ist beschädigt: verschlüsselte Inhalte darin lassen sich mit keiner "
+                   "PIN öffnen oder nicht vollständig lesen.";
+        case Reason::OutputTooLarge:
+            return "Mit der neuen PIN würde die Datei größer als " +
+                   Grouped(kMaxPfxBytes / (1024 * 1024)) + " MiB.";
     }
     return "";
 }

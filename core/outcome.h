@@ -46,6 +46,15 @@ enum class Reason {
     NoWorkerThread,
     // The file is encrypted (EFS) and the new one could not be.
     EncryptionNotKept,
+    // Beyond the one budget of work by the number of encrypted values, or of the elements of
+    // its structure, or by its depth.
+    TooManyEncryptedValues,
+    TooManyElements,
+    TooDeep,
+    // What it protects opens with no PIN, or does not read once the PIN has opened the file.
+    Damaged,
+    // Under the new PIN the file would be larger than the tool reads.
+    OutputTooLarge,
 };
 
 struct OutcomeMessage {

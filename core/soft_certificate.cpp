@@ -62,18 +62,28 @@ bool Export(HCERTSTORE store, CByteBuffer& exportBuffer, const char* pin) {
                                                        nullptr, EXPORT_PRIVATE_KEYS) != FALSE;
 }
 
-// A file beyond the tool's limits, or with protection the tool cannot renew, is not one with a
-// wrong PIN.
+// A file beyond the tool's limits, damaged, or with protection the tool cannot renew, is not one
+// with a wrong PIN; nor is an export that would be beyond them.
 Outcome FromImportError(DWORD error, Reason& reason) {
-    if (error == PINTOOL_E_CANNOT_RENEW) {
-        reason = Reason::ProtectionNotRenewable;
-        return Outcome::CannotSave;
+    static constexpr std::pair<DWORD, Reason> kUnchangeable[] = {
+        {PINTOOL_E_CANNOT_RENEW, Reason::ProtectionNotRenewable},
+        {PINTOOL_E_DAMAGED, Reason::Damaged},
+    };
+    for (const auto& [code, why] : kUnchangeable) {
+        if (error == code) {
+            reason = why;
+            return Outcome::CannotSave;
+        }
     }
     static constexpr std::pair<DWORD, Reason> kLimits[] = {
         {PINTOOL_E_FILE_TOO_LARGE, Reason::FileTooLarge},
         {PINTOOL_E_TOO_MANY_BAGS, Reason::TooManyBags},
         {PINTOOL_E_TOO_MUCH_WORK, Reason::TooMuchWork},
         {PINTOOL_E_SCRYPT_MEMORY, Reason::ScryptMemory},
+        {PINTOOL_E_TOO_MANY_VALUES, Reason::TooManyEncryptedValues},
+        {PINTOOL_E_TOO_MANY_ELEMENTS, Reason::TooManyElements},
+        {PINTOOL_E_TOO_DEEP, Reason::TooDeep},
+        {PINTOOL_E_OUTPUT_TOO_LARGE, Reason::OutputTooLarge},
     };
     for (const auto& [code, limit] : kLimits) {
         if (error == code) {
@@ -160,7 +170,9 @@ Outcome ReencryptAndReplace(const CByteBuffer& certificate, const char* path, co
     Export(store.get(), exportBuffer, newPin);
     if (exportBuffer.SetLength(exportBuffer.length()) != BUF_S_OK ||
         !Export(store.get(), exportBuffer, newPin)) {
-        return Outcome::CannotSave;
+        error = GetLastError();
+        return error == PINTOOL_E_OUTPUT_TOO_LARGE ? FromImportError(error, reason)
+                                                   : Outcome::CannotSave;
     }
     const Ending ending = EndingOf(Replace(path, certificate, exportBuffer, store.get(), newPin));
     reason = ending.reason;

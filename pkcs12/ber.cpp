@@ -8,16 +8,17 @@ namespace {
 
 // Reads the element at `offset` within `bytes[0, limit)`, descending `depth` levels at most to
 // find the end of an indefinite length.
-std::optional<Element> Read(Bytes bytes, std::size_t offset, std::size_t limit, int depth);
+std::optional<Element> Read(Bytes bytes, std::size_t offset, std::size_t limit, int depth,
+                            ReadBudget* budget);
 
 // The elements from `offset` up to end-of-contents octets; where these end (after them).
 std::optional<std::size_t> EndOfIndefinite(Bytes bytes, std::size_t offset, std::size_t limit,
-                                           int depth) {
+                                           int depth, ReadBudget* budget) {
     while (offset + 2 <= limit) {
         if (bytes[offset] == 0 && bytes[offset + 1] == 0) {
             return offset + 2;
         }
-        const auto child = Read(bytes, offset, limit, depth + 1);
+        const auto child = Read(bytes, offset, limit, depth + 1, budget);
         if (!child) {
             return std::nullopt;
         }
@@ -46,7 +47,12 @@ bool ReadIdentifier(Bytes bytes, std::size_t& cursor, std::size_t limit, Element
     return false;
 }
 
-std::optional<Element> Read(Bytes bytes, std::size_t offset, std::size_t limit, int depth) {
+std::optional<Element> Read(Bytes bytes, std::size_t offset, std::size_t limit, int depth,
+                            ReadBudget* budget) {
+    if (budget != nullptr && (--budget->reads < 0 || depth > kMaxDepth)) {
+        budget->tooDeep = budget->tooDeep || depth > kMaxDepth;
+        return std::nullopt;
+    }
     if (depth > kMaxDepth || offset >= limit || limit > bytes.size()) {
         return std::nullopt;
     }
@@ -64,7 +70,7 @@ std::optional<Element> Read(Bytes bytes, std::size_t offset, std::size_t limit, 
             return std::nullopt;
         }
         element.contentStart = cursor;
-        const auto end = EndOfIndefinite(bytes, cursor, limit, depth);
+        const auto end = EndOfIndefinite(bytes, cursor, limit, depth, budget);
         if (!end) {
             return std::nullopt;
         }
@@ -99,7 +105,7 @@ std::optional<std::vector<Element>> ReadRange(Bytes bytes, std::size_t from, std
                                               int depth) {
     std::vector<Element> elements;
     while (from < to) {
-        auto element = Read(bytes, from, to, depth);
+        auto element = Read(bytes, from, to, depth, nullptr);
         if (!element) {
             return std::nullopt;
         }
@@ -126,29 +132,52 @@ bool IsOctetString(const Element& element) {
     return element.Is(kUniversal, kOctetString);
 }
 
+// `element` rebuilt with each of `replacements` (paths relative to it, in order, none the
+// beginning of another) in place, every element on the way with a definite length.
 std::optional<SecretBytes> Rebuild(Bytes bytes, const Element& element,
-                                   std::span<const std::size_t> path, Bytes replacement) {
-    if (path.empty()) {
-        return SecretBytes(replacement.data(), replacement.size());
+                                   std::span<const Replacement> replacements) {
+    if (replacements.front().path.empty()) {
+        return replacements.size() == 1
+                   ? std::optional<SecretBytes>(SecretBytes(replacements.front().bytes.data(),
+                                                            replacements.front().bytes.size()))
+                   : std::nullopt;
     }
     const auto inside = InsideOf(bytes, element);
-    if (!inside || path.front() >= inside->children.size()) {
+    if (!inside) {
         return std::nullopt;
     }
     const bool inOctets = IsOctetString(element);
     const Bytes within = inOctets ? Bytes(inside->octets.data(), inside->octets.size()) : bytes;
-    const Element& child = inside->children[path.front()];
-    const auto rebuilt = Rebuild(within, child, path.subspan(1), replacement);
-    if (!rebuilt) {
-        return std::nullopt;
-    }
     const std::size_t from = inOctets ? 0 : element.contentStart;
     const std::size_t to = inOctets ? within.size() : element.contentStart + element.contentLength;
     SecretBytes content;
-    content.Reserve(to - from - (child.end - child.start) + rebuilt->size());
-    content.Append(within.data() + from, child.start - from);
-    content.Append(rebuilt->data(), rebuilt->size());
-    content.Append(within.data() + child.end, to - child.end);
+    std::size_t cursor = from;
+    for (std::size_t first = 0; first < replacements.size();) {
+        const std::size_t index = replacements[first].path.front();
+        std::vector<Replacement> below;
+        std::size_t next = first;
+        for (; next < replacements.size() && !replacements[next].path.empty() &&
+               replacements[next].path.front() == index;
+             ++next) {
+            below.push_back({replacements[next].path.subspan(1), replacements[next].bytes});
+        }
+        if (next == first || index >= inside->children.size()) {
+            return std::nullopt;
+        }
+        const Element& child = inside->children[index];
+        if (child.start < cursor) {
+            return std::nullopt;  // not in order
+        }
+        const auto rebuilt = Rebuild(within, child, below);
+        if (!rebuilt) {
+            return std::nullopt;
+        }
+        content.Append(within.data() + cursor, child.start - cursor);
+        content.Append(rebuilt->data(), rebuilt->size());
+        cursor = child.end;
+        first = next;
+    }
+    content.Append(within.data() + cursor, to - cursor);
     static constexpr unsigned char kPrimitiveOctetString[] = {0x04};
     const Bytes identifier =
         inOctets ? Bytes(kPrimitiveOctetString)
@@ -158,10 +187,40 @@ std::optional<SecretBytes> Rebuild(Bytes bytes, const Element& element,
     return out;
 }
 
+// Reads the children of `element` and, for those constructed, theirs, `depth` levels down.
+bool ReadChildren(Bytes bytes, const Element& element, int depth, ReadBudget& budget) {
+    if (!element.constructed || element.Is(kUniversal, kOctetString)) {
+        return true;
+    }
+    if (depth > kMaxDepth) {
+        budget.tooDeep = true;
+        return false;
+    }
+    const std::size_t end = element.contentStart + element.contentLength;
+    for (std::size_t offset = element.contentStart; offset < end;) {
+        const auto child = Read(bytes, offset, end, 0, &budget);
+        if (!child || !ReadChildren(bytes, *child, depth + 1, budget)) {
+            return false;
+        }
+        offset = child->end;
+    }
+    return true;
+}
+
 }  // namespace
 
-std::optional<Element> ReadAt(Bytes bytes, std::size_t offset) {
-    return Read(bytes, offset, bytes.size(), 0);
+std::optional<Element> ReadAt(Bytes bytes, std::size_t offset, ReadBudget* budget) {
+    return Read(bytes, offset, bytes.size(), 0, budget);
+}
+
+std::optional<Element> ReadWithin(Bytes bytes, std::size_t offset, std::size_t limit,
+                                  ReadBudget* budget) {
+    return Read(bytes, offset, limit, 0, budget);
+}
+
+bool ReadTree(Bytes bytes, ReadBudget& budget) {
+    const auto root = ReadAt(bytes, 0, &budget);
+    return root && root->end == bytes.size() && ReadChildren(bytes, *root, 1, budget);
 }
 
 std::optional<std::vector<Element>> ReadAll(Bytes bytes) {
@@ -200,13 +259,18 @@ std::optional<Inside> InsideOf(Bytes bytes, const Element& element) {
     return inside;
 }
 
-std::optional<SecretBytes> Replace(Bytes encoding, std::span<const std::size_t> path,
-                                   Bytes replacement) {
+std::optional<SecretBytes> Replace(Bytes encoding, std::span<const Replacement> replacements) {
     const auto root = ReadAt(encoding, 0);
-    if (!root || root->end != encoding.size()) {
+    if (!root || root->end != encoding.size() || replacements.empty()) {
         return std::nullopt;
     }
-    return Rebuild(encoding, *root, path, replacement);
+    return Rebuild(encoding, *root, replacements);
+}
+
+std::optional<SecretBytes> Replace(Bytes encoding, std::span<const std::size_t> path,
+                                   Bytes replacement) {
+    const Replacement one{path, replacement};
+    return Replace(encoding, std::span<const Replacement>(&one, 1));
 }
 
 void AppendElement(SecretBytes& out, Bytes identifier, Bytes content) {

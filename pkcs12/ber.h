@@ -4,6 +4,7 @@
 // except for the values that are encrypted anew.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
@@ -40,8 +41,26 @@ inline constexpr unsigned long kSet = 17;
 // Deeper than any structure a PKCS#12 bag holds: a bound for hostile input.
 inline constexpr int kMaxDepth = 48;
 
-// The element that starts at `offset` of `bytes`; null where it is damaged or runs past the end.
-std::optional<Element> ReadAt(Bytes bytes, std::size_t offset);
+// What reading hostile input may cost: every element read, also those read again to find the
+// end of an indefinite length, takes one of `reads`. Once none is left, or nesting goes beyond
+// kMaxDepth, reads fail as they would on damage, and the budget says which it was.
+struct ReadBudget {
+    std::int64_t reads = 0;
+    bool tooDeep = false;
+
+    bool exhausted() const noexcept { return reads < 0; }
+    bool failed() const noexcept { return tooDeep || exhausted(); }
+};
+
+// The element that starts at `offset` of `bytes`; null where it is damaged or runs past the end,
+// or past `limit`.
+std::optional<Element> ReadAt(Bytes bytes, std::size_t offset, ReadBudget* budget = nullptr);
+std::optional<Element> ReadWithin(Bytes bytes, std::size_t offset, std::size_t limit,
+                                  ReadBudget* budget);
+
+// Whether `bytes` is one element, read with everything constructed inside it (not what OCTET
+// STRINGs hold): the elements a decoder such as OpenSSL's makes of it, counted before it does.
+bool ReadTree(Bytes bytes, ReadBudget& budget);
 
 // The elements that fill `bytes` exactly, one after the other; null where they do not.
 std::optional<std::vector<Element>> ReadAll(Bytes bytes);
@@ -64,6 +83,14 @@ std::optional<Inside> InsideOf(Bytes bytes, const Element& element);
 // for byte. Null where the path leads nowhere.
 std::optional<SecretBytes> Replace(Bytes encoding, std::span<const std::size_t> path,
                                    Bytes replacement);
+
+// The same for several elements at once, in one pass over `encoding`: their paths in the order
+// of the elements, none leading into another.
+struct Replacement {
+    std::span<const std::size_t> path;
+    Bytes bytes;
+};
+std::optional<SecretBytes> Replace(Bytes encoding, std::span<const Replacement> replacements);
 
 // Appends an element of the identifier octets `identifier` and `content`, of definite length.
 void AppendElement(SecretBytes& out, Bytes identifier, Bytes content);

@@ -6,13 +6,18 @@
 
 #include "platform/win32_types.h"
 
-// Limits on the key derivations a file asks for, refused before any derivation runs. Work is
-// counted in blocks: a derivation runs its iterations once for every block of output (hash
-// size) it produces. A pass is one import or one export; a PIN change runs three (reading,
-// writing, checking the written file), so it costs at most three times kMaxWorkPerPass. The keys
-// an import derives ahead for the export to come count towards the import's pass.
+// The one budget of the work a file asks for, refused before that work is done. Work is counted
+// in blocks: a key derivation runs its iterations once for every block of output (hash size) it
+// produces. Besides, each derivation costs a fixed amount, however few its iterations: it is set
+// up, and what it protects is decrypted, encrypted anew and checked. And each element read of
+// the file's structure costs a little: it is decoded, by the tool and by OpenSSL, and held in
+// memory while the pass runs. A pass is one import or one export; a PIN change runs three
+// (reading, writing, checking the written file), so it costs at most three times
+// kMaxWorkPerPass.
 inline constexpr long kMaxIterationsPerDerivation = 5'000'000;  // as the file declares them
 inline constexpr std::int64_t kMaxWorkPerPass = 10'000'000;
+inline constexpr std::int64_t kWorkPerDerivation = 500;
+inline constexpr std::int64_t kWorkPerElement = 4;
 // What OpenSSL's scrypt allows by default (its maxmem); beyond it every attempt fails.
 inline constexpr std::uint64_t kMaxScryptMemory = 32u * 1024 * 1024;
 
@@ -29,3 +34,13 @@ inline constexpr DWORD PINTOOL_E_SCRYPT_MEMORY = 0xE0000004;   // scrypt needs t
 // Protection the tool cannot renew under a new password (public-key encryption, nested bags,
 // algorithms it cannot write): a change would leave that part under the old one.
 inline constexpr DWORD PINTOOL_E_CANNOT_RENEW = 0xE0000005;
+// Beyond the budget by the number of derivations rather than their iterations.
+inline constexpr DWORD PINTOOL_E_TOO_MANY_VALUES = 0xE0000006;
+// Beyond the budget by the elements of its structure, or nested deeper than ber::kMaxDepth.
+inline constexpr DWORD PINTOOL_E_TOO_MANY_ELEMENTS = 0xE0000007;
+inline constexpr DWORD PINTOOL_E_TOO_DEEP = 0xE0000008;
+// What the file protects can be opened by no password (parameters out of range, contents that
+// do not read once the password is known): damaged, whichever PIN is given.
+inline constexpr DWORD PINTOOL_E_DAMAGED = 0xE0000009;
+// Written under the new password, the file would be larger than kMaxPfxBytes.
+inline constexpr DWORD PINTOOL_E_OUTPUT_TOO_LARGE = 0xE000000A;

@@ -122,7 +122,7 @@ long PbeParamBlocks(int algorithmNid) {
     return ivLength > 0 ? key + BlocksFor(ivLength, hashSize) : key;
 }
 
-std::optional<Params> ReadPbes2(const X509_ALGOR* algorithm, Params params) {
+std::optional<Params> ReadPbes2(const X509_ALGOR* algorithm, Params params, bool& unsupported) {
     const auto pbe2 =
         Unpack<PBE2PARAM, PBE2PARAM_free>(ASN1_ITEM_rptr(PBE2PARAM), algorithm->parameter);
     if (!pbe2 || pbe2->keyfunc == nullptr || pbe2->encryption == nullptr) {
@@ -135,6 +135,7 @@ std::optional<Params> ReadPbes2(const X509_ALGOR* algorithm, Params params) {
         case NID_id_scrypt:
             return ReadScrypt(pbe2->keyfunc, params);
         default:
+            unsupported = true;
             return std::nullopt;
     }
 }
@@ -308,27 +309,37 @@ std::vector<unsigned char> NewSalt(int length) {
     return bytes;
 }
 
-std::optional<Params> Read(const X509_ALGOR* algorithm) {
+namespace {
+
+// Read, which says in `broken` why it found nothing: parameters damaged (missing, no salt, a
+// count below 1 or beyond an int) rather than an algorithm the tool does not have.
+std::optional<Params> ReadIdentifier(const X509_ALGOR* algorithm, bool& broken) {
+    broken = algorithm == nullptr;
     if (algorithm == nullptr) {
         return std::nullopt;
     }
     Params params;
     params.algorithmNid = OBJ_obj2nid(algorithm->algorithm);
     std::optional<Params> result;
+    bool unsupported = false;
     if (params.algorithmNid == NID_pbes2) {
-        result = ReadPbes2(algorithm, params);
+        result = ReadPbes2(algorithm, params, unsupported);
+        broken = !result && !unsupported;
     } else if (EVP_PBE_find(EVP_PBE_TYPE_OUTER, params.algorithmNid, nullptr, nullptr, nullptr) ==
                1) {
+        broken = true;
         const auto pbe =
             Unpack<PBEPARAM, PBEPARAM_free>(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter);
         if (pbe && pbe->salt != nullptr) {
             params.iterations = PositiveCount(pbe->iter);
             params.saltLength = ASN1_STRING_length(pbe->salt);
             result = params;
+            broken = false;
         }
     }
-    // A count the file cannot state sensibly is not one this tool could write back.
+    // A count the file cannot state sensibly opens with no password.
     if (!result || result->iterations < 1) {
+        broken = broken || result.has_value();
         return std::nullopt;
     }
     switch (result->scheme) {
@@ -347,6 +358,18 @@ std::optional<Params> Read(const X509_ALGOR* algorithm) {
     }
     result->identifier = EncodeIdentifier(algorithm);
     return result->identifier.empty() ? std::nullopt : result;
+}
+
+}  // namespace
+
+std::optional<Params> Read(const X509_ALGOR* algorithm) {
+    bool broken = false;
+    return ReadIdentifier(algorithm, broken);
+}
+
+bool Broken(const X509_ALGOR* algorithm) {
+    bool broken = false;
+    return !ReadIdentifier(algorithm, broken) && broken;
 }
 
 Encrypted EncryptBytes(const Params& params, const unsigned char* bytes, long length,

@@ -63,6 +63,9 @@ Params DefaultKeyProtection(long iterations) noexcept;
 
 // Null when the identifier is no password-based scheme this tool can handle.
 std::optional<Params> Read(const X509_ALGOR* algorithm);
+// Whether Read found nothing because the identifier is damaged: a scheme the tool knows with
+// parameters no password opens (missing, without a salt, a count below 1 or beyond an int).
+bool Broken(const X509_ALGOR* algorithm);
 
 // A part encrypted under a password, with the algorithm identifier that says how.
 struct Encrypted {

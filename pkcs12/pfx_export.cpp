@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "pkcs12/ber.h"
+#include "pkcs12/limits.h"
 #include "pkcs12/parallel.h"
 #include "pkcs12/pfx_store.h"
 #include "pkcs12/sealed_values.h"
@@ -20,19 +21,21 @@ namespace {
 // A bag as an export writes it: its bytes as they are, but for its sealed values, each
 // encrypted anew under `password`. Empty on failure.
 SecretBytes Reseal(const StoredBag& bag, const ossl::Secret& password) {
-    SecretBytes encoding(bag.encoding.data(), bag.encoding.size());
+    std::vector<SecretBytes> fresh;
+    std::vector<ber::Replacement> replacements;
+    fresh.reserve(bag.sealed.size());
     for (const SealedValue& value : bag.sealed) {
-        const SecretBytes fresh = sealed::Seal(value.protection, value.plain, password);
-        auto replaced = fresh.empty()
-                            ? std::nullopt
-                            : ber::Replace(ber::Bytes(encoding.data(), encoding.size()), value.path,
-                                           ber::Bytes(fresh.data(), fresh.size()));
-        if (!replaced) {
+        const SecretBytes& sealed =
+            fresh.emplace_back(sealed::Seal(value.protection, value.plain, password));
+        if (sealed.empty()) {
             return {};
         }
-        encoding = std::move(*replaced);
+        replacements.push_back({value.path, ber::Bytes(sealed.data(), sealed.size())});
     }
-    return encoding;
+    // In one pass over the bag, however many values it holds.
+    auto replaced =
+        ber::Replace(ber::Bytes(bag.encoding.data(), bag.encoding.size()), replacements);
+    return replaced ? std::move(*replaced) : SecretBytes();
 }
 
 // The SafeContents of a part: its bags in their order, those with sealed values as resealed
@@ -239,8 +242,9 @@ BOOL PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* pfx, LPCWSTR passwo
             return Fail(NTE_FAIL);
         }
         const auto& encoding = store->exportEncoding;
-        if (encoding.size() > 0xFFFFFFFEu) {
-            return Fail(NTE_FAIL);
+        // A file the tool would refuse to read again is not written.
+        if (encoding.size() > kMaxPfxBytes) {
+            return Fail(PINTOOL_E_OUTPUT_TOO_LARGE);
         }
         const auto size = static_cast<DWORD>(encoding.size());
         if (pfx->pbData != nullptr && pfx->cbData < size) {

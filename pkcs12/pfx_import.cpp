@@ -31,6 +31,24 @@ ossl::Pkcs12Ptr Decode(const CRYPT_DATA_BLOB* pfx) {
     return p12;
 }
 
+ber::Bytes BytesOf(const ASN1_OCTET_STRING* octets) {
+    return {ASN1_STRING_get0_data(octets), static_cast<size_t>(ASN1_STRING_length(octets))};
+}
+
+// The octets of a PFX's authenticated safe, the ContentInfo of type data after its version; null
+// where it has none (a PFX signed with a public key, which the import refuses).
+std::optional<SecretBytes> AuthenticatedSafe(ber::Bytes pfx) {
+    const auto root = ber::ReadAt(pfx, 0);
+    const auto parts = root ? ber::InsideOf(pfx, *root) : std::nullopt;
+    const auto info = parts && parts->children.size() >= 2 ? ber::InsideOf(pfx, parts->children[1])
+                                                           : std::nullopt;
+    const auto content = info && info->children.size() == 2 && info->children[1].constructed
+                             ? ber::InsideOf(pfx, info->children[1])
+                             : std::nullopt;
+    return content && content->children.size() == 1 ? ber::OctetsOf(pfx, content->children[0])
+                                                    : std::nullopt;
+}
+
 // Why an import failed, as the Windows error code.
 struct ImportError {
     DWORD code;
@@ -143,45 +161,44 @@ bool MacOpens(PKCS12* p12, const MacParams& mac, const ossl::Secret& password) {
                       : PKCS12_verify_mac(p12, password.data(), password.size()) == 1;
 }
 
-// The bags of an unencrypted part, counted from the headers of its DER alone, so that a part of
-// too many is refused before they are decoded. Null where the DER is not of the definite-length
-// kind this reads; the count after decoding decides then.
-std::optional<long> CountBags(const PKCS7* safe) {
-    const ASN1_OCTET_STRING* data = safe->d.data;
-    if (data == nullptr) {
+// The bags of SafeContents, counted from their headers alone (at most one beyond kMaxBags), so
+// that a part of too many is refused before they are decoded. Null where they do not read; the
+// reading that follows finds out why.
+std::optional<long> CountBags(ber::Bytes contents) {
+    const auto root = ber::ReadAt(contents, 0);
+    if (!root || !root->constructed) {
         return std::nullopt;
     }
-    const unsigned char* cursor = ASN1_STRING_get0_data(data);
-    long length = 0;
-    int tag = 0, tagClass = 0;
-    if (ASN1_get_object(&cursor, &length, &tag, &tagClass, ASN1_STRING_length(data)) !=
-            V_ASN1_CONSTRUCTED ||
-        tag != V_ASN1_SEQUENCE) {
-        return std::nullopt;
-    }
-    const unsigned char* const end = cursor + length;
+    const std::size_t end = root->contentStart + root->contentLength;
     long count = 0;
-    for (; cursor < end && count <= kMaxBags; ++count) {
-        if (ASN1_get_object(&cursor, &length, &tag, &tagClass, end - cursor) !=
-            V_ASN1_CONSTRUCTED) {
+    for (std::size_t offset = root->contentStart; offset < end && count <= kMaxBags; ++count) {
+        const auto bag = ber::ReadWithin(contents, offset, end, nullptr);
+        if (!bag) {
             return std::nullopt;
         }
-        cursor += length;
+        offset = bag->end;
     }
     return count;
 }
 
-// What opening an encrypted part gave: its bags and their encoding.
+// What opening an encrypted part gave: its SafeContents, decrypted.
 struct OpenedPart {
-    ossl::SafeBagsPtr bags;
+    bool opened = false;
     pbe::Plaintext encoding;
 };
 
 class Importer {
 public:
-    Importer(PKCS12* p12, Passwords passwords) : m_p12(p12), m_passwords(std::move(passwords)) {}
+    Importer(ber::Bytes pfx, PKCS12* p12, Passwords passwords)
+        : m_pfx(pfx), m_p12(p12), m_passwords(std::move(passwords)) {}
 
     std::optional<ImportError> Run(CertStore& store) {
+        // Every structure is read by the budget before OpenSSL decodes it.
+        if (const auto parts = AuthenticatedSafe(m_pfx)) {
+            if (auto error = ReadStructure(ber::Bytes(parts->data(), parts->size()))) {
+                return error;
+            }
+        }
         ossl::SafesPtr safes(PKCS12_unpack_authsafes(m_p12));
         if (!safes) {
             return ImportError{CRYPT_E_BAD_ENCODE};
@@ -232,7 +249,7 @@ private:
                 PKCS7* const safe = sk_PKCS7_value(safes, static_cast<int>(i));
                 add(pbe::WorkOf(*stored.protection), [this, opened = &parts[i], safe] {
                     *opened = OpenPart(safe);
-                    return opened->bags != nullptr;
+                    return opened->opened;
                 });
                 continue;
             }
@@ -246,6 +263,7 @@ private:
         if (first && !first()) {
             return ImportError{ERROR_INVALID_PASSWORD};
         }
+        m_passwordProven = true;
         parallel::RunCostliestFirst(jobs);
         for (size_t i = 0; i < store.safes.size(); ++i) {
             if (auto error = TakePart(store.safes[i], parts[i])) {
@@ -274,7 +292,7 @@ private:
             for (const StoredBag& bag : safe.bags) {
                 for (const SealedValue& value : bag.sealed) {
                     if (!value.opened) {
-                        return ImportError{ERROR_INVALID_PASSWORD};
+                        return Unopened();
                     }
                 }
             }
@@ -295,7 +313,8 @@ private:
             StoredSafe& stored = store.safes.emplace_back();
             switch (OBJ_obj2nid(safe->type)) {
                 case NID_pkcs7_data:
-                    if (CountBags(safe).value_or(0) > kMaxBags - m_bags) {
+                    if (safe->d.data != nullptr &&
+                        CountBags(BytesOf(safe->d.data)).value_or(0) > kMaxBags - m_bags) {
                         return ImportError{PINTOOL_E_TOO_MANY_BAGS};
                     }
                     if (auto error = TakeData(stored, safe)) {
@@ -308,7 +327,9 @@ private:
                     }
                     stored.protection = pbe::Read(safe->d.encrypted->enc_data->algorithm);
                     if (!stored.protection) {
-                        return ImportError{NTE_BAD_ALGID};
+                        return ImportError{pbe::Broken(safe->d.encrypted->enc_data->algorithm)
+                                               ? PINTOOL_E_DAMAGED
+                                               : NTE_BAD_ALGID};
                     }
                     if (auto error = Refused(m_budget.Charge(*stored.protection))) {
                         return error;
@@ -323,12 +344,17 @@ private:
 
     // The bags of a part in clear, as PKCS12_unpack_p7data decoded them from its octets.
     std::optional<ImportError> TakeData(StoredSafe& stored, const PKCS7* safe) {
-        ossl::SafeBagsPtr bags(PKCS12_unpack_p7data(const_cast<PKCS7*>(safe)));
-        if (!bags || safe->d.data == nullptr) {
+        if (safe->d.data == nullptr) {
             return ImportError{CRYPT_E_BAD_ENCODE};
         }
-        const ber::Bytes contents(ASN1_STRING_get0_data(safe->d.data),
-                                  static_cast<size_t>(ASN1_STRING_length(safe->d.data)));
+        const ber::Bytes contents = BytesOf(safe->d.data);
+        if (auto error = ReadStructure(contents)) {
+            return error;
+        }
+        ossl::SafeBagsPtr bags(PKCS12_unpack_p7data(const_cast<PKCS7*>(safe)));
+        if (!bags) {
+            return ImportError{PINTOOL_E_DAMAGED};
+        }
         return TakeBags(stored, contents, bags.get());
     }
 
@@ -346,7 +372,7 @@ private:
                                 ? ber::InsideOf(contents, *root)
                                 : std::nullopt;
         if (!inside || inside->children.size() != static_cast<size_t>(count)) {
-            return ImportError{CRYPT_E_BAD_ENCODE};
+            return ImportError{PINTOOL_E_DAMAGED};
         }
         stored.bags.reserve(stored.bags.size() + static_cast<size_t>(count));
         for (int i = 0; i < count; ++i) {
@@ -364,9 +390,13 @@ private:
 
     // Reads how each value of the bag encrypted under the password is protected.
     std::optional<ImportError> FindSealedValues(StoredBag& bag) {
-        auto scan = sealed::ScanBag(ber::Bytes(bag.encoding.data(), bag.encoding.size()));
+        ber::ReadBudget read = m_budget.ForReading();
+        auto scan = sealed::ScanBag(ber::Bytes(bag.encoding.data(), bag.encoding.size()), read);
+        if (auto error = Refused(m_budget.Charge(read))) {
+            return error;
+        }
         if (!scan) {
-            return ImportError{CRYPT_E_BAD_ENCODE};
+            return ImportError{PINTOOL_E_DAMAGED};
         }
         m_unrenewable = m_unrenewable || scan->unrenewable;
         for (sealed::Found& found : scan->values) {
@@ -402,28 +432,64 @@ private:
         const X509_ALGOR* const algorithm = safe->d.encrypted->enc_data->algorithm;
         const ASN1_OCTET_STRING* const data = safe->d.encrypted->enc_data->enc_data;
         OpenedPart part;
-        FirstThatOpens([&](const ossl::Secret& password) {
+        part.opened = FirstThatOpens([&](const ossl::Secret& password) {
             if (!pbe::Decrypt(algorithm, data, password, part.encoding)) {
                 return false;
             }
-            const unsigned char* cursor = part.encoding.data();
-            part.bags.reset(reinterpret_cast<STACK_OF(PKCS12_SAFEBAG)*>(
-                ASN1_item_d2i(nullptr, &cursor, static_cast<long>(part.encoding.size()),
-                              ASN1_ITEM_rptr(PKCS12_SAFEBAGS))));
-            return part.bags != nullptr;
+            // SafeContents, as a wrong key (which may pass the padding check) does not give.
+            const ber::Bytes plain(part.encoding.data(), part.encoding.size());
+            const auto root = ber::ReadAt(plain, 0);
+            return root && root->Is(ber::kUniversal, ber::kSequence) && root->constructed &&
+                   root->end == plain.size();
         });
+        if (!part.opened) {
+            part.encoding.Clear();
+        }
         return part;
     }
 
+    // Decoded one part at a time, after the budget has read it.
     std::optional<ImportError> TakePart(StoredSafe& stored, OpenedPart& opened) {
         if (!stored.protection) {
             return std::nullopt;
         }
-        if (!opened.bags) {
-            return ImportError{ERROR_INVALID_PASSWORD};
+        if (!opened.opened) {
+            return Unopened();
         }
-        return TakeBags(stored, ber::Bytes(opened.encoding.data(), opened.encoding.size()),
-                        opened.bags.get());
+        const ber::Bytes contents(opened.encoding.data(), opened.encoding.size());
+        if (CountBags(contents).value_or(0) > kMaxBags - m_bags) {
+            return ImportError{PINTOOL_E_TOO_MANY_BAGS};
+        }
+        if (auto error = ReadStructure(contents)) {
+            return error;
+        }
+        const unsigned char* cursor = contents.data();
+        const ossl::SafeBagsPtr bags(reinterpret_cast<STACK_OF(PKCS12_SAFEBAG)*>(
+            ASN1_item_d2i(nullptr, &cursor, static_cast<long>(contents.size()),
+                          ASN1_ITEM_rptr(PKCS12_SAFEBAGS))));
+        if (!bags) {
+            return ImportError{PINTOOL_E_DAMAGED};
+        }
+        auto error = TakeBags(stored, contents, bags.get());
+        opened.encoding.Clear();
+        return error;
+    }
+
+    // What a value or part the password did not open says: a wrong password, unless the
+    // password has opened the MAC or the file's first value already; then it is damage.
+    std::optional<ImportError> Unopened() const {
+        return ImportError{m_passwordProven ? PINTOOL_E_DAMAGED : ERROR_INVALID_PASSWORD};
+    }
+
+    // Reads `bytes` (one element) with the budget, with all that is constructed in it, before a
+    // decoder makes objects of it.
+    std::optional<ImportError> ReadStructure(ber::Bytes bytes) {
+        ber::ReadBudget read = m_budget.ForReading();
+        const bool sound = ber::ReadTree(bytes, read);
+        if (auto error = Refused(m_budget.Charge(read))) {
+            return error;
+        }
+        return sound ? std::nullopt : std::optional<ImportError>(ImportError{PINTOOL_E_DAMAGED});
     }
 
     // Leaves the value unopened where the password does not open it; whether it opened.
@@ -488,11 +554,13 @@ private:
         return std::nullopt;
     }
 
+    ber::Bytes m_pfx;  // as decoded into m_p12
     PKCS12* m_p12;
     Passwords m_passwords;
     pbe::WorkBudget m_budget;
     long m_bags = 0;
-    bool m_unrenewable = false;  // something the export could not put under a new password
+    bool m_unrenewable = false;     // something the export could not put under a new password
+    bool m_passwordProven = false;  // it opened the MAC, or the file's first value
 };
 
 }  // namespace
@@ -523,7 +591,8 @@ HCERTSTORE Import(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags,
         }
         auto store = std::make_unique<CertStore>();
         store->exportable = (flags & CRYPT_EXPORTABLE) != 0;
-        if (const auto error = Importer(p12.get(), PasswordsFrom(password)).Run(*store)) {
+        const ber::Bytes bytes(pfx->pbData, pfx->cbData);
+        if (const auto error = Importer(bytes, p12.get(), PasswordsFrom(password)).Run(*store)) {
             SetLastError(error->code);
             return nullptr;
         }

@@ -55,21 +55,18 @@ Oid ContentOf(ber::Bytes bytes, const ber::Element& element) {
     return bytes.subspan(element.contentStart, element.contentLength);
 }
 
-// An EncryptedPrivateKeyInfo: an algorithm identifier of a password-based scheme, and octets.
-bool LooksSealed(ber::Bytes bytes, const ber::Element& element) {
-    if (!element.Is(ber::kUniversal, ber::kSequence) || !element.constructed) {
-        return false;
-    }
-    const auto inside = ber::InsideOf(bytes, element);
-    if (!inside || inside->children.size() != 2 ||
-        !inside->children[1].Is(ber::kUniversal, ber::kOctetString)) {
-        return false;
-    }
-    const auto algorithm = ber::InsideOf(bytes, inside->children[0]);
-    return algorithm && inside->children[0].Is(ber::kUniversal, ber::kSequence) &&
-           !algorithm->children.empty() &&
-           algorithm->children[0].Is(ber::kUniversal, ber::kObjectIdentifier) &&
-           IsPasswordScheme(ContentOf(bytes, algorithm->children[0]));
+// The encodings of password-based schemes' identifiers, as they begin: found in bytes that read
+// as no structure, they give away a value the tool cannot reach.
+constexpr std::array<std::array<unsigned char, 10>, 3> kSchemeIdentifiers = {{
+    {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x05},
+    {0x06, 0x0A, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x0C},
+    {0x06, 0x0B, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x0C},
+}};
+
+bool MentionsScheme(ber::Bytes bytes) {
+    return std::any_of(kSchemeIdentifiers.begin(), kSchemeIdentifiers.end(), [&](const auto& id) {
+        return std::search(bytes.begin(), bytes.end(), id.begin(), id.end()) != bytes.end();
+    });
 }
 
 ossl::SigPtr DecodeSealed(ber::Bytes encoding) {
@@ -78,21 +75,16 @@ ossl::SigPtr DecodeSealed(ber::Bytes encoding) {
     return sig && cursor == encoding.data() + encoding.size() ? std::move(sig) : nullptr;
 }
 
-std::optional<pbe::Params> ProtectionOf(ber::Bytes encoding) {
-    const ossl::SigPtr sig = DecodeSealed(encoding);
-    if (!sig) {
-        return std::nullopt;
-    }
-    const X509_ALGOR* algorithm = nullptr;
-    X509_SIG_get0(sig.get(), &algorithm, nullptr);
-    return pbe::Read(algorithm);
-}
-
+// Reads a bag element by element, each at most once but for the ends of indefinite lengths,
+// holding no more than the path to where it is: every read is taken from `budget`.
 class Scanner {
 public:
-    // False where the bag is damaged.
+    explicit Scanner(ber::ReadBudget& budget) noexcept : m_budget(budget) {}
+
+    // False where the bag cannot be read to its end: damaged, too deep, or beyond the budget.
     bool Walk(ber::Bytes bytes, const ber::Element& element, int depth) {
         if (depth > ber::kMaxDepth) {
+            m_budget.tooDeep = true;
             return false;
         }
         if (element.Is(ber::kUniversal, ber::kObjectIdentifier)) {
@@ -104,28 +96,15 @@ public:
         if (LooksSealed(bytes, element)) {
             return Take(bytes.subspan(element.start, element.end - element.start));
         }
-        const bool octets = element.Is(ber::kUniversal, ber::kOctetString);
-        if (!element.constructed && !octets) {
+        if (element.Is(ber::kUniversal, ber::kOctetString)) {
+            return WalkOctets(bytes, element, depth);
+        }
+        if (!element.constructed) {
+            Search(ContentOf(bytes, element));
             return true;
         }
-        const auto inside = ber::InsideOf(bytes, element);
-        if (!inside) {
-            // Plain data: octets that encode no elements, or contents that only look like an
-            // encoding (a hash, a random serial) and do not read as one. Whatever is in them,
-            // no reader could recognise protection there either.
-            return true;
-        }
-        const ber::Bytes within =
-            octets ? ber::Bytes(inside->octets.data(), inside->octets.size()) : bytes;
-        for (std::size_t i = 0; i < inside->children.size(); ++i) {
-            m_path.push_back(i);
-            const bool sound = Walk(within, inside->children[i], depth + 1);
-            m_path.pop_back();
-            if (!sound) {
-                return false;
-            }
-        }
-        return true;
+        return WalkChildren(bytes, element.contentStart,
+                            element.contentStart + element.contentLength, depth);
     }
 
     Scan Result() && {
@@ -138,17 +117,111 @@ public:
     }
 
 private:
+    // The elements that fill bytes[from, to), each walked; numbered as ber::Replace counts them.
+    bool WalkChildren(ber::Bytes bytes, std::size_t from, std::size_t to, int depth) {
+        for (std::size_t offset = from, index = 0; offset < to; ++index) {
+            const auto child = ber::ReadWithin(bytes, offset, to, &m_budget);
+            if (!child) {
+                return false;
+            }
+            m_path.push_back(index);
+            const bool sound = Walk(bytes, *child, depth + 1);
+            m_path.pop_back();
+            if (!sound) {
+                return false;
+            }
+            offset = child->end;
+        }
+        return true;
+    }
+
+    // Octets that encode elements are walked into. Others are plain data (a hash, a serial,
+    // also one that only begins like an encoding); a scheme's identifier in them would be a
+    // value no reader could reach, which the tool cannot renew.
+    bool WalkOctets(ber::Bytes bytes, const ber::Element& element, int depth) {
+        std::optional<SecretBytes> joined;  // a constructed OCTET STRING's pieces, put together
+        ber::Bytes octets = ContentOf(bytes, element);
+        if (element.constructed) {
+            joined = ber::OctetsOf(bytes, element);
+            if (!joined) {
+                return false;
+            }
+            octets = ber::Bytes(joined->data(), joined->size());
+        }
+        if (EncodesElements(octets)) {
+            const std::size_t values = m_scan.values.size();
+            const bool unrenewable = m_scan.unrenewable, shroudedKey = m_mentionsShroudedKey;
+            if (WalkChildren(octets, 0, octets.size(), depth)) {
+                return true;
+            }
+            m_scan.values.erase(m_scan.values.begin() + static_cast<std::ptrdiff_t>(values),
+                                m_scan.values.end());
+            m_scan.unrenewable = unrenewable;
+            m_mentionsShroudedKey = shroudedKey;
+        }
+        if (m_budget.failed()) {
+            return false;
+        }
+        Search(octets);
+        return true;
+    }
+
+    bool EncodesElements(ber::Bytes octets) {
+        std::size_t offset = 0;
+        while (offset < octets.size()) {
+            const auto element = ber::ReadWithin(octets, offset, octets.size(), &m_budget);
+            if (!element) {
+                return false;
+            }
+            offset = element->end;
+        }
+        return offset > 0;
+    }
+
+    void Search(ber::Bytes content) {
+        m_scan.unrenewable = m_scan.unrenewable || MentionsScheme(content);
+    }
+
+    // An EncryptedPrivateKeyInfo: an algorithm identifier of a password-based scheme, and
+    // octets, nothing more.
+    bool LooksSealed(ber::Bytes bytes, const ber::Element& element) {
+        if (!element.Is(ber::kUniversal, ber::kSequence) || !element.constructed) {
+            return false;
+        }
+        const std::size_t end = element.contentStart + element.contentLength;
+        const auto algorithm = ber::ReadWithin(bytes, element.contentStart, end, &m_budget);
+        const auto data =
+            algorithm ? ber::ReadWithin(bytes, algorithm->end, end, &m_budget) : std::nullopt;
+        if (!data || data->end != end || !data->Is(ber::kUniversal, ber::kOctetString) ||
+            !algorithm->Is(ber::kUniversal, ber::kSequence) || !algorithm->constructed) {
+            return false;
+        }
+        const std::size_t algorithmEnd = algorithm->contentStart + algorithm->contentLength;
+        const auto oid = ber::ReadWithin(bytes, algorithm->contentStart, algorithmEnd, &m_budget);
+        return oid && oid->Is(ber::kUniversal, ber::kObjectIdentifier) &&
+               IsPasswordScheme(ContentOf(bytes, *oid));
+    }
+
+    // A value under a scheme the tool renews is taken; one whose parameters no password opens
+    // makes the bag damaged; one under a scheme it cannot write, unrenewable.
     bool Take(ber::Bytes encoding) {
-        auto protection = ProtectionOf(encoding);
+        const ossl::SigPtr sig = DecodeSealed(encoding);
+        if (!sig) {
+            return false;
+        }
+        const X509_ALGOR* algorithm = nullptr;
+        X509_SIG_get0(sig.get(), &algorithm, nullptr);
+        auto protection = pbe::Read(algorithm);
         if (!protection) {
             m_scan.unrenewable = true;
-            return true;
+            return !pbe::Broken(algorithm);
         }
         m_scan.values.push_back(
             {m_path, std::move(*protection), SecretBytes(encoding.data(), encoding.size())});
         return true;
     }
 
+    ber::ReadBudget& m_budget;
     Scan m_scan;
     std::vector<std::size_t> m_path;
     bool m_mentionsShroudedKey = false;
@@ -156,12 +229,12 @@ private:
 
 }  // namespace
 
-std::optional<Scan> ScanBag(ber::Bytes bag) {
-    const auto root = ber::ReadAt(bag, 0);
+std::optional<Scan> ScanBag(ber::Bytes bag, ber::ReadBudget& budget) {
+    const auto root = ber::ReadAt(bag, 0, &budget);
     if (!root || root->end != bag.size() || !root->Is(ber::kUniversal, ber::kSequence)) {
         return std::nullopt;
     }
-    Scanner scanner;
+    Scanner scanner(budget);
     if (!scanner.Walk(bag, *root, 0)) {
         return std::nullopt;
     }

@@ -27,9 +27,11 @@ struct Scan {
     bool unrenewable = false;  // protection of another kind, which the tool cannot renew
 };
 
-// The values of `bag` (one SafeBag's encoding) encrypted under the password. Null where the
-// bag is damaged.
-std::optional<Scan> ScanBag(ber::Bytes bag);
+// The values of `bag` (one SafeBag's encoding) encrypted under the password. Null where the bag
+// cannot be read to its end: damaged (a value's parameters too), or beyond `budget`, which then
+// says so. Bytes that read as no structure are plain data, unless they hold the identifier of a
+// password-based scheme: a value there is one the tool cannot renew.
+std::optional<Scan> ScanBag(ber::Bytes bag, ber::ReadBudget& budget);
 
 // `plain` decrypted from a value is what such a value holds: a private key's PrivateKeyInfo
 // where `privateKey`, otherwise exactly one element (so that a wrong password, which may pass

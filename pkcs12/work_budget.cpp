@@ -27,19 +27,35 @@ DWORD WorkBudget::Charge(const Params& derivation) noexcept {
 }
 
 DWORD WorkBudget::ChargeMac(long iterations, long blocks) noexcept {
-    return iterations < 1 ? NTE_BAD_DATA : Spend(iterations, blocks);
+    return iterations < 1 ? PINTOOL_E_DAMAGED : Spend(iterations, blocks);
 }
 
 DWORD WorkBudget::Spend(long iterations, long blocks) noexcept {
-    if (iterations > kMaxIterationsPerDerivation) {
+    if (iterations > kMaxIterationsPerDerivation || blocks > kMaxWorkPerPass) {
         return PINTOOL_E_TOO_MUCH_WORK;
     }
     // Both at most a few million here, so the product fits.
-    if (blocks > kMaxWorkPerPass ||
-        static_cast<std::int64_t>(iterations) * blocks > kMaxWorkPerPass - m_spent) {
-        return PINTOOL_E_TOO_MUCH_WORK;
+    const std::int64_t work = static_cast<std::int64_t>(iterations) * blocks;
+    if (work + kWorkPerDerivation > kMaxWorkPerPass - m_spent) {
+        // Named for what weighs more: the iterations, or the number of derivations.
+        return work >= kWorkPerDerivation ? PINTOOL_E_TOO_MUCH_WORK : PINTOOL_E_TOO_MANY_VALUES;
     }
-    m_spent += static_cast<std::int64_t>(iterations) * blocks;
+    m_spent += work + kWorkPerDerivation;
+    return ERROR_SUCCESS;
+}
+
+ber::ReadBudget WorkBudget::ForReading() const noexcept {
+    return {(kMaxWorkPerPass - m_spent) / kWorkPerElement, false};
+}
+
+DWORD WorkBudget::Charge(const ber::ReadBudget& read) noexcept {
+    if (read.tooDeep) {
+        return PINTOOL_E_TOO_DEEP;
+    }
+    if (read.exhausted()) {
+        return PINTOOL_E_TOO_MANY_ELEMENTS;
+    }
+    m_spent = kMaxWorkPerPass - read.reads * kWorkPerElement;
     return ERROR_SUCCESS;
 }
 
