@@ -161,9 +161,9 @@ bool MacOpens(PKCS12* p12, const MacParams& mac, const ossl::Secret& password) {
                       : PKCS12_verify_mac(p12, password.data(), password.size()) == 1;
 }
 
-// The bags of SafeContents, counted from their headers alone (at most one beyond kMaxBags), so
-// that a part of too many is refused before they are decoded. Null where they do not read; the
-// reading that follows finds out why.
+// The bags of SafeContents (or the parts of an authenticated safe), counted from their headers
+// alone (at most one beyond kMaxBags), so that a part of too many is refused before they are
+// decoded. Null where they do not read; the reading that follows finds out why.
 std::optional<long> CountBags(ber::Bytes contents) {
     const auto root = ber::ReadAt(contents, 0);
     if (!root || !root->constructed) {
@@ -195,7 +195,11 @@ public:
     std::optional<ImportError> Run(CertStore& store) {
         // Every structure is read by the budget before OpenSSL decodes it.
         if (const auto parts = AuthenticatedSafe(m_pfx)) {
-            if (auto error = ReadStructure(ber::Bytes(parts->data(), parts->size()))) {
+            const ber::Bytes contents(parts->data(), parts->size());
+            if (auto error = ReadStructure(contents)) {
+                return error;
+            }
+            if (auto error = Refused(m_budget.ChargeParts(CountBags(contents).value_or(0)))) {
                 return error;
             }
         }

@@ -44,6 +44,14 @@ DWORD WorkBudget::Spend(long iterations, long blocks) noexcept {
     return ERROR_SUCCESS;
 }
 
+DWORD WorkBudget::ChargeParts(long parts) noexcept {
+    if (parts > (kMaxWorkPerPass - m_spent) / kWorkPerDerivation) {
+        return PINTOOL_E_TOO_MANY_VALUES;
+    }
+    m_spent += parts * kWorkPerDerivation;
+    return ERROR_SUCCESS;
+}
+
 ber::ReadBudget WorkBudget::ForReading() const noexcept {
     return {(kMaxWorkPerPass - m_spent) / kWorkPerElement, false};
 }

@@ -21,6 +21,10 @@ public:
     // below 1 is damage.
     DWORD ChargeMac(long iterations, long blocks = 1) noexcept;
 
+    // The parts of a file, each a piece of work of its own (decoded, and mostly decrypted),
+    // charged before OpenSSL decodes them.
+    DWORD ChargeParts(long parts) noexcept;
+
     // The elements that may still be read; Charge what was read with the same budget after.
     ber::ReadBudget ForReading() const noexcept;
     DWORD Charge(const ber::ReadBudget& read) noexcept;
