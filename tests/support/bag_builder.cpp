@@ -180,6 +180,17 @@ Der Sealed(const Der& plain, const std::string& password, bool pkcs12Scheme) {
     return Sequence({Encode<X509_ALGOR>(algorithm.get(), i2d_X509_ALGOR), Element(0x04, data)});
 }
 
+Der Encrypted(const Der& algorithm, const Der& plain, const std::string& password) {
+    const unsigned char* cursor = Bytes(algorithm);
+    const ossl::AlgorPtr decoded(
+        d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(algorithm.size())));
+    const Der data = decoded ? Crypt(decoded.get(), plain, password, true) : "";
+    if (data.empty()) {
+        throw std::runtime_error("cannot encrypt");
+    }
+    return data;
+}
+
 Der Unseal(const Der& sealed, const std::string& password) {
     const unsigned char* cursor = Bytes(sealed);
     const ossl::SigPtr sig(d2i_X509_SIG(nullptr, &cursor, static_cast<long>(sealed.size())));

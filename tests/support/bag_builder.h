@@ -20,6 +20,8 @@ Der NewPrivateKeyInfo();
 // `plain` encrypted under `password` as an EncryptedPrivateKeyInfo: PBES2 with PBKDF2
 // (HMAC-SHA256) and AES-256-CBC, or with `pkcs12Scheme` PBE-SHA1-3DES.
 Der Sealed(const Der& plain, const std::string& password, bool pkcs12Scheme = false);
+// `plain` encrypted under `password` with the password-based algorithm `algorithm` (its DER).
+Der Encrypted(const Der& algorithm, const Der& plain, const std::string& password);
 // What `sealed` decrypts to under `password`, or "" where decryption fails. A wrong password
 // may still pass CBC's padding check (about once in 256) and give other bytes.
 Der Unseal(const Der& sealed, const std::string& password);
