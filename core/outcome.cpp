@@ -7,11 +7,15 @@ namespace {
 
 // A count as German text shows it: 5.000.000.
 std::string Grouped(long long number) {
-    std::string digits = std::to_string(number);
-    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) {
-        digits.insert(static_cast<size_t>(at), ".");
+    const std::string digits = std::to_string(number);
+    std::string grouped;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            grouped += '.';
+        }
+        grouped += digits[i];
     }
-    return digits;
+    return grouped;
 }
 
 std::string ReasonText(Reason reason) {

@@ -115,16 +115,15 @@ Der OneBag(const Der& bag) {
     return File({DataPart(Sequence({bag}))});
 }
 
-Der ValuesPerBag() {
+Der ValuesPerBag(std::uint64_t count) {
     Der bags;
-    for (std::uint64_t i = 0; i < 99'000; ++i) {
+    for (std::uint64_t i = 0; i < count; ++i) {
         bags += Sequence({Oid(kUnknownBag), Element(0xA0, Cheap(kSecret, Salt(i)))});
     }
     return File({DataPart(Element(0x30, bags))});
 }
 
-Der EmptyEncryptedParts() {
-    const size_t count = (kMaxPfxBytes - 1024) / EncryptedPart(Sequence({}), 0).size();
+Der EmptyEncryptedParts(size_t count) {
     std::vector<Der> parts;
     for (size_t i = 0; i < count; ++i) {
         parts.push_back(EncryptedPart(Sequence({}), i));
@@ -132,15 +131,15 @@ Der EmptyEncryptedParts() {
     return File(parts);
 }
 
-Der ManyNulls() {
-    const Der attribute = Sequence({Oid(kUnknownType), Element(0x31, Repeated(kNull, 8'000'000))});
+Der ManyNulls(size_t count) {
+    const Der attribute = Sequence({Oid(kUnknownType), Element(0x31, Repeated(kNull, count))});
     return OneBag(SecretBag(kUnknownType, kSecret, Element(0x31, attribute)));
 }
 
-// Values whose empty salts become 8 bytes when sealed anew, beside plain data that fills the
-// file to 64 KiB below the limit.
+// Values whose empty salts become 8 bytes when sealed anew (96,000 bytes more), beside plain
+// data that fills the file to 64 KiB below the limit; within the budget of work.
 Der GrowsPastLimit() {
-    const Der values = Secret(Element(0x30, Repeated(Cheap(kSecret, ""), 60'000)));
+    const Der values = Secret(Element(0x30, Repeated(Cheap(kSecret, ""), 12'000)));
     const Der filler = Secret(Element(0x04, Der(kMaxPfxBytes - 65536 - values.size(), '\xFF')));
     return File({DataPart(Sequence({filler, values}))});
 }
@@ -162,11 +161,23 @@ Der ShroudedWithIterations(const Der& iterations) {
 
 const std::vector<HostileFile>& HostileFiles() {
     static const std::vector<HostileFile> files = {
-        {"one-iteration-values-per-bag.p12", ValuesPerBag},
+        {"one-iteration-values-per-bag.p12", [] { return ValuesPerBag(99'000); }},
         {"one-iteration-values-in-one-bag.p12",
          [] { return InOneBag(Element(0x30, CheapValues(13'000'000))); }},
-        {"empty-encrypted-parts.p12", EmptyEncryptedParts},
-        {"eight-million-nulls-in-one-attribute.p12", ManyNulls},
+        {"empty-encrypted-parts.p12",
+         [] {
+             return EmptyEncryptedParts((kMaxPfxBytes - 1024) /
+                                        EncryptedPart(Sequence({}), 0).size());
+         }},
+        {"eight-million-nulls-in-one-attribute.p12", [] { return ManyNulls(8'000'000); }},
+        // As much as the budget of work lets through.
+        {"budget-values-per-bag.p12", [] { return ValuesPerBag(16'000); }},
+        {"budget-values-in-one-bag.p12",
+         [] {
+             return InOneBag(Element(0x30, CheapValues(16'000 * Cheap(kSecret, Salt(0)).size())));
+         }},
+        {"budget-empty-encrypted-parts.p12", [] { return EmptyEncryptedParts(9'000); }},
+        {"budget-nulls-in-one-attribute.p12", [] { return ManyNulls(1'100'000); }},
         {"octet-strings-46-deep.p12",
          [] { return InOneBag(Nested(Der(15'000'000, '\xFF'), 46, 0x04)); }},
         {"indefinite-sequences-43-deep-around-nulls.p12",

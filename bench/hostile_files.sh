@@ -1,5 +1,5 @@
 #!/bin/sh
-# What changing the PIN of each file in DIR (build_hostile's) costs: measure_hostile.sh CLI DIR,
+# What changing the PIN of each file in DIR (build_hostile's) costs: hostile_files.sh CLI DIR,
 # CLI being change_pin_cli. One line per file: name, size in bytes, exit status (124: timed
 # out), CPU seconds (user and system), peak resident MiB, whether the file was left as it was,
 # and the message the change ended with. Each run works on a copy; DIR/pin.txt holds the PIN.
