@@ -9,7 +9,8 @@
 // The one budget of the work a file asks for, refused before that work is done. Work is counted
 // in blocks: a key derivation runs its iterations once for every block of output (hash size) it
 // produces. Besides, each derivation costs a fixed amount, however few its iterations: it is set
-// up, and what it protects is decrypted, encrypted anew and checked. And each element read of
+// up, and what it protects is decrypted, encrypted anew and checked; so does each part of the
+// file before OpenSSL decodes the parts. And each element read of
 // the file's structure costs a little: it is decoded, by the tool and by OpenSSL, and held in
 // memory while the pass runs. A pass is one import or one export; a PIN change runs three
 // (reading, writing, checking the written file), so it costs at most three times
