@@ -148,34 +148,21 @@ private:
             }
             octets = ber::Bytes(joined->data(), joined->size());
         }
-        if (EncodesElements(octets)) {
-            const std::size_t values = m_scan.values.size();
-            const bool unrenewable = m_scan.unrenewable, shroudedKey = m_mentionsShroudedKey;
-            if (WalkChildren(octets, 0, octets.size(), depth)) {
-                return true;
-            }
-            m_scan.values.erase(m_scan.values.begin() + static_cast<std::ptrdiff_t>(values),
-                                m_scan.values.end());
-            m_scan.unrenewable = unrenewable;
-            m_mentionsShroudedKey = shroudedKey;
+        const std::size_t values = m_scan.values.size();
+        const bool unrenewable = m_scan.unrenewable, shroudedKey = m_mentionsShroudedKey;
+        if (WalkChildren(octets, 0, octets.size(), depth)) {
+            return true;
         }
         if (m_budget.failed()) {
             return false;
         }
+        // Not elements after all: what the attempt found is forgotten.
+        m_scan.values.erase(m_scan.values.begin() + static_cast<std::ptrdiff_t>(values),
+                            m_scan.values.end());
+        m_scan.unrenewable = unrenewable;
+        m_mentionsShroudedKey = shroudedKey;
         Search(octets);
         return true;
-    }
-
-    bool EncodesElements(ber::Bytes octets) {
-        std::size_t offset = 0;
-        while (offset < octets.size()) {
-            const auto element = ber::ReadWithin(octets, offset, octets.size(), &m_budget);
-            if (!element) {
-                return false;
-            }
-            offset = element->end;
-        }
-        return offset > 0;
     }
 
     void Search(ber::Bytes content) {
