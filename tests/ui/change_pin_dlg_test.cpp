@@ -233,8 +233,8 @@ public:
 };
 
 // While held, the change stops where a derivation thread ends its share of a batch, until
-// released: it cannot end while the test looks, however fast the machine is. Held only once
-// the change runs: the dialog's warm-up as it opens uses those threads too.
+// released: it cannot end while the test looks, however fast the machine is. slow.p12's passes
+// are worth the threads.
 std::mutex g_holdMutex;
 std::condition_variable g_holdChanged;
 bool g_held = false;
