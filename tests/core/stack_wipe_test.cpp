@@ -141,7 +141,7 @@ TEST(ChangePinStack, LeavesNeitherKeyNorPinsOnItsOtherThreads) {
     const engine_switches::ScopedThreadCount forced(4);
     engine_switches::SetWorkEndObserver(LookBelowThisFrame);
     const testing_support::TempDir dir;
-    // Enough keys that every thread gets some of them.
+    // Enough keys that the passes are worth the threads and every thread gets some of them.
     testing_support::BuildManyKeys(dir / "keys.p12", testing_support::kPin, 24, false);
     for (const std::string& path : {Fixtures::Get().CopyTo("modern.p12", dir),
                                     Fixtures::Get().CopyTo("legacy.p12", dir), dir / "keys.p12"}) {
