@@ -11,9 +11,9 @@
 // produces. Besides, each derivation costs a fixed amount, however few its iterations: it is set
 // up, and what it protects is decrypted, encrypted anew and checked; so does each part of the
 // file before OpenSSL decodes the parts. And each element read of the file's structure costs a
-// little: it is decoded, by the tool and by OpenSSL, and held in memory while the pass runs. A pass is one import or one export; a PIN change runs three
-// (reading, writing, checking the written file), so it costs at most three times
-// kMaxWorkPerPass.
+// little: it is decoded, by the tool and by OpenSSL, and held in memory while the pass runs. A
+// pass is one import or one export; a PIN change runs three (reading, writing, checking the
+// written file), so it costs at most three times kMaxWorkPerPass.
 inline constexpr long kMaxIterationsPerDerivation = 5'000'000;  // as the file declares them
 inline constexpr std::int64_t kMaxWorkPerPass = 10'000'000;
 inline constexpr std::int64_t kWorkPerDerivation = 500;
