@@ -9,6 +9,7 @@
 #include "pkcs12/openssl_context.h"
 #include "pkcs12/seams.h"
 #include "platform/memory_api.h"
+#include "platform/process_api.h"
 
 namespace parallel {
 namespace {
@@ -66,7 +67,12 @@ std::vector<std::jthread> StartHelpers(Batch& batch, std::size_t helpers) noexce
         threads.reserve(helpers);
         while (threads.size() < helpers) {
             engine_seams::BeforeThreadStart();
-            threads.emplace_back([&batch] { WorkOnOwnThread(batch); });
+            threads.emplace_back([&batch] {
+                // A thread other processes could read leaves the work to the others.
+                if (ShutOutOtherProcessesFromThisThread()) {
+                    WorkOnOwnThread(batch);
+                }
+            });
         }
     } catch (const std::exception&) {
         // those there are, the caller at least, do it all

@@ -11,6 +11,12 @@ bool LoadLibrariesFromSystemFolderOnly() noexcept;
 // taking its handles and from running code in it. False if the system refused.
 bool ShutOutOtherProcesses() noexcept;
 
+// The same for the calling thread, whose own DACL Windows does not take from the process's:
+// other processes of the user may neither read nor set its registers, suspend it nor run code
+// in it. Every thread the tool starts to handle secrets calls it first. False if the system
+// refused.
+bool ShutOutOtherProcessesFromThisThread() noexcept;
+
 // Writes no core dump, whatever the shell's limit or the system's core pattern or error
 // reporting: a crash would otherwise put PINs and keys on disk. False if the system refused.
 bool ForbidCoreDumps() noexcept;

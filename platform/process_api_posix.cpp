@@ -23,6 +23,10 @@ bool ShutOutOtherProcesses() noexcept {
     return NotDumpable();
 }
 
+bool ShutOutOtherProcessesFromThisThread() noexcept {
+    return true;  // the process's flag holds for all its threads
+}
+
 bool ForbidCoreDumps() noexcept {
     // Both: a core pattern that pipes to a program ignores RLIMIT_CORE, and the limit also
     // holds after an exec, which resets the dumpable flag.

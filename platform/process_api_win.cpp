@@ -18,6 +18,10 @@ constexpr DWORD kUserRights = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | 
 // itself the rest; an entry for OWNER RIGHTS replaces those implicit rights.
 constexpr DWORD kOwnerRights = READ_CONTROL;
 
+// What they may do with its threads: wait for them and see that they run. Reading or setting
+// their registers, suspending them, impersonating through them are not among them.
+constexpr DWORD kUserThreadRights = SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION;
+
 // Reports of the process, should there be any, carry no heap.
 constexpr DWORD kWerNoHeap = 1;  // WER_FAULT_REPORTING_FLAG_NOHEAP
 
@@ -68,6 +72,30 @@ LONG WINAPI EndAtOnce(EXCEPTION_POINTERS* exception) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
+// Gives `object` a DACL, protected from inheritance, that grants the user no more than
+// `userRights`, the owner no more than kOwnerRights and SYSTEM `allRights`.
+bool ShutOut(HANDLE object, DWORD userRights, DWORD allRights) noexcept {
+    SidBuffer user;
+    SidBuffer ownerRights;
+    SidBuffer system;
+    if (!CopyProcessUser(user) || !MakeWellKnown(WinCreatorOwnerRightsSid, ownerRights) ||
+        !MakeWellKnown(WinLocalSystemSid, system)) {
+        return false;
+    }
+    constexpr DWORD kAceSize = sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + SECURITY_MAX_SID_SIZE;
+    alignas(DWORD) std::byte buffer[sizeof(ACL) + 3 * kAceSize];
+    auto* acl = reinterpret_cast<ACL*>(buffer);
+    if (!InitializeAcl(acl, sizeof(buffer), ACL_REVISION) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, userRights, user.sid()) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, kOwnerRights, ownerRights.sid()) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, allRights, system.sid())) {
+        return false;
+    }
+    return SetSecurityInfo(object, SE_KERNEL_OBJECT,
+                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                           nullptr, acl, nullptr) == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 bool LoadLibrariesFromSystemFolderOnly() noexcept {
@@ -83,27 +111,14 @@ bool LoadLibrariesFromSystemFolderOnly() noexcept {
 
 bool ShutOutOtherProcesses() noexcept {
     // A process's default DACL lets every process of the same user open it with all rights,
-    // PROCESS_VM_READ among them. This one, protected from inheritance, grants the user no
-    // more than kUserRights; SeDebugPrivilege (administrators, elevated) still passes it.
-    SidBuffer user;
-    SidBuffer ownerRights;
-    SidBuffer system;
-    if (!CopyProcessUser(user) || !MakeWellKnown(WinCreatorOwnerRightsSid, ownerRights) ||
-        !MakeWellKnown(WinLocalSystemSid, system)) {
-        return false;
-    }
-    constexpr DWORD kAceSize = sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + SECURITY_MAX_SID_SIZE;
-    alignas(DWORD) std::byte buffer[sizeof(ACL) + 3 * kAceSize];
-    auto* acl = reinterpret_cast<ACL*>(buffer);
-    if (!InitializeAcl(acl, sizeof(buffer), ACL_REVISION) ||
-        !AddAccessAllowedAce(acl, ACL_REVISION, kUserRights, user.sid()) ||
-        !AddAccessAllowedAce(acl, ACL_REVISION, kOwnerRights, ownerRights.sid()) ||
-        !AddAccessAllowedAce(acl, ACL_REVISION, PROCESS_ALL_ACCESS, system.sid())) {
-        return false;
-    }
-    return SetSecurityInfo(GetCurrentProcess(), SE_KERNEL_OBJECT,
-                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                           nullptr, acl, nullptr) == ERROR_SUCCESS;
+    // PROCESS_VM_READ among them. SeDebugPrivilege (administrators, elevated) still passes this
+    // one.
+    return ShutOut(GetCurrentProcess(), kUserRights, PROCESS_ALL_ACCESS);
+}
+
+bool ShutOutOtherProcessesFromThisThread() noexcept {
+    // A thread's default DACL comes from its token, and lets the user get and set its context.
+    return ShutOut(GetCurrentThread(), kUserThreadRights, THREAD_ALL_ACCESS);
 }
 
 bool ForbidCoreDumps() noexcept {

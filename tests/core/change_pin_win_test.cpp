@@ -1,11 +1,16 @@
+#include <windows.h>
+
+#include <aclapi.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 
 #include "core/soft_certificate.h"
 #include "holding_program.h"
 #include "platform/file_api.h"
+#include "tests/support/engine_switches.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pfx_builder.h"
 #include "tests/support/pfx_description.h"
@@ -142,6 +147,44 @@ TEST(ChangePinWindows, AFileNamedWithUmlautsSpacesAndBeyondWindows1252Changes) {
     ASSERT_EQ(file.Change(kPin, kNewPin, reason), Outcome::PinChanged);
     EXPECT_EQ(DescribePfx(ReadAll(file.path), kNewPin), DescribePfx(file.original, kPin));
     EXPECT_EQ(file.dir.List(), std::vector<std::string>{"Zertifikat für Jürgen Ω €.p12"});
+}
+
+// The threads a change derives on carry the DACL that shuts the user's other processes out
+// (tests/platform/process_api_win_test.cpp reads what it grants), looked at as each ends its work.
+std::atomic<int> g_threadsOpen{0}, g_threadsShut{0};
+
+// Shut: no entry of the thread's DACL but SYSTEM's lets anyone read its registers.
+void LookAtThisThread() {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    bool shut = GetSecurityInfo(GetCurrentThread(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS &&
+                dacl != nullptr;
+    for (DWORD i = 0; shut && i < dacl->AceCount; ++i) {
+        void* entry = nullptr;
+        shut = GetAce(dacl, i, &entry) != FALSE;
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+        shut = shut && (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+                        (allowed->Mask & THREAD_GET_CONTEXT) == 0 ||
+                        IsWellKnownSid(const_cast<DWORD*>(&allowed->SidStart), WinLocalSystemSid));
+    }
+    LocalFree(descriptor);
+    ++(shut ? g_threadsShut : g_threadsOpen);
+}
+
+TEST(ChangePinWindows, DerivesOnThreadsShutToOtherProcesses) {
+    const engine_switches::ScopedThreadCount threads(2);
+    engine_switches::SetWorkEndObserver(LookAtThisThread);
+    const TempDir dir;
+    testing_support::BuildManyKeys(dir / "keys.p12", kPin, 12, false);
+    CByteBuffer certificate;
+    const std::string path = dir / "keys.p12";
+    ASSERT_EQ(OpenSoftCertificate(path.c_str(), certificate), Outcome::Accepted);
+    EXPECT_EQ(ChangePin(certificate, path.c_str(), kPin.c_str(), "neu", "neu"),
+              Outcome::PinChanged);
+    engine_switches::SetWorkEndObserver(nullptr);
+    EXPECT_GT(g_threadsShut, 0);
+    EXPECT_EQ(g_threadsOpen, 0);
 }
 
 }  // namespace

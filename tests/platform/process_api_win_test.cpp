@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/process_api.h"
 #include "tests/support/test_files.h"
@@ -40,10 +41,17 @@ UniqueHandle UserToken() {
     return UniqueHandle(impersonation);
 }
 
-// Whether a process of the same user may open this one with `access`, by its security as set.
-bool UserMayOpen(DWORD access) {
+const GENERIC_MAPPING kProcessMapping{
+    STANDARD_RIGHTS_READ | PROCESS_VM_READ | PROCESS_QUERY_INFORMATION,
+    STANDARD_RIGHTS_WRITE | PROCESS_VM_WRITE | PROCESS_VM_OPERATION,
+    STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, PROCESS_ALL_ACCESS};
+
+// Whether a process of the same user may open `object` (this process by default) with `access`,
+// by its security as set.
+bool UserMayOpen(DWORD access, HANDLE object = GetCurrentProcess(),
+                 GENERIC_MAPPING mapping = kProcessMapping) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    EXPECT_EQ(GetSecurityInfo(GetCurrentProcess(), SE_KERNEL_OBJECT,
+    EXPECT_EQ(GetSecurityInfo(object, SE_KERNEL_OBJECT,
                               OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                                   DACL_SECURITY_INFORMATION,
                               nullptr, nullptr, nullptr, nullptr, &descriptor),
@@ -51,9 +59,6 @@ bool UserMayOpen(DWORD access) {
     const std::unique_ptr<void, LocalFreer> owned(descriptor);
     const UniqueHandle token = UserToken();
     EXPECT_NE(token, nullptr);
-    GENERIC_MAPPING mapping{STANDARD_RIGHTS_READ | PROCESS_VM_READ | PROCESS_QUERY_INFORMATION,
-                            STANDARD_RIGHTS_WRITE | PROCESS_VM_WRITE | PROCESS_VM_OPERATION,
-                            STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, PROCESS_ALL_ACCESS};
     PRIVILEGE_SET privileges{};
     DWORD privilegesSize = sizeof(privileges);
     DWORD granted = 0;
@@ -87,6 +92,24 @@ TEST(ShutOutOtherProcesses, TheUserMayNoLongerReadWriteOrTakeOverTheProcess) {
     }
     // What Task Manager needs to show and end it, and a parent to wait for it.
     EXPECT_TRUE(UserMayOpen(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE));
+}
+
+// A thread's default DACL lets the user get and set its registers; the tool's threads do not.
+TEST(ShutOutOtherProcesses, TheUserMayNoLongerReadOrSteerTheToolsThreads) {
+    const GENERIC_MAPPING threadMapping{STANDARD_RIGHTS_READ | THREAD_GET_CONTEXT,
+                                        STANDARD_RIGHTS_WRITE | THREAD_SET_CONTEXT,
+                                        STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, THREAD_ALL_ACCESS};
+    std::thread([&] {
+        ASSERT_TRUE(ShutOutOtherProcessesFromThisThread());
+        for (const DWORD forbidden :
+             {THREAD_GET_CONTEXT, THREAD_SET_CONTEXT, THREAD_SUSPEND_RESUME, THREAD_TERMINATE,
+              THREAD_SET_INFORMATION, THREAD_QUERY_INFORMATION, THREAD_IMPERSONATE,
+              THREAD_DIRECT_IMPERSONATION}) {
+            EXPECT_FALSE(UserMayOpen(forbidden, GetCurrentThread(), threadMapping)) << forbidden;
+        }
+        EXPECT_TRUE(UserMayOpen(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, GetCurrentThread(),
+                                threadMapping));
+    }).join();
 }
 
 bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {

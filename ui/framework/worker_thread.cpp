@@ -3,6 +3,7 @@
 #include <exception>
 #include <thread>
 
+#include "platform/process_api.h"
 #include "ui/framework/busy_wait.h"
 #include "ui/framework/seams.h"
 
@@ -10,12 +11,18 @@ bool RunOnWorkerThread(CWnd& window, const std::function<void()>& work) {
     const CWaitCursor cursor;
     CBusyWait wait(window);
     std::exception_ptr failure;
+    bool started = true;
     std::thread worker;
     try {
         framework_seams::RunThreadStartHook();
         worker = std::thread([&] {
             try {
-                work();
+                // A thread other processes could read is as good as none.
+                if (ShutOutOtherProcessesFromThisThread()) {
+                    work();
+                } else {
+                    started = false;
+                }
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -32,5 +39,5 @@ bool RunOnWorkerThread(CWnd& window, const std::function<void()>& work) {
     if (failure) {
         std::rethrow_exception(failure);
     }
-    return true;
+    return started;
 }

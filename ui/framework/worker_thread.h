@@ -9,5 +9,5 @@
 // Meanwhile the windows keep painting but take no input (no click, key, close or quit), the wait
 // cursor shows, and after half a second `window` shows that it is busy. Nothing ends the work
 // early. False, with `work` not begun and the windows as before, when the system could not start
-// the thread.
+// the thread or shut other processes out of it.
 [[nodiscard]] bool RunOnWorkerThread(CWnd& window, const std::function<void()>& work);
