@@ -8,7 +8,6 @@
 #include "pkcs12/openssl_context.h"
 #include "pkcs12/pbe_params.h"
 #include "pkcs12/pbmac1.h"
-#include "pkcs12/work_budget.h"
 
 // The password in the two encodings a file may have been made with, wiped when released: the
 // standard one (UTF-8, which OpenSSL gives the PKCS#12 derivation and MAC as BMPString), and,
