@@ -65,30 +65,27 @@ bool Export(HCERTSTORE store, CByteBuffer& exportBuffer, const char* pin) {
 // A file beyond the tool's limits, damaged, or with protection the tool cannot renew, is not one
 // with a wrong PIN; nor is an export that would be beyond them.
 Outcome FromImportError(DWORD error, Reason& reason) {
-    static constexpr std::pair<DWORD, Reason> kUnchangeable[] = {
-        {PINTOOL_E_CANNOT_RENEW, Reason::ProtectionNotRenewable},
-        {PINTOOL_E_DAMAGED, Reason::Damaged},
+    struct Meaning {
+        DWORD code;
+        Outcome outcome;
+        Reason reason;
     };
-    for (const auto& [code, why] : kUnchangeable) {
-        if (error == code) {
-            reason = why;
-            return Outcome::CannotSave;
-        }
-    }
-    static constexpr std::pair<DWORD, Reason> kLimits[] = {
-        {PINTOOL_E_FILE_TOO_LARGE, Reason::FileTooLarge},
-        {PINTOOL_E_TOO_MANY_BAGS, Reason::TooManyBags},
-        {PINTOOL_E_TOO_MUCH_WORK, Reason::TooMuchWork},
-        {PINTOOL_E_SCRYPT_MEMORY, Reason::ScryptMemory},
-        {PINTOOL_E_TOO_MANY_VALUES, Reason::TooManyEncryptedValues},
-        {PINTOOL_E_TOO_MANY_ELEMENTS, Reason::TooManyElements},
-        {PINTOOL_E_TOO_DEEP, Reason::TooDeep},
-        {PINTOOL_E_OUTPUT_TOO_LARGE, Reason::OutputTooLarge},
+    static constexpr Meaning kMeanings[] = {
+        {PINTOOL_E_CANNOT_RENEW, Outcome::CannotSave, Reason::ProtectionNotRenewable},
+        {PINTOOL_E_DAMAGED, Outcome::CannotSave, Reason::Damaged},
+        {PINTOOL_E_FILE_TOO_LARGE, Outcome::BeyondLimits, Reason::FileTooLarge},
+        {PINTOOL_E_TOO_MANY_BAGS, Outcome::BeyondLimits, Reason::TooManyBags},
+        {PINTOOL_E_TOO_MUCH_WORK, Outcome::BeyondLimits, Reason::TooMuchWork},
+        {PINTOOL_E_SCRYPT_MEMORY, Outcome::BeyondLimits, Reason::ScryptMemory},
+        {PINTOOL_E_TOO_MANY_VALUES, Outcome::BeyondLimits, Reason::TooManyEncryptedValues},
+        {PINTOOL_E_TOO_MANY_ELEMENTS, Outcome::BeyondLimits, Reason::TooManyElements},
+        {PINTOOL_E_TOO_DEEP, Outcome::BeyondLimits, Reason::TooDeep},
+        {PINTOOL_E_OUTPUT_TOO_LARGE, Outcome::BeyondLimits, Reason::OutputTooLarge},
     };
-    for (const auto& [code, limit] : kLimits) {
-        if (error == code) {
-            reason = limit;
-            return Outcome::BeyondLimits;
+    for (const Meaning& meaning : kMeanings) {
+        if (error == meaning.code) {
+            reason = meaning.reason;
+            return meaning.outcome;
         }
     }
     return Outcome::CannotOpenWithOldPin;
