@@ -1,6 +1,6 @@
 // Writes the files that cost the tool the most time and memory within its limits, and valid
 // files it may misjudge, into the folder given, with pin.txt holding their PIN; for
-// tests/core/measure_hostile.sh.
+// tests/core/check_hostile_files.sh and bench/hostile_files.sh.
 #include <exception>
 #include <iostream>
 #include <string>
