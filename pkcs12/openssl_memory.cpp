@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "platform/memory_api.h"
+#include "platform/process_api.h"
+#include "platform/secret_memory.h"
 
 namespace {
 
@@ -41,8 +43,33 @@ void* Reallocate(void* block, std::size_t size, const char* file, int line) {
     return moved;
 }
 
+void* AllocateLocked(std::size_t bytes) noexcept {
+    return CRYPTO_secure_malloc(bytes, nullptr, 0);  // null when full, no error queued
+}
+
+bool HoldsLocked(const void* block) noexcept {
+    return CRYPTO_secure_allocated(block) == 1;
+}
+
+void ReleaseLocked(void* block, std::size_t bytes) noexcept {
+    CRYPTO_secure_clear_free(block, bytes, nullptr, 0);
+}
+
+// The smallest block the arena hands out; most secrets (PINs, derived keys) fit in one.
+constexpr std::size_t kSmallestSecretBlock = 32;
+
 }  // namespace
 
 bool WipeOpensslMemoryOnRelease() noexcept {
     return CRYPTO_set_mem_functions(Allocate, Reallocate, Release) == 1;
+}
+
+SecretMemoryLock KeepSecretsInLockedMemory() noexcept {
+    AllowLockingMemory(kSecretArenaBytes);
+    const int initialised = CRYPTO_secure_malloc_init(kSecretArenaBytes, kSmallestSecretBlock);
+    if (initialised == 0) {
+        return SecretMemoryLock::None;
+    }
+    KeepSecretsIn(LockedArena{AllocateLocked, HoldsLocked, ReleaseLocked});
+    return initialised == 1 ? SecretMemoryLock::Locked : SecretMemoryLock::Unlocked;
 }

@@ -389,20 +389,29 @@ Encrypted Encrypt(const Params& params, const ASN1_ITEM* item, const void* value
 
 bool Decrypt(const X509_ALGOR* algorithm, const ASN1_OCTET_STRING* data,
              const ossl::Secret& password, Plaintext& out) {
-    unsigned char* bytes = nullptr;
-    int length = 0;
-    if (algorithm == nullptr || data == nullptr ||
-        PKCS12_pbe_crypt_ex(algorithm, password.data(), static_cast<int>(password.size()),
-                            ASN1_STRING_get0_data(data), ASN1_STRING_length(data), &bytes, &length,
-                            0, nullptr, nullptr) == nullptr) {
+    const CipherContextPtr context(EVP_CIPHER_CTX_new());
+    if (algorithm == nullptr || data == nullptr || !context ||
+        EVP_PBE_CipherInit_ex(algorithm->algorithm, password.data(),
+                              static_cast<int>(password.size()), algorithm->parameter,
+                              context.get(), 0, nullptr, nullptr) != 1) {
         return false;
     }
-    // OpenSSL's block is wiped and freed even when the copy throws.
-    const auto release = [length](unsigned char* block) {
-        OPENSSL_clear_free(block, static_cast<size_t>(length));
-    };
-    const std::unique_ptr<unsigned char, decltype(release)> block(bytes, release);
-    out = Plaintext(block.get(), static_cast<size_t>(length));
+    const int length = ASN1_STRING_length(data);
+    const int block = EVP_CIPHER_CTX_get_block_size(context.get());
+    if (length < 0 || block <= 0 || length > std::numeric_limits<int>::max() - block) {
+        return false;
+    }
+    // Straight into the secret type's block, so that the plaintext is never in ordinary memory.
+    Plaintext plain = Plaintext::Zeroed(static_cast<std::size_t>(length + block));
+    int written = 0;
+    int last = 0;
+    if (EVP_CipherUpdate(context.get(), plain.data(), &written, ASN1_STRING_get0_data(data),
+                         length) != 1 ||
+        EVP_CipherFinal_ex(context.get(), plain.data() + written, &last) != 1) {
+        return false;
+    }
+    plain.Truncate(static_cast<std::size_t>(written + last));
+    out = std::move(plain);
     return true;
 }
 

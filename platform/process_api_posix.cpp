@@ -3,6 +3,8 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
+#include <algorithm>
+
 namespace {
 
 // Not dumpable: no core file, and other processes of the same user may neither ptrace the
@@ -33,4 +35,13 @@ bool ForbidCoreDumps() noexcept {
     const rlimit none{0, 0};
     const bool notDumpable = NotDumpable();
     return setrlimit(RLIMIT_CORE, &none) == 0 && notDumpable;
+}
+
+void AllowLockingMemory(std::size_t bytes) noexcept {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        limit.rlim_cur < bytes) {
+        limit.rlim_cur = std::min<rlim_t>(bytes, limit.rlim_max);
+        setrlimit(RLIMIT_MEMLOCK, &limit);
+    }
 }

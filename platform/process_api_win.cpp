@@ -134,3 +134,14 @@ bool ForbidCoreDumps() noexcept {
     SetUnhandledExceptionFilter(EndAtOnce);
     return SetErrorReportingFlags(kWerNoHeap);
 }
+
+void AllowLockingMemory(std::size_t bytes) noexcept {
+    // VirtualLock locks no more than the minimum working set allows, by default a few hundred
+    // kilobytes.
+    const HANDLE process = GetCurrentProcess();
+    SIZE_T minimum = 0;
+    SIZE_T maximum = 0;
+    if (GetProcessWorkingSetSize(process, &minimum, &maximum)) {
+        SetProcessWorkingSetSize(process, minimum + bytes, maximum + bytes);
+    }
+}

@@ -8,21 +8,22 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <type_traits>
 #include <utility>
 
 #include "platform/memory_api.h"
+#include "platform/secret_memory.h"
 #include "platform/win32_types.h"
 
-// A block of units from the heap, wiped before it is released.
+// A block of units from the locked arena (or the heap, see secret_memory.h), wiped before it is
+// released.
 template <typename Char>
 class WipedBlock {
 public:
     WipedBlock() noexcept = default;
     explicit WipedBlock(std::size_t count)
-        : m_units(std::allocator<Char>().allocate(count)), m_count(count) {}
+        : m_units(static_cast<Char*>(AllocateSecretBlock(count * sizeof(Char)))), m_count(count) {}
     WipedBlock(const WipedBlock&) = delete;
     WipedBlock& operator=(const WipedBlock&) = delete;
     WipedBlock(WipedBlock&& other) noexcept
@@ -34,12 +35,7 @@ public:
         std::swap(m_count, taken.m_count);
         return *this;
     }
-    ~WipedBlock() {
-        if (m_units != nullptr) {
-            SecureZeroMemory(m_units, m_count * sizeof(Char));
-            std::allocator<Char>().deallocate(m_units, m_count);
-        }
-    }
+    ~WipedBlock() { ReleaseSecretBlock(m_units, m_count * sizeof(Char)); }
 
     Char* data() const noexcept { return m_units; }
     std::size_t count() const noexcept { return m_count; }
@@ -118,6 +114,13 @@ public:
         m_block.data()[m_size] = 0;
     }
     void Append(Char unit) { Append(&unit, 1); }
+    // Cuts the units to the first `length`, wiping the rest in place.
+    void Truncate(std::size_t length) noexcept {
+        if (length < m_size) {
+            SecureZeroMemory(m_block.data() + length, (m_size - length) * sizeof(Char));
+            m_size = length;
+        }
+    }
     // Gives the block back, wiped.
     void Clear() noexcept { *this = BasicSecret(); }
 

@@ -36,3 +36,8 @@ void AfxInitToolkit();
 // returns the process's exit status. The command line is not passed on: the tool has no
 // options, and Qt's own (-style, -reverse, ...) would change how it looks.
 int AfxWinMain(int argc, char** argv);
+
+// Instead of AfxWinMain, when the program must not start: starts the toolkit only to show
+// `text` under `caption` in a message box, and returns the status of a failed start once it is
+// confirmed. The application object's InitInstance does not run.
+int AfxRefuseToStart(int argc, char** argv, const char* text, const char* caption);

@@ -57,6 +57,19 @@ add_test(NAME WindowsProgram.ChangesAPinEndToEndUnderWine
 set_tests_properties(WindowsProgram.ChangesAPinEndToEndUnderWine PROPERTIES
     TIMEOUT 300 RESOURCE_LOCK wine_ui)
 
+# pintool.exe as it is when the system refuses its protections: a message box, and no more.
+add_executable(pintool_refusing WIN32 ${PROJECT_SOURCE_DIR}/ui/main.cpp ui/refused_protection.cpp
+               ${PROJECT_SOURCE_DIR}/res/pintool.rc)
+target_include_directories(pintool_refusing PRIVATE ${CMAKE_BINARY_DIR}/ui)
+set_target_properties(pintool_refusing PROPERTIES OUTPUT_NAME pintool
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/refusing)
+target_link_libraries(pintool_refusing PRIVATE ui_dialogs ui_seams buffer_seams pkcs12_seams)
+add_test(NAME WindowsProgram.SaysWhyItDoesNotStartUnderWine
+    COMMAND sh ${win32_tests}/refused_start.sh $<TARGET_FILE:pintool_refusing> ${wine_prefix}
+            $<TARGET_FILE:window_probe>)
+set_tests_properties(WindowsProgram.SaysWhyItDoesNotStartUnderWine PROPERTIES
+    TIMEOUT 300 RESOURCE_LOCK wine_ui)
+
 # The installer: installed, started and removed again under Wine in a prefix of its own, and
 # tools/sign-windows on pintool.exe and the installer.
 set(release_dir ${CMAKE_BINARY_DIR}/ui/pintool-${PROJECT_VERSION}-windows-x86_64)

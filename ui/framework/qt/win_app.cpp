@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QSettings>
 #include <QTranslator>
+#include <cstdlib>
 #include <map>
 
 HICON CWinApp::LoadIcon(int id) const {
@@ -39,16 +40,36 @@ void AfxInitToolkit() {
     }
 }
 
-int AfxWinMain(int argc, char** argv) {
+namespace {
+
+// Runs `body` once Qt is started and set up. The command line is not passed on: the tool has
+// no options, and Qt's own (-style, -reverse, ...) would change how it looks.
+template <typename Body>
+int WithToolkit(int argc, char** argv, Body body) {
     int qtArgc = argc > 0 ? 1 : 0;
     char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
     QApplication application(qtArgc, qtArgv);
     AfxInitToolkit();
-    CWinApp* app = AfxGetApp();
-    if (app == nullptr) {
-        return 1;
-    }
-    // A dialog application ends when InitInstance returns FALSE; otherwise it would run a
-    // message loop of its own.
-    return app->InitInstance() ? QApplication::exec() : 0;
+    return body();
+}
+
+}  // namespace
+
+int AfxWinMain(int argc, char** argv) {
+    return WithToolkit(argc, argv, [] {
+        CWinApp* app = AfxGetApp();
+        if (app == nullptr) {
+            return 1;
+        }
+        // A dialog application ends when InitInstance returns FALSE; otherwise it would run a
+        // message loop of its own.
+        return app->InitInstance() ? QApplication::exec() : 0;
+    });
+}
+
+int AfxRefuseToStart(int argc, char** argv, const char* text, const char* caption) {
+    return WithToolkit(argc, argv, [&] {
+        CWnd().MessageBox(text, caption, MB_ICONHAND);
+        return EXIT_FAILURE;
+    });
 }

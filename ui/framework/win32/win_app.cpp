@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <cstdlib>
+
 HICON CWinApp::LoadIcon(int id) const {
     // Icon group `id` of the program's own resources, in the size of SM_CXICON.
     return LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id));
@@ -30,4 +32,10 @@ int AfxWinMain(int /*argc*/, char** /*argv*/) {
         DispatchMessageW(&message);
     }
     return static_cast<int>(message.wParam);
+}
+
+int AfxRefuseToStart(int /*argc*/, char** /*argv*/, const char* text, const char* caption) {
+    AfxInitToolkit();
+    CWnd().MessageBox(text, caption, MB_ICONHAND);
+    return EXIT_FAILURE;
 }
