@@ -1,7 +1,7 @@
 #!/bin/sh
 # The real pintool on a virtual X display with a German keyboard map: xdotool types an old and a
-# new PIN with umlauts, ß and € into the three fields of the PIN dialog, and pin_scan reads the
-# process's memory. While the dialog is open, every copy of the PINs must lie in the locked
+# new PIN with umlauts, ß, € and a dead key into the three fields of the PIN dialog, and pin_scan
+# reads the process's memory. While the dialog is open, every copy of the PINs must lie in the locked
 # arena, which stays out of swap and of core dumps whatever /proc/PID/coredump_filter says
 # (VmFlags lo and dd); once "PIN ändern" has changed the PIN and the dialog has closed, none may
 # be left anywhere. pintool makes itself not dumpable, so that no other process of its user may
@@ -35,7 +35,7 @@ unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 setxkbmap -layout de || fail "no German keyboard map"
 
 old='alt-Äöüß€-7319'
-new='Neu€ßüöä-2846'
+new='Neu€ßüöä-2846é'
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$work/key.pem" \
     -out "$work/cert.pem" -subj "/CN=Max Mustermann" -days 30 2>/dev/null
 certificate="$work/zertifikat.p12"
@@ -66,13 +66,17 @@ wait_for "$title" 2
 pin=$(printf '%s\n' "$found" | grep -vx "$main" | head -n 1)
 keys "$pin" Tab Tab
 typed "$pin" "$old"
-keys "$pin" Tab
-typed "$pin" "$new"
-keys "$pin" Tab
-typed "$pin" "$new"
+# The new PIN ends in é, which no key has: a dead key (´, then e) that Qt's input method
+# composes.
+for _ in new repeated; do
+    keys "$pin" Tab
+    typed "$pin" "${new%é}"
+    keys "$pin" dead_acute e
+done
 
-# Until the fields hold all that was typed: the old PIN in one, the new one in two.
-for _ in $(seq 1200); do
+# Until the fields hold all that was typed: the old PIN in one, the new one in two. A scan takes
+# a while of its own, longer on a busy machine: fewer tries than the window waits make.
+for _ in $(seq 400); do
     scan
     [ "$(copies 1 UTF-8)" -ge 1 ] && [ "$(copies 2 UTF-8)" -ge 2 ] && break
     sleep 0.1
