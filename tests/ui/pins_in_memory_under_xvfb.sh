@@ -1,12 +1,12 @@
 #!/bin/sh
 # The real pintool on a virtual X display with a German keyboard map: xdotool types an old and a
 # new PIN with umlauts, ß, € and a dead key into the three fields of the PIN dialog, and pin_scan
-# reads the process's memory. While the dialog is open, every copy of the PINs must lie in the locked
-# arena, which stays out of swap and of core dumps whatever /proc/PID/coredump_filter says
-# (VmFlags lo and dd); once "PIN ändern" has changed the PIN and the dialog has closed, none may
-# be left anywhere. pintool makes itself not dumpable, so that no other process of its user may
-# read its memory: the test runs it and the scanner in a user namespace of their own, whose root
-# may, as root may on the machine.
+# reads the process's memory. While the dialog is open, every copy of the PINs must lie in the
+# locked arena, which stays out of swap and of core dumps whatever /proc/PID/coredump_filter
+# says (VmFlags lo and dd); once "PIN ändern" has changed the PIN and the dialog has closed, none
+# may be left anywhere. pintool makes itself not dumpable, so that no other process of its user
+# may read its memory: the test runs it and the scanner in a user namespace of their own, whose
+# root may, as root may on the machine.
 # Usage: pins_in_memory_under_xvfb.sh PINTOOL PIN_SCAN
 set -eu
 if [ -z "${PINTOOL_TEST_NAMESPACE:-}" ]; then

@@ -46,6 +46,7 @@ wait_for() { # pattern count: waits for count windows with the title; they are i
     for _ in $(seq 1200); do
         found=$(windows "$1")
         [ "$(printf '%s\n' "$found" | grep -c .)" -ge "$2" ] && return 0
+        # shellcheck disable=SC2154  # $pid: the sourcing script's
         kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for '$1'"
         sleep 0.1
     done
