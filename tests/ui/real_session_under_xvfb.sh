@@ -43,36 +43,6 @@ listing() {
 listing >"$work/before.txt"
 
 title='^Quintara\(R\) Tessaplan für Softzertifikate$'
-windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
-# Generous waits: on a busy machine the change of this file alone can take half a minute.
-# Runs in this shell, not in $(...), so that its fail ends the test. A pintool that has ended
-# will show no window: that fails at once.
-wait_for() { # pattern count: waits for count windows with the title; they are in $found
-    for _ in $(seq 1200); do
-        found=$(windows "$1")
-        [ "$(printf '%s\n' "$found" | grep -c .)" -ge "$2" ] && return 0
-        kill -0 "$pid" 2>/dev/null || fail "pintool ended while waiting for '$1'"
-        sleep 0.1
-    done
-    fail "no window '$1' ($2)"
-}
-gone() { # pattern count: waits until fewer than count windows have the title
-    for _ in $(seq 1200); do
-        [ "$(windows "$1" | grep -c .)" -lt "$2" ] && return 0
-        sleep 0.1
-    done
-    fail "window '$1' still open"
-}
-keys() { # window keys...
-    target=$1
-    shift
-    xdotool windowfocus --sync "$target"
-    xdotool key --delay 50 "$@"
-}
-typed() { # window text
-    xdotool windowfocus --sync "$1"
-    xdotool type --delay 20 "$2"
-}
 property() { xprop -id "$1" "$2" 2>/dev/null || true; }
 # Watches the PIN dialog on the screen, each wait in one process, polling up to two minutes:
 #   painted WINDOW         once its labels are drawn, prints the digests of its labels (the left

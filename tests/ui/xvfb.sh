@@ -1,6 +1,7 @@
 # A virtual X display of a test's own. Sourced by the scripts that drive a real program:
 #   start_xvfb DIR [XVFB_ARGS...]  starts Xvfb, sets and exports DISPLAY once the server answers
 #   stop_xvfb                      ends it and waits until it is gone
+# and the helpers below that find and drive a program's windows.
 # Xvfb chooses a free display number itself. Its number is read only once its line is complete
 # (":1" of ":12" is another server's), and the display is used only once it answers: a program
 # started earlier fails with "could not connect". The next test's Xvfb may take the same number,
@@ -34,4 +35,37 @@ stop_xvfb() {
     kill "$xvfb" 2>/dev/null || true
     wait "$xvfb" 2>/dev/null || true
     xvfb=""
+}
+
+# A program's windows, found by title and driven with xdotool. The sourcing script sets $pid to
+# the program's process and defines fail MESSAGE. The waits are generous: on a busy machine a
+# window can take half a minute. They run in the sourcing shell, not in $(...), so that their
+# fail ends the test; a program that has ended shows no window, which fails at once.
+windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
+wait_for() { # pattern count: waits for count windows with the title; they are in $found
+    for _ in $(seq 1200); do
+        found=$(windows "$1")
+        [ "$(printf '%s\n' "$found" | grep -c .)" -ge "$2" ] && return 0
+        # shellcheck disable=SC2154  # $pid: the sourcing script's
+        kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for '$1'"
+        sleep 0.1
+    done
+    fail "no window '$1' ($2)"
+}
+gone() { # pattern count: waits until fewer than count windows have the title
+    for _ in $(seq 1200); do
+        [ "$(windows "$1" | grep -c .)" -lt "$2" ] && return 0
+        sleep 0.1
+    done
+    fail "window '$1' still open"
+}
+keys() { # window keys...
+    target=$1
+    shift
+    xdotool windowfocus --sync "$target"
+    xdotool key --delay 50 "$@"
+}
+typed() { # window text
+    xdotool windowfocus --sync "$1"
+    xdotool type --delay 20 "$2"
 }

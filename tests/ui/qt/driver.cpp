@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include "tests/ui/framework_seams.h"
+#include "ui/framework/qt/pin_edit.h"
 
 namespace ui_testing {
 
@@ -143,6 +144,9 @@ std::string TitleOf(HWND window) {
 }
 
 std::string TextOf(HWND dialog, int id) {
+    if (const auto* pin = dynamic_cast<const CPinEdit*>(GetDlgItem(dialog, id))) {
+        return pin->Pin().c_str();
+    }
     return EditOf(dialog, id)->text().toStdString();
 }
 
@@ -157,8 +161,9 @@ bool IsChecked(HWND dialog, int id) {
 
 bool IsMasked(HWND dialog, int id) {
     const QLineEdit* edit = EditOf(dialog, id);
+    const QString typed = QString::fromStdString(TextOf(dialog, id));
     return edit->echoMode() == QLineEdit::Password &&
-           (edit->text().isEmpty() || !edit->displayText().contains(edit->text()));
+           (typed.isEmpty() || !edit->displayText().contains(typed));
 }
 
 std::vector<std::pair<int, int>> IconSizesOf(HWND window) {

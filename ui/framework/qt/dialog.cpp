@@ -2,38 +2,30 @@
 
 #include <QLineEdit>
 
-#include "platform/memory_api.h"
 #include "ui/framework/qt/dialog_window.h"
+#include "ui/framework/qt/pin_edit.h"
 #include "ui/framework/seams.h"
 
-namespace {
-
-// A PIN's way into a CString leaves copies in Qt's strings. A copy only this code holds is
-// wiped before Qt frees it; one still shared, as the line edit's text is, belongs to the edit,
-// and writing to it would only make another copy.
-template <typename QtString>
-void WipeIfOwned(QtString& text) {
-    if (!text.isEmpty() && text.isDetached()) {
-        SecureZeroMemory(text.data(), static_cast<std::size_t>(text.size()) * sizeof(*text.data()));
-    }
-}
-
-}  // namespace
-
 void DDX_Text(CDataExchange* pDX, int id, CString& value) {
-    auto* edit = qobject_cast<QLineEdit*>(pDX->dialog().GetDlgItem(id));
+    QWidget* control = pDX->dialog().GetDlgItem(id);
+    // A PIN goes from secret to secret.
+    if (auto* pin = dynamic_cast<CPinEdit*>(control)) {
+        if (pDX->saving()) {
+            value = pin->Pin().c_str();
+        } else {
+            pin->SetPin(value, static_cast<std::size_t>(value.GetLength()));
+        }
+        return;
+    }
+    auto* edit = qobject_cast<QLineEdit*>(control);
     if (edit == nullptr) {
         return;
     }
-    if (!pDX->saving()) {
+    if (pDX->saving()) {
+        value = edit->text().toUtf8().constData();
+    } else {
         edit->setText(QString::fromUtf8(static_cast<const char*>(value)));
-        return;
     }
-    QString text = edit->text();
-    QByteArray bytes = text.toUtf8();
-    value = bytes.constData();
-    WipeIfOwned(bytes);
-    WipeIfOwned(text);
 }
 
 // Calls the dialog's handlers for its window.

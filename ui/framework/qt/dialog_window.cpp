@@ -11,6 +11,7 @@
 #include <QRadioButton>
 
 #include "ui/framework/dialog_manager.h"
+#include "ui/framework/qt/pin_edit.h"
 #include "ui/framework/wnd.h"
 
 namespace {
@@ -50,12 +51,10 @@ QWidget* MakeControl(const DialogItem& item, QWidget* parent) {
             return label;
         }
         case ControlKind::Edit: {
-            auto* edit = new QLineEdit(text, parent);
+            QLineEdit* edit = (item.style & ES_PASSWORD) != 0 ? new CPinEdit(parent)
+                                                              : new QLineEdit(text, parent);
             edit->setReadOnly((item.style & ES_READONLY) != 0);
             edit->setFrame((item.style & WS_BORDER) != 0);
-            if ((item.style & ES_PASSWORD) != 0) {
-                edit->setEchoMode(QLineEdit::Password);
-            }
             return edit;
         }
         case ControlKind::RadioButton:
@@ -247,6 +246,13 @@ void CDialogWindow::reject() {
 
 void CDialogWindow::done(int result) {
     m_ending = true;
+    // The PINs go with the dialog, as the edit controls of Windows' dialogs are overwritten;
+    // what the dialog keeps of them it exchanged before it ended.
+    for (QWidget* control : m_controls) {
+        if (auto* pin = dynamic_cast<CPinEdit*>(control)) {
+            pin->Wipe();
+        }
+    }
     QDialog::done(result);
 }
 
