@@ -17,7 +17,8 @@ def main():
     text = open(copyright_file, encoding="utf-8").read()
     # "`/usr/share/common-licenses/GPL'", "... GPL' file", "/usr/share/common-licenses/GPL."
     # and the like: a name's dots only before a digit, so that a sentence's full stop stays one.
-    reference = re.compile(r"`?" + re.escape(common) + r"/([A-Za-z0-9+-]+(?:\.[0-9]+)*)(?:' file|')?")
+    reference = re.compile(
+        r"`?" + re.escape(common) + r"/([A-Za-z0-9+-]+(?:\.[0-9]+)*)(?:' file|')?")
     appended = []
 
     def to_section(match):
@@ -30,10 +31,8 @@ def main():
     text = reference.sub(to_section, text)
     if common in text:
         sys.exit(f"{copyright_file} refers to {common} in a way not understood")
-    sections = [
-        f"\n\n{RULE}\n{name}\n{RULE}\n\n" + open(os.path.join(common, name), encoding="utf-8").read()
-        for name in appended
-    ]
+    sections = [f"\n\n{RULE}\n{name}\n{RULE}\n\n" +
+                open(os.path.join(common, name), encoding="utf-8").read() for name in appended]
     partial = output + ".partial"
     with open(partial, "w", encoding="utf-8", newline="\n") as licence:
         licence.write(text.rstrip("\n") + "".join(sections).rstrip("\n") + "\n")

@@ -143,18 +143,19 @@ $(ls -A "$start_menu")"
         wine reg export "$entry_hive\\$uninstall\\$product_code" "$work/entry.reg" /y \
             >/dev/null 2>&1 || continue
         found=$entry_hive
-        iconv -f UTF-16 -t UTF-8 "$work/entry.reg" | tr -d '\r' >"$work/entry.txt"
-        grep -qx "\"DisplayVersion\"=\"$version\"" "$work/entry.txt" ||
-            fail "uninstall entry in $entry_hive does not say version $version: $(cat "$work/entry.txt")"
-        grep -qx "\"DisplayName\"=\"$title\"" "$work/entry.txt" ||
-            fail "uninstall entry in $entry_hive is not named \"$title\": $(cat "$work/entry.txt")"
+        entry=$(iconv -f UTF-16 -t UTF-8 "$work/entry.reg" | tr -d '\r')
+        printf '%s\n' "$entry" | grep -qx "\"DisplayVersion\"=\"$version\"" ||
+            fail "uninstall entry in $entry_hive does not say version $version: $entry"
+        printf '%s\n' "$entry" | grep -qx "\"DisplayName\"=\"$title\"" ||
+            fail "uninstall entry in $entry_hive is not named \"$title\": $entry"
     done
     [ -n "$found" ] || fail "$*: no uninstall entry $product_code"
 
     wine start /wait /unix "$shortcut" >"$work/program.log" 2>&1 &
     program=$!
     main=$(wine "$probe_exe" find "$title" $IDC_BUTTON_RUN 2>"$work/probe.err") ||
-        fail "$*: no main window from the Start-menu entry: $(cat "$work/probe.err" "$work/program.log")"
+        fail "$*: no main window from the Start-menu entry:
+$(cat "$work/probe.err" "$work/program.log")"
     xdotool windowfocus "${main#* }"
     wine "$probe_exe" focus "${main% *}" 0 2>"$work/probe.err" ||
         fail "$*: the main window did not get the focus: $(cat "$work/probe.err")"
@@ -176,7 +177,7 @@ $(cat "$work/left")"
     printf 'installed, started and removed with "%s" in %s\n' "$*" "$folder"
 }
 
-# For this user, as a double click or `msiexec /i` without properties does it.
+# For this user, as `msiexec /i` without properties (and a double click) does it.
 install_start_remove "$(windows_variable LOCALAPPDATA)\\Programs\\Quintara Tessaplan" HKCU ""
 # For all users, as deployment tools do it. Wine's msiexec /x does not take the context from
 # the installation: it is told, as docs/windows-installer.md tells administrators to.
