@@ -4,7 +4,10 @@ product code follows from the upgrade code and the version, the files go into th
 the time given, and the summary's package code and times, which wixl takes from the clock and
 the random generator, are set afterwards: the package code from the package's own bytes, the
 times to the one given.
-Usage: build_msi.py WIXL OUTPUT WXS FILES ICON VERSION SECONDS
+What wixl 0.101 cannot write is written with msibuild: a component's Condition (wixl refuses the
+element), the root HKMU (wixl writes 4, not -1) and the package's language in the summary
+(wixl writes 1033 whatever the Package says).
+Usage: build_msi.py WIXL MSIBUILD OUTPUT WXS FILES ICON VERSION SECONDS
 FILES is the folder the installer takes pintool.exe and Lizenzen/ from, ICON the program's icon."""
 import hashlib
 import os
@@ -18,7 +21,7 @@ import xml.etree.ElementTree as ElementTree
 
 WIX = "{http://schemas.microsoft.com/wix/2006/wi}"
 SUMMARY = "\x05SummaryInformation"
-PID_REVISION_NUMBER, PID_CREATED, PID_LAST_SAVED = 9, 12, 13
+PID_TEMPLATE, PID_REVISION_NUMBER, PID_CREATED, PID_LAST_SAVED = 7, 9, 12, 13
 VT_LPSTR, VT_FILETIME = 0x1E, 0x40
 FILETIME_1970 = 116444736000000000  # 100 ns ticks from 1601 to 1970
 
@@ -104,21 +107,31 @@ def property_offsets(summary):
     return {pairs[i]: section + pairs[i + 1] for i in range(0, len(pairs), 2)}
 
 
-def settle_summary(path, upgrade_code, seconds):
+def put_string(summary, at, text, what):
+    """Replaces the string property at AT by TEXT, which must be as long."""
+    kind, size = struct.unpack_from("<II", summary, at)
+    value = text.encode("ascii") + b"\0"
+    if kind != VT_LPSTR or size != len(value):
+        sys.exit(f"the summary's {what} is not as wixl writes it")
+    summary[at + 8:at + 8 + size] = value
+
+
+def settle_summary(path, upgrade_code, languages, seconds):
     data = bytearray(open(path, "rb").read())
     offsets = CompoundFile(bytes(data)).stream_offsets(SUMMARY)
     summary = bytearray(data[o] for o in offsets)
+    properties = property_offsets(summary)
+    # "Platform;languages": the languages are the Package's.
+    at = properties[PID_TEMPLATE]
+    (size, ) = struct.unpack_from("<I", summary, at + 4)
+    platform = bytes(summary[at + 8:at + 8 + size]).split(b";")[0].decode("ascii")
+    put_string(summary, at, f"{platform};{languages}", "template")
     # The package code names these bytes: the same package, the same code; any other, another.
     for offset in offsets:
         data[offset] = 0
     package_code = uuid.uuid5(upgrade_code, hashlib.sha256(data).hexdigest())
-    properties = property_offsets(summary)
-    at = properties[PID_REVISION_NUMBER]
-    kind, size = struct.unpack_from("<II", summary, at)
-    code = ("{%s}" % str(package_code).upper()).encode("ascii") + b"\0"
-    if kind != VT_LPSTR or size != len(code):
-        sys.exit("the summary's package code is not a GUID as wixl writes it")
-    summary[at + 8:at + 8 + size] = code
+    put_string(summary, properties[PID_REVISION_NUMBER], "{%s}" % str(package_code).upper(),
+               "package code")
     for pid in (PID_CREATED, PID_LAST_SAVED):
         at = properties[pid]
         if struct.unpack_from("<I", summary, at)[0] != VT_FILETIME:
@@ -129,26 +142,48 @@ def settle_summary(path, upgrade_code, seconds):
     open(path, "wb").write(data)
 
 
+def without_component_conditions(tree):
+    """Takes each component's Condition out of TREE, for wixl; SQL that puts them in the
+    package."""
+    queries = []
+    for component in tree.iter(f"{WIX}Component"):
+        for condition in component.findall(f"{WIX}Condition"):
+            text = condition.text.strip()
+            if "'" in text:
+                sys.exit(f"a condition with a quote cannot be written: {text}")
+            queries.append(f"UPDATE `Component` SET `Condition` = '{text}' "
+                           f"WHERE `Component` = '{component.get('Id')}'")
+            component.remove(condition)
+    return queries
+
+
 def main():
-    wixl, output, wxs, files, icon, version, seconds = sys.argv[1:8]
+    wixl, msibuild, output, wxs, files, icon, version, seconds = sys.argv[1:9]
     seconds = int(seconds)
-    upgrade_code = uuid.UUID(
-        ElementTree.parse(wxs).getroot().find(f"{WIX}Product").get("UpgradeCode"))
+    ElementTree.register_namespace("", WIX[1:-1])
+    tree = ElementTree.parse(wxs)
+    product = tree.getroot().find(f"{WIX}Product")
+    upgrade_code = uuid.UUID(product.get("UpgradeCode"))
+    languages = product.find(f"{WIX}Package").get("Languages")
     product_code = str(uuid.uuid5(upgrade_code, version)).upper()
+    queries = without_component_conditions(tree)
+    queries.append("UPDATE `Registry` SET `Root` = -1 WHERE `Root` = 4")
     with tempfile.TemporaryDirectory() as staging:
         # wixl takes files only by paths relative to where it runs, and puts their times in
         # the cabinet.
         shutil.copytree(files, os.path.join(staging, "files"))
         shutil.copy(icon, os.path.join(staging, "pintool.ico"))
+        tree.write(os.path.join(staging, "pintool.wxs"), encoding="utf-8", xml_declaration=True)
         for directory, _, names in os.walk(staging):
             for name in names:
                 os.utime(os.path.join(directory, name), (seconds, seconds))
         built = os.path.join(staging, "pintool.msi")
         subprocess.run([wixl, "--arch", "x64", "-D", f"Version={version}",
                         "-D", f"ProductCode={product_code}", "-D", "Files=files",
-                        "-D", "Icon=pintool.ico", "-o", built, os.path.abspath(wxs)],
+                        "-D", "Icon=pintool.ico", "-o", built, "pintool.wxs"],
                        cwd=staging, check=True)
-        settle_summary(built, upgrade_code, seconds)
+        subprocess.run([msibuild, built] + [a for q in queries for a in ("-q", q)], check=True)
+        settle_summary(built, upgrade_code, languages, seconds)
         shutil.copy(built, output + ".partial")
     os.replace(output + ".partial", output)
 

@@ -74,9 +74,14 @@ set_tests_properties(WindowsProgram.SaysWhyItDoesNotStartUnderWine PROPERTIES
 # tools/sign-windows on pintool.exe and the installer.
 set(release_dir ${CMAKE_BINARY_DIR}/ui/pintool-${PROJECT_VERSION}-windows-x86_64)
 set(msi ${CMAKE_BINARY_DIR}/pintool-${PROJECT_VERSION}-windows-x86_64.msi)
-# The tests need the installer built with everything else.
+set(zip ${CMAKE_BINARY_DIR}/pintool-${PROJECT_VERSION}-windows-x86_64.zip)
+# The tests need the installer and the zip built with everything else.
 add_custom_target(installer_for_tests ALL)
-add_dependencies(installer_for_tests pintool_msi)
+add_dependencies(installer_for_tests pintool_msi pintool_zip)
+find_program(MSIEXTRACT msiextract REQUIRED)
+add_test(NAME WindowsRelease.LicencesCompleteWithoutLinuxPaths
+    COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/res/check_windows_licences.py ${zip} ${msi}
+            ${MSIEXTRACT})
 add_test(NAME WindowsInstaller.InstallsStartsAndRemovesEverythingUnderWine
     COMMAND sh ${win32_tests}/installer_under_wine.sh ${msi} ${release_dir}/pintool.exe
             ${PROJECT_VERSION} $<TARGET_FILE:window_probe>)
