@@ -14,7 +14,12 @@ HWND AfxGetSafeOwner(const CWnd* parent) {
         owner =
             app != nullptr && app->m_pMainWnd != nullptr ? app->m_pMainWnd->GetSafeHwnd() : nullptr;
     }
-    return owner != nullptr ? GetAncestor(owner, GA_ROOT) : nullptr;
+    owner = owner != nullptr ? GetAncestor(owner, GA_ROOT) : nullptr;
+    // A dialog that has ended is hidden: its owner owns what it shows.
+    while (owner != nullptr && !IsWindowVisible(owner) && GetWindow(owner, GW_OWNER) != nullptr) {
+        owner = GetWindow(owner, GW_OWNER);
+    }
+    return owner;
 }
 
 int CWnd::MessageBox(const char* text, const char* caption, UINT type) {
