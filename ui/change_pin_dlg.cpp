@@ -41,8 +41,10 @@ void CChangePinDlg::OnChangePin() {
         m_outcome = Outcome::CannotSave;
         reason = Reason::NoWorkerThread;
     }
-    const DetailedMessage message = MessageFor(m_outcome, reason);
-    MessageBox(message.text.c_str(), kMessageCaption, message.style);
+    // A dialog the outcome ends goes before its message shows, which the main window then
+    // owns. A window manager gives the focus to the window below the one that goes; a message
+    // box and right after it the dialog below it leave it to a window that is gone, and the
+    // focus to none of the tool's windows.
     switch (m_outcome) {
         case Outcome::PinChanged:
             CDialog::OnOK();
@@ -55,4 +57,6 @@ void CChangePinDlg::OnChangePin() {
         default:
             break;
     }
+    const DetailedMessage message = MessageFor(m_outcome, reason);
+    MessageBox(message.text.c_str(), kMessageCaption, message.style);
 }

@@ -1,12 +1,14 @@
 # A virtual X display of a test's own. Sourced by the scripts that drive a real program:
 #   start_xvfb DIR [XVFB_ARGS...]  starts Xvfb, sets and exports DISPLAY once the server answers
-#   stop_xvfb                      ends it and waits until it is gone
+#   start_openbox DIR              starts the openbox window manager on it, once it manages windows
+#   stop_xvfb                      ends both and waits until they are gone
 # and the helpers below that find and drive a program's windows.
 # Xvfb chooses a free display number itself. Its number is read only once its line is complete
 # (":1" of ":12" is another server's), and the display is used only once it answers: a program
 # started earlier fails with "could not connect". The next test's Xvfb may take the same number,
 # so stop_xvfb waits until this one has let go of it.
 xvfb=""
+openbox=""
 
 start_xvfb() {
     xvfb_dir=$1
@@ -30,7 +32,29 @@ start_xvfb() {
     return 1
 }
 
+# Openbox with its default settings (a HOME of its own: the user's are not read), once it has
+# said on the root window that it manages the display. Xvfb must run with -noreset: a server
+# that resets when its last client leaves refuses connections meanwhile.
+start_openbox() {
+    mkdir -p "$1/openbox-home"
+    HOME="$1/openbox-home" openbox --sm-disable >"$1/openbox.log" 2>&1 &
+    openbox=$!
+    for _ in $(seq 600); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+        kill -0 "$openbox" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "openbox did not start:" >&2
+    cat "$1/openbox.log" >&2
+    return 1
+}
+
 stop_xvfb() {
+    if [ -n "$openbox" ]; then
+        kill "$openbox" 2>/dev/null || true
+        wait "$openbox" 2>/dev/null || true
+        openbox=""
+    fi
     [ -n "$xvfb" ] || return 0
     kill "$xvfb" 2>/dev/null || true
     wait "$xvfb" 2>/dev/null || true

@@ -66,6 +66,7 @@ private:
 
 // The window that owns a new dialog or message box: the parent's window, else the active modal
 // window, else the active window, else the application's main window; null when there is none.
+// A dialog that has ended (hidden) hands this on to its owner.
 HWND AfxGetSafeOwner(const CWnd* parent);
 
 // Shows the wait cursor for as long as it lives.

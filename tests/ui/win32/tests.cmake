@@ -56,6 +56,12 @@ add_test(NAME WindowsProgram.ChangesAPinEndToEndUnderWine
             $<TARGET_FILE:window_probe>)
 set_tests_properties(WindowsProgram.ChangesAPinEndToEndUnderWine PROPERTIES
     TIMEOUT 300 RESOURCE_LOCK wine_ui)
+# Under a window manager, in a prefix of its own whose windows it manages.
+add_test(NAME WindowsProgram.FocusReturnsToTheMainWindowUnderOpenbox
+    COMMAND sh ${win32_tests}/focus_returns_under_openbox.sh $<TARGET_FILE:pintool>
+            ${wine_prefix}-managed $<TARGET_FILE:window_probe>)
+set_tests_properties(WindowsProgram.FocusReturnsToTheMainWindowUnderOpenbox PROPERTIES
+    TIMEOUT 300 RESOURCE_LOCK wine_ui_managed)
 
 # pintool.exe as it is when the system refuses its protections: a message box, and no more.
 add_executable(pintool_refusing WIN32 ${PROJECT_SOURCE_DIR}/ui/main.cpp ui/refused_protection.cpp

@@ -1,6 +1,7 @@
 // What only the Win32 backend does: while a change runs, its windows are disabled, as the
 // system's own modal waits leave them; the PIN fields' text is overwritten before the dialog
-// goes, where the edit controls keep it in the process's own memory.
+// goes, where the edit controls keep it in the process's own memory; the system's message box
+// is widened for its caption.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <cwchar>
 #include <string>
 
+#include "core/outcome.h"
 #include "platform/secret.h"
 #include "tests/support/fixtures.h"
 #include "tests/ui/driver.h"
@@ -40,6 +42,33 @@ TEST(Win32ChangePinDialog, TheWindowsAreDisabledWhileTheChangeRuns) {
     framework_seams::SetBusyHook(nullptr);
     EXPECT_TRUE(disabledWhileBusy);
     EXPECT_EQ(driver.texts(), std::vector<std::string>{"Die PIN wurde geändert."});
+}
+
+// A window manager's caption: bold, somewhat larger than the system's caption font, beside the
+// window's icon and up to three buttons of the caption's height. The shortest message, that the
+// PIN was changed, is narrower than that by its text alone.
+TEST(Win32MessageBox, LeavesRoomForItsCaption) {
+    ui_testing::ModalDriver driver;
+    CWnd owner;
+    owner.MessageBox(MessageFor(Outcome::PinChanged, Reason::None).text.c_str(), kMessageCaption);
+    ASSERT_EQ(driver.messages().size(), 1u);
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+    LOGFONTW caption = metrics.lfCaptionFont;
+    caption.lfWeight = FW_BOLD;
+    caption.lfHeight = MulDiv(caption.lfHeight, 6, 5);
+    const HFONT font = CreateFontIndirectW(&caption);
+    const HDC screen = GetDC(nullptr);
+    const HGDIOBJ previous = SelectObject(screen, font);
+    const std::string title = kMessageCaption;  // ASCII
+    const std::wstring wide(title.begin(), title.end());
+    SIZE size{};
+    GetTextExtentPoint32W(screen, wide.c_str(), static_cast<int>(wide.size()), &size);
+    SelectObject(screen, previous);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(font);
+    EXPECT_GE(driver.messages()[0].width, size.cx + 4 * metrics.iCaptionHeight);
 }
 
 // Whether the UTF-16 text is anywhere in the process's own memory (heaps and stacks; not the

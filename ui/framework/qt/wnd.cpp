@@ -36,7 +36,12 @@ void KeepAtLeastWide(QMessageBox& box, int width) {
 
 QWidget* AfxGetSafeOwner(const CWnd* parent) {
     if (parent != nullptr && parent->GetSafeHwnd() != nullptr) {
-        return parent->GetSafeHwnd();
+        QWidget* owner = parent->GetSafeHwnd()->window();
+        // A dialog that has ended is hidden: its owner owns what it shows.
+        while (!owner->isVisible() && owner->parentWidget() != nullptr) {
+            owner = owner->parentWidget()->window();
+        }
+        return owner;
     }
     if (QWidget* modal = QApplication::activeModalWidget()) {
         return modal;
