@@ -50,7 +50,7 @@ shown() { # pattern: the first window shown with the title other than the main w
         head -n 1) && [ -n "$window" ]
 }
 focused() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
-gone() { ! xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -qx "$2"; }
+closed() { ! xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -qx "$2"; }
 
 "$binary" >"$work/out.log" 2>&1 &
 pid=$!
@@ -66,7 +66,7 @@ files=$window
 wait_until "the file dialog does not get the focus" focused "$files"
 xdotool type --delay 20 "$certificate"
 xdotool key Return
-wait_until "the file dialog stays open" gone '^Öffnen$' "$files"
+wait_until "the file dialog stays open" closed '^Öffnen$' "$files"
 wait_until "the focus does not come back from the file dialog" focused "$main"
 # Tab to "Ausführen" through "PIN ändern", which an arrow selects.
 xdotool key Tab Down Up
@@ -94,7 +94,7 @@ confirm_message() {
     xdotool key Return
 }
 back_in_main_window() { # how the PIN dialog closed
-    wait_until "the PIN dialog stays open after $1" gone "$title" "$pin"
+    wait_until "the PIN dialog stays open after $1" closed "$title" "$pin"
     wait_until "the focus does not come back to the main window after $1" focused "$main"
     echo "the focus came back to the main window after $1"
 }
