@@ -7,20 +7,7 @@
 # window manager.
 set -eu
 binary=$1
-work=$(mktemp -d)
-pid=""
-. "$(dirname "$0")/xvfb.sh"
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-    stop_xvfb
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*"
-    cat "$work/out.log"
-    exit 1
-}
+. "$(dirname "$0")/program_session.sh"
 
 start_xvfb "$work" -noreset
 start_openbox "$work"

@@ -14,20 +14,7 @@ if [ -z "${PINTOOL_TEST_NAMESPACE:-}" ]; then
 fi
 binary=$1
 scan=$2
-work=$(mktemp -d)
-pid=""
-. "$(dirname "$0")/xvfb.sh"
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-    stop_xvfb
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-    echo "$*"
-    [ -f "$work/out.log" ] && cat "$work/out.log"
-    exit 1
-}
+. "$(dirname "$0")/program_session.sh"
 
 # -noreset: the keyboard map stays while no X client is connected.
 start_xvfb "$work" -noreset

@@ -6,20 +6,7 @@
 # nothing but the file may have been written.
 set -eu
 binary=$1
-work=$(mktemp -d)
-pid=""
-. "$(dirname "$0")/xvfb.sh"
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-    stop_xvfb
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-    echo "$*"
-    [ -f "$work/out.log" ] && cat "$work/out.log"
-    exit 1
-}
+. "$(dirname "$0")/program_session.sh"
 
 start_xvfb "$work"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM

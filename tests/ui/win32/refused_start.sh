@@ -33,14 +33,5 @@ esac
 xdotool windowfocus "${box#* }"
 wine "$probe_exe" focus "${box% *}" $IDOK || fail "OK did not get the focus"
 xdotool key Return
-# Long enough for a loaded machine; a program that refused ends at once.
-for _ in $(seq 1200); do
-    kill -0 "$program" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$program" 2>/dev/null && fail "pintool.exe went on after the message"
-status=0
-wait "$program" || status=$?
-program=""
-[ "$status" -ne 0 ] || fail "pintool.exe ended with status 0"
+expect_program_ended "$work/wine.log" failed
 echo "pintool.exe said \"$said\" and ended with status $status"

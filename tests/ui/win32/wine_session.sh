@@ -14,17 +14,22 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-# After the program was told to end: it must end within two minutes, with status 0; otherwise
-# the script's `fail` says so, with the log given.
-expect_program_ended() { # log
+# After the program was told to end: it must end within two minutes, with status 0 (or, with
+# `failed` as the second argument, any other); otherwise the script's `fail` says so, with the
+# log given.
+expect_program_ended() { # log [failed]
     # Long enough for a loaded machine; the program ends at once when it works.
     for _ in $(seq 1200); do
         kill -0 "$program" 2>/dev/null || break
         sleep 0.1
     done
-    kill -0 "$program" 2>/dev/null && fail "pintool.exe did not end on Esc"
+    kill -0 "$program" 2>/dev/null && fail "pintool.exe did not end"
     status=0
     wait "$program" || status=$?
     program=""
-    [ "$status" -eq 0 ] || fail "pintool.exe ended with $status: $(cat "$1")"
+    if [ "${2:-}" = failed ]; then
+        [ "$status" -ne 0 ] || fail "pintool.exe ended with status 0: $(cat "$1")"
+    else
+        [ "$status" -eq 0 ] || fail "pintool.exe ended with $status: $(cat "$1")"
+    fi
 }
