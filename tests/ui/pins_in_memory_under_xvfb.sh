@@ -42,12 +42,7 @@ pid=$!
 title='^Quintara\(R\) Tessaplan für Softzertifikate$'
 wait_for "$title" 1
 main=$(printf '%s\n' "$found" | head -n 1)
-keys "$main" Tab Return
-wait_for '^Öffnen$' 1
-files=$(printf '%s\n' "$found" | head -n 1)
-typed "$files" "$certificate"
-keys "$files" Return
-gone '^Öffnen$' 1
+choose_file "$main" "$certificate"
 keys "$main" Tab Down Up Return
 wait_for "$title" 2
 pin=$(printf '%s\n' "$found" | grep -vx "$main" | head -n 1)

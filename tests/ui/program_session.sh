@@ -16,3 +16,15 @@ fail() {
     [ -f "$work/out.log" ] && cat "$work/out.log"
     exit 1
 }
+
+# From the main window, "..." (the tab stop after "Beenden") and the file dialog, titled "Öffnen"
+# as in German: chooses the file at PATH. X hands the dialog the typed name before the Return,
+# and it takes the name once it has it.
+choose_file() { # main path
+    keys "$1" Tab Return
+    wait_for '^Öffnen$' 1
+    files=$(printf '%s\n' "$found" | head -n 1)
+    typed "$files" "$2"
+    keys "$files" Return
+    gone '^Öffnen$' 1
+}

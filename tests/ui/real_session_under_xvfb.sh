@@ -110,14 +110,7 @@ property "$main" WM_TRANSIENT_FOR | grep -q 'window id' && fail "main window has
 property "$main" WM_CLASS | grep -q '"pintool", "pintool"' || fail "$(property "$main" WM_CLASS)"
 echo "main window: type NORMAL, not modal, no owner, class pintool"
 
-# "..." is the next tab stop after "Beenden"; the file dialog opens in German.
-keys "$main" Tab Return
-wait_for '^Öffnen$' 1
-files=$(printf '%s\n' "$found" | head -n 1)
-# X hands the dialog the typed name before the Return, and it takes the name once it has it.
-typed "$files" "$certificate"
-keys "$files" Return
-gone '^Öffnen$' 1
+choose_file "$main" "$certificate"
 
 # Tab to "Ausführen", an arrow selects "PIN ändern", back up, Enter: the PIN dialog.
 keys "$main" Tab Down Up Return

@@ -29,7 +29,6 @@ fail() {
 }
 
 title="Quintara(R) Tessaplan für Softzertifikate"
-IDC_BUTTON_RUN=1002
 
 sh "$here/make_wine_prefix.sh" "$prefix"
 export WINEPREFIX="$prefix" WINEDEBUG=-all LOCPATH="$prefix/locale" LC_ALL=de_DE.UTF-8 \

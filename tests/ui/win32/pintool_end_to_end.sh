@@ -18,27 +18,6 @@ prefix=$2
 probe_exe=$3
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine_session.sh"
-# Says what failed and, while pintool.exe runs, which windows it shows (unless window_probe.exe
-# has just said so).
-fail() {
-    echo "FAIL: $*" >&2
-    if [ ! -f "$work/reported" ] && [ -n "$program" ] && kill -0 "$program" 2>/dev/null; then
-        wine "$probe_exe" screen >&2 2>/dev/null || true
-    fi
-    exit 1
-}
-
-# Control ids of res/resource.h and the system's dialogs.
-IDOK=1
-IDCANCEL=2
-IDC_EDIT_FILE=1000
-IDC_BUTTON_BROWSE=1001
-IDC_BUTTON_RUN=1002
-IDC_RADIO_CHANGE_PIN=1003
-IDC_EDIT_OLD_PIN=1004
-IDC_EDIT_NEW_PIN=1005
-IDC_EDIT_NEW_PIN_REPEAT=1006
-FILE_NAME_FIELD=1148 # cmb13, the file name box of the common file dialog
 
 sh "$here/make_wine_prefix.sh" "$prefix"
 export WINEPREFIX="$prefix" WINEDEBUG=-all LOCPATH="$prefix/locale" LC_ALL=de_DE.UTF-8

@@ -9,11 +9,6 @@ prefix=$2
 probe_exe=$3
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine_session.sh"
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-IDOK=1
 
 sh "$here/make_wine_prefix.sh" "$prefix"
 export WINEPREFIX="$prefix" WINEDEBUG=-all LOCPATH="$prefix/locale" LC_ALL=de_DE.UTF-8
